@@ -1,0 +1,84 @@
+// The unit's frame protocol: a length byte N, N-1 body bytes starting with the
+// command code, and a checksum that makes body and checksum add up to 0
+// modulo 256. The unit answers every frame with one 83-byte status reply.
+// Free of Qt, so that the simulated unit shares it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "TcpSockets.h"
+
+namespace kdt {
+
+using Frame = std::vector<std::uint8_t>;
+
+constexpr std::size_t kFrameBufferSize = 256;  // the longest frame: N = 255
+constexpr std::uint8_t kReplyLengthByte = 82;
+constexpr std::size_t kReplyLength = 83;
+constexpr std::uint32_t kTransferTimeoutMs = 3000;
+
+constexpr std::uint8_t kCmdPoll = 0x01;
+constexpr std::uint8_t kCmdSetInput = 0x02;
+constexpr std::uint8_t kCmdSetName = 0x03;
+constexpr std::uint8_t kCmdGoodbye = 0x99;
+
+constexpr int kRelayCount = 3;
+constexpr std::size_t kSetNameFieldLength = 24;
+constexpr std::size_t kReplyNameFieldLength = 25;
+constexpr std::uint8_t kModelKdt212 = 212;
+
+// Reply layout: byte 2 header, byte 3 model, then per relay a state byte and
+// a 25-byte name field, relay 1 first.
+constexpr std::size_t kReplyHeaderOffset = 2;
+constexpr std::size_t kReplyModelOffset = 3;
+constexpr std::size_t kReplyFirstRelayOffset = 4;
+constexpr std::size_t kReplyRelayBlockLength = 1 + kReplyNameFieldLength;
+// Change detection compares bytes 2 to 81: byte 1 and the checksum don't count.
+constexpr std::size_t kCompareFirst = 2;
+constexpr std::size_t kCompareLast = 81;
+
+constexpr std::uint8_t kStateInputMask = 0x03;
+constexpr std::uint8_t kStateLocked = 0x40;
+
+using ReplyBytes = std::array<std::uint8_t, kReplyLength>;
+
+// The decoded status reply. Names are the unit's bytes, up to the first NUL.
+struct UnitStatus {
+  std::uint8_t header = 0;
+  std::uint8_t model = 0;
+  std::array<std::uint8_t, kRelayCount> state{};
+  std::array<std::string, kRelayCount> name;
+};
+
+// The negated 8-bit sum of bytes 1 to N-1 of a frame.
+std::uint8_t FrameChecksum(const std::uint8_t* frame);
+// Writes the checksum into byte N.
+void CompleteFrame(std::uint8_t* frame);
+bool ChecksumValid(const std::uint8_t* frame);
+
+Frame PollFrame();
+Frame GoodbyeFrame();
+Frame SetInputFrame(std::uint8_t input, std::uint8_t relay);
+// The name's first 24 bytes, padded with NUL bytes to the field's end.
+Frame SetNameFrame(std::uint8_t relay, std::string_view name);
+
+// Completes the frame's checksum and sends its N+1 bytes within 3000 ms.
+bool SendFrame(tcp::Socket s, std::uint8_t* frame);
+// Reads one reply into a buffer of kFrameBufferSize bytes: the length byte,
+// then all N announced bytes, each read within 3000 ms; true only for a valid
+// status reply. A reply of the wrong length is consumed whole before it is
+// rejected, so nothing of it is left on the connection.
+bool ReceiveReply(tcp::Socket s, std::uint8_t* buffer);
+
+bool RepliesEqual(const std::uint8_t* a, const std::uint8_t* b);
+UnitStatus DecodeReply(const std::uint8_t* reply);
+// The inverse of DecodeReply, with a valid checksum; names longer than their
+// 25-byte field are cut.
+ReplyBytes EncodeReply(const UnitStatus& status, std::uint8_t firstBodyByte = 0);
+
+}  // namespace kdt

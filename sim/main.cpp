@@ -1,0 +1,170 @@
+// kdt212-sim: a simulated KDT-212 unit for trying and testing the console
+// without hardware. Commands on standard input act as the unit's front panel.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SimUnit.h"
+
+namespace {
+
+struct ScriptStep {
+  int atMs = 0;
+  std::string command;
+};
+
+struct Arguments {
+  sim::SimOptions options;
+  std::vector<std::string> locks;
+  std::vector<ScriptStep> script;
+};
+
+std::mutex outputMutex;
+
+void Print(std::FILE* to, const std::string& text) {
+  std::lock_guard lock(outputMutex);
+  std::fprintf(to, "%s\n", text.c_str());
+  std::fflush(to);
+}
+
+void LogLine(const std::string& line) {
+  auto now = std::chrono::system_clock::now();
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+  std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  char stamp[16];
+  std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&seconds));
+  char millis[8];
+  std::snprintf(millis, sizeof millis, ".%03d", static_cast<int>(ms % 1000));
+  Print(stderr, std::string(stamp) + millis + " kdt212-sim: " + line);
+}
+
+const char* const kUsage =
+    "usage: kdt212-sim [--address A] [--port P] [--fault KIND [--after N]] [--delay MS]\n"
+    "                  [--model N] [--lock R]... [--script \"MS:COMMAND;MS:COMMAND...\"]\n"
+    "                  [--log-polls]\n"
+    "Listens on 127.0.0.1:10001 by default. Faults: none, silent, close, bad-length,\n"
+    "bad-checksum, partial; each starts after --after good replies on a connection.\n"
+    "--script runs front-panel commands at the given milliseconds after start.\n";
+
+bool ToInt(const std::string& text, int& value) {
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+bool ParseScript(const std::string& text, std::vector<ScriptStep>& steps) {
+  std::istringstream in(text);
+  std::string item;
+  while (std::getline(in, item, ';')) {
+    std::size_t colon = item.find(':');
+    ScriptStep step;
+    if (colon == std::string::npos || !ToInt(item.substr(0, colon), step.atMs)) return false;
+    step.command = item.substr(colon + 1);
+    steps.push_back(step);
+  }
+  return true;
+}
+
+bool ParseArguments(int argc, char** argv, Arguments& args) {
+  for (int i = 1; i < argc; ++i) {
+    std::string flag = argv[i];
+    if (flag == "--log-polls") {
+      args.options.logPolls = true;
+      continue;
+    }
+    if (i + 1 >= argc) return false;
+    std::string value = argv[++i];
+    int number = 0;
+    if (flag == "--address") {
+      args.options.address = value;
+    } else if (flag == "--port" && ToInt(value, number) && number >= 0 && number <= 65535) {
+      args.options.port = static_cast<std::uint16_t>(number);
+    } else if (flag == "--fault" && sim::ParseFault(value, args.options.fault)) {
+    } else if (flag == "--after" && ToInt(value, args.options.faultAfter)) {
+    } else if (flag == "--delay" && ToInt(value, args.options.delayMs)) {
+    } else if (flag == "--model" && ToInt(value, number) && number >= 0 && number <= 255) {
+      args.options.model = static_cast<std::uint8_t>(number);
+    } else if (flag == "--lock") {
+      args.locks.push_back(value);
+    } else if (flag == "--script" && ParseScript(value, args.script)) {
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+void RunCommand(sim::SimUnit& unit, const std::string& line) {
+  std::string reply;
+  bool ok = sim::RunPanelCommand(unit, line, reply);
+  Print(ok ? stdout : stderr, reply);
+}
+
+void RunScript(sim::SimUnit& unit, const std::vector<ScriptStep>& steps,
+               const std::atomic<bool>& quit) {
+  auto start = std::chrono::steady_clock::now();
+  for (const ScriptStep& step : steps) {
+    while (!quit && std::chrono::steady_clock::now() - start < std::chrono::milliseconds(step.atMs)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (quit) return;
+    LogLine("front panel: " + step.command);
+    RunCommand(unit, step.command);
+  }
+}
+
+// Reads front-panel commands until end of input; "quit" ends the program.
+void ReadConsole(sim::SimUnit& unit) {
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    if (line == "quit") {
+      kill(getpid(), SIGTERM);
+      return;
+    }
+    if (!line.empty()) RunCommand(unit, line);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments args;
+  if (!ParseArguments(argc, argv, args)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  // Signals are taken by sigwait below, never by a serving thread.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  sim::SimUnit unit(args.options, LogLine);
+  for (const std::string& relay : args.locks) RunCommand(unit, "lock " + relay + " on");
+  std::string error;
+  if (!unit.Start(error)) {
+    LogLine(error);
+    return 1;
+  }
+  std::atomic<bool> quit{false};
+  std::thread script(RunScript, std::ref(unit), std::cref(args.script), std::cref(quit));
+  std::thread(ReadConsole, std::ref(unit)).detach();
+
+  int received = 0;
+  sigwait(&signals, &received);
+  LogLine("stopping");
+  quit = true;
+  script.join();
+  unit.Stop();
+  return 0;
+}

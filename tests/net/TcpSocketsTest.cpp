@@ -1,0 +1,349 @@
+#include "TcpSockets.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <tuple>
+#include <vector>
+
+#include "LoopbackPeer.h"
+
+using namespace testsupport;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kShortTimeoutMs = 400;
+constexpr int kSlack = 2500;  // generous: the machine may be busy
+
+std::uint32_t Addr(int a, int b, int c, int d) {
+  return std::uint32_t(a) | std::uint32_t(b) << 8 | std::uint32_t(c) << 16 | std::uint32_t(d) << 24;
+}
+
+TEST(DottedToInAddr, ConvertsFieldsFirstInLowestByte) {
+  const std::vector<std::pair<const char*, std::uint32_t>> cases = {
+      {"192.168.1.20", Addr(192, 168, 1, 20)}, {"10.1", Addr(10, 1, 0, 0)},
+      {"", 0},                                 {"1.2.3.4.5", Addr(1, 2, 3, 4)},
+      {"1.x.3.4", Addr(1, 0, 3, 4)},           {"1..3.4", Addr(1, 0, 3, 4)},
+      {"1.12a.3.4", Addr(1, 0, 3, 4)},         {"127.0.0.1", Addr(127, 0, 0, 1)},
+  };
+  for (const auto& [text, value] : cases) EXPECT_EQ(tcp::DottedToInAddr(text), value) << text;
+  // Fields are not cut to 8 bits: 256 spills into the next byte.
+  EXPECT_EQ(tcp::DottedToInAddr("256.0.0.0"), 256u);
+  EXPECT_EQ(tcp::DottedToInAddr("192.168.1.20") & 0xFF, 192u);
+}
+
+TEST(SockClose, ShutdownCloseOfNoSocketSucceedsWithoutTouchingTheError) {
+  tcp::Socket s = tcp::kInvalidSocket;
+  tcp::SockSetLastError(12345);
+  EXPECT_TRUE(tcp::SockShutdownClose(s));
+  EXPECT_EQ(tcp::SockLastError(), 12345);
+  EXPECT_EQ(s, tcp::kInvalidSocket);
+}
+
+TEST(SockClose, FailedCloseStillInvalidatesTheHandle) {
+  tcp::Socket s = 1 << 20;  // no such descriptor
+  EXPECT_FALSE(tcp::SockClose(s));
+  EXPECT_EQ(tcp::SockLastError(), EBADF);
+  EXPECT_EQ(s, tcp::kInvalidSocket);
+}
+
+TEST(SockClose, ShutdownCloseTwiceIsHarmless) {
+  tcp::Socket s = tcp::kInvalidSocket;
+  ASSERT_TRUE(tcp::SockCreate(s));
+  EXPECT_TRUE(tcp::SockShutdownClose(s));
+  EXPECT_EQ(s, tcp::kInvalidSocket);
+  EXPECT_TRUE(tcp::SockShutdownClose(s));
+}
+
+// --- The option set -------------------------------------------------------
+
+struct OptionCall {
+  int level, name, value;
+  bool operator==(const OptionCall&) const = default;
+};
+std::vector<OptionCall> optionCalls;
+int failAtCall = -1;
+
+int RecordingSetOption(int, int level, int name, const void* value, unsigned length) {
+  int first = 0;
+  if (length >= sizeof first) std::memcpy(&first, value, sizeof first);
+  optionCalls.push_back({level, name, first});
+  if (static_cast<int>(optionCalls.size()) - 1 == failAtCall) {
+    errno = ENOPROTOOPT;
+    return -1;
+  }
+  return 0;
+}
+
+const std::vector<OptionCall> kOptionOrder = {
+    {SOL_SOCKET, SO_DONTROUTE, 0},  {SOL_SOCKET, SO_OOBINLINE, 1},
+    {SOL_SOCKET, SO_RCVBUF, 4096},  {SOL_SOCKET, SO_SNDBUF, 4096},
+    {SOL_SOCKET, SO_REUSEADDR, 1},  {SOL_SOCKET, SO_KEEPALIVE, 1},
+    {IPPROTO_TCP, TCP_KEEPIDLE, 3}, {IPPROTO_TCP, TCP_KEEPINTVL, 1},
+    {IPPROTO_TCP, TCP_NODELAY, 1},  {SOL_SOCKET, SO_LINGER, 0},
+};
+
+class OptionSet : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    optionCalls.clear();
+    tcp::testing::SetSetOptionHook(RecordingSetOption);
+  }
+  void TearDown() override {
+    tcp::testing::SetSetOptionHook(nullptr);
+    failAtCall = -1;
+  }
+};
+
+TEST_F(OptionSet, AppliesEverySettingInOrder) {
+  EXPECT_TRUE(tcp::SockSetOptions(0, tcp::kSocketBufferSize));
+  EXPECT_EQ(optionCalls, kOptionOrder);
+}
+
+TEST_F(OptionSet, StopsAtTheFirstFailingSetting) {
+  for (int fail = 0; fail < static_cast<int>(kOptionOrder.size()); ++fail) {
+    optionCalls.clear();
+    failAtCall = fail;
+    EXPECT_FALSE(tcp::SockSetOptions(0, tcp::kSocketBufferSize)) << fail;
+    EXPECT_EQ(tcp::SockLastError(), ENOPROTOOPT);
+    std::vector<OptionCall> expected(kOptionOrder.begin(), kOptionOrder.begin() + fail + 1);
+    EXPECT_EQ(optionCalls, expected) << "failing at call " << fail;
+  }
+}
+
+int GetInt(int fd, int level, int name) {
+  int value = -1;
+  socklen_t length = sizeof value;
+  getsockopt(fd, level, name, &value, &length);
+  return value;
+}
+
+TEST(SockOpen, GivesANonBlockingSocketWithTheOptionSet) {
+  tcp::Socket s = tcp::kInvalidSocket;
+  ASSERT_TRUE(tcp::SockOpen(s));
+  EXPECT_NE(fcntl(s, F_GETFL) & O_NONBLOCK, 0);
+  EXPECT_EQ(GetInt(s, SOL_SOCKET, SO_DONTROUTE), 0);  // routing stays free
+  EXPECT_EQ(GetInt(s, SOL_SOCKET, SO_OOBINLINE), 1);
+  EXPECT_EQ(GetInt(s, SOL_SOCKET, SO_KEEPALIVE), 1);
+  EXPECT_EQ(GetInt(s, IPPROTO_TCP, TCP_KEEPIDLE), 3);
+  EXPECT_EQ(GetInt(s, IPPROTO_TCP, TCP_KEEPINTVL), 1);
+  EXPECT_EQ(GetInt(s, IPPROTO_TCP, TCP_NODELAY), 1);
+  linger value{1, 1};
+  socklen_t length = sizeof value;
+  getsockopt(s, SOL_SOCKET, SO_LINGER, &value, &length);
+  EXPECT_EQ(value.l_onoff, 0);
+  EXPECT_TRUE(tcp::SockShutdownClose(s));
+}
+
+TEST(SockSetOptions, FailsOnADescriptorThatIsNoSocket) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  EXPECT_FALSE(tcp::SockSetOptions(fds[0], tcp::kSocketBufferSize));
+  EXPECT_EQ(tcp::SockLastError(), ENOTSOCK);
+  close(fds[0]);
+  close(fds[1]);
+}
+
+// --- Connecting -------------------------------------------------------------
+
+TEST(SockConnectTimeout, RefusedConnectionFailsAtOnceWithThePlatformReason) {
+  int port;
+  {
+    FullListener listener;  // a port that was just free again
+    port = listener.Port();
+  }
+  tcp::Socket s = tcp::kInvalidSocket;
+  ASSERT_TRUE(tcp::SockOpen(s));
+  auto start = Clock::now();
+  EXPECT_FALSE(tcp::SockConnectTimeout(s, kLoopback, port, 3000));
+  EXPECT_EQ(tcp::SockLastError(), ECONNREFUSED);
+  EXPECT_LT(ElapsedMs(start), 2000);
+  EXPECT_NE(s, tcp::kInvalidSocket);  // the caller closes it
+  tcp::SockShutdownClose(s);
+}
+
+TEST(SockConnectTimeout, UnansweredAttemptTimesOutWith258) {
+  FullListener listener;
+  tcp::Socket s = tcp::kInvalidSocket;
+  ASSERT_TRUE(tcp::SockOpen(s));
+  auto start = Clock::now();
+  EXPECT_FALSE(tcp::SockConnectTimeout(s, kLoopback, listener.Port(), kShortTimeoutMs));
+  EXPECT_EQ(tcp::SockLastError(), tcp::kWaitTimeout);
+  EXPECT_GE(ElapsedMs(start), kShortTimeoutMs - 1);
+  EXPECT_LT(ElapsedMs(start), kShortTimeoutMs + kSlack);
+  tcp::SockShutdownClose(s);
+}
+
+TEST(SockConnectTimeout, EstablishesAConnection) {
+  ScriptedPeer peer([](ScriptedPeer::Link& link) { link.Send({42}); });
+  tcp::Socket s = ConnectLoopback(peer.Port());
+  std::uint8_t byte = 0;
+  EXPECT_TRUE(tcp::SockRecvAll(s, &byte, 1, 3000));
+  EXPECT_EQ(byte, 42);
+  tcp::SockShutdownClose(s);
+}
+
+// --- Waiting ----------------------------------------------------------------
+
+TEST(SockSelect, ReducesTheSetToReadySocketsAndCountsThem) {
+  ScriptedPeer peer([](ScriptedPeer::Link& link) {
+    link.Send({1});
+    link.HoldOpen();
+  });
+  tcp::Socket s = ConnectLoopback(peer.Port());
+  tcp::SockSet readSet, writeSet;
+  readSet.Add(s);
+  int count = 0;
+  ASSERT_TRUE(tcp::SockSelect(&readSet, nullptr, nullptr, 3000, count));  // the byte is there
+  readSet = {};
+  readSet.Add(s);
+  writeSet.Add(s);
+  ASSERT_TRUE(tcp::SockSelect(&readSet, &writeSet, nullptr, 10, count));
+  EXPECT_EQ(count, 2);
+  EXPECT_TRUE(readSet.Contains(s));
+  EXPECT_TRUE(writeSet.Contains(s));
+
+  std::uint8_t byte;
+  ASSERT_TRUE(tcp::SockRecvAll(s, &byte, 1, 3000));
+  readSet = {};
+  readSet.Add(s);
+  ASSERT_TRUE(tcp::SockSelect(&readSet, nullptr, nullptr, 20, count));
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(readSet.count, 0);
+  peer.Release();
+  tcp::SockShutdownClose(s);
+}
+
+TEST(SockSet, AddingToAFullSetDoesNothing) {
+  tcp::SockSet set;
+  for (int i = 0; i < tcp::kSetSizeMax + 5; ++i) set.Add(i);
+  EXPECT_EQ(set.count, tcp::kSetSizeMax);
+  EXPECT_FALSE(set.Contains(tcp::kSetSizeMax));
+}
+
+// --- Whole-buffer transfers -----------------------------------------------
+
+TEST(SockRecvAll, PeerClosingMidTransferFailsAtOnceWith10054) {
+  ScriptedPeer peer([](ScriptedPeer::Link& link) { link.Send({1, 2, 3}); });
+  tcp::Socket s = ConnectLoopback(peer.Port());
+  std::uint8_t buffer[10];
+  auto start = Clock::now();
+  EXPECT_FALSE(tcp::SockRecvAll(s, buffer, 10, 10000));
+  EXPECT_EQ(tcp::SockLastError(), tcp::kConnReset);
+  EXPECT_LT(ElapsedMs(start), 5000);
+  EXPECT_EQ(buffer[2], 3);
+  tcp::SockShutdownClose(s);
+}
+
+TEST(SockRecvAll, SlowPeerFailsWith258OnceTheTimeOutHasPassed) {
+  ScriptedPeer peer([](ScriptedPeer::Link& link) {
+    for (int i = 0; i < 100; ++i) {
+      link.Send({std::uint8_t(i)});
+      link.Sleep(50);
+    }
+  });
+  tcp::Socket s = ConnectLoopback(peer.Port());
+  std::uint8_t buffer[100] = {};
+  auto start = Clock::now();
+  EXPECT_FALSE(tcp::SockRecvAll(s, buffer, 100, kShortTimeoutMs));
+  EXPECT_EQ(tcp::SockLastError(), tcp::kWaitTimeout);
+  EXPECT_GE(ElapsedMs(start), kShortTimeoutMs);
+  EXPECT_LT(ElapsedMs(start), kShortTimeoutMs + kSlack);
+  EXPECT_EQ(buffer[1], 1);  // bytes kept coming; the time-out is not restarted
+  peer.Release();
+  tcp::SockShutdownClose(s);
+}
+
+TEST(SockRecvAll, TimeOutZeroWaitsWithoutLimit) {
+  ScriptedPeer peer([](ScriptedPeer::Link& link) {
+    link.Sleep(300);
+    link.Send({7, 8});
+  });
+  tcp::Socket s = ConnectLoopback(peer.Port());
+  std::uint8_t buffer[2] = {};
+  EXPECT_TRUE(tcp::SockRecvAll(s, buffer, 2, 0));
+  EXPECT_EQ(buffer[1], 8);
+  tcp::SockShutdownClose(s);
+}
+
+TEST(SockRecvAll, TimesOutNormallyAcrossTheTickWrap) {
+  ScriptedPeer peer([](ScriptedPeer::Link& link) { link.HoldOpen(); });
+  tcp::Socket s = ConnectLoopback(peer.Port());
+  // Put the tick count 100 ms before the wrap at 2^32.
+  tcp::SetTickOffset(0);
+  tcp::SetTickOffset(std::uint32_t(0) - 100u - tcp::TickCount());
+  const std::uint32_t before = tcp::TickCount();
+  std::uint8_t byte;
+  auto start = Clock::now();
+  EXPECT_FALSE(tcp::SockRecvAll(s, &byte, 1, kShortTimeoutMs));
+  EXPECT_EQ(tcp::SockLastError(), tcp::kWaitTimeout);
+  EXPECT_GE(ElapsedMs(start), kShortTimeoutMs);
+  EXPECT_LT(ElapsedMs(start), kShortTimeoutMs + kSlack);
+  EXPECT_LT(tcp::TickCount(), before);  // the count really wrapped
+  tcp::SetTickOffset(0);
+  peer.Release();
+  tcp::SockShutdownClose(s);
+}
+
+TEST(SockSendAll, SendsAWholeBufferLargerThanTheSocketBuffers) {
+  constexpr int kLength = 64 * 1024;
+  std::vector<std::uint8_t> received;
+  {
+    ScriptedPeer peer([&](ScriptedPeer::Link& link) { received = link.Read(kLength); });
+    tcp::Socket s = ConnectLoopback(peer.Port());
+    std::vector<std::uint8_t> data(kLength);
+    for (int i = 0; i < kLength; ++i) data[i] = std::uint8_t(i * 7);
+    EXPECT_TRUE(tcp::SockSendAll(s, data.data(), kLength, 5000)) << tcp::SockLastError();
+    tcp::SockShutdownClose(s);
+  }
+  ASSERT_EQ(received.size(), std::size_t(kLength));
+  EXPECT_EQ(received[kLength - 1], std::uint8_t((kLength - 1) * 7));
+}
+
+TEST(SockSendAll, PeerThatNeverReadsTimesOutWith258) {
+  ScriptedPeer peer([](ScriptedPeer::Link& link) { link.HoldOpen(); });
+  tcp::Socket s = ConnectLoopback(peer.Port());
+  std::vector<std::uint8_t> data(16 * 1024 * 1024);
+  auto start = Clock::now();
+  EXPECT_FALSE(tcp::SockSendAll(s, data.data(), int(data.size()), kShortTimeoutMs));
+  EXPECT_EQ(tcp::SockLastError(), tcp::kWaitTimeout);
+  EXPECT_LT(ElapsedMs(start), kShortTimeoutMs + kSlack);
+  peer.Release();
+  tcp::SockShutdownClose(s);
+}
+
+TEST(SockSendAll, ClosedPeerIsAFailedSendNotASignal) {
+  ScriptedPeer peer([](ScriptedPeer::Link& link) { link.Close(); });
+  tcp::Socket s = ConnectLoopback(peer.Port());
+  std::uint8_t data[1024] = {};
+  bool failed = false;
+  for (int i = 0; i < 500 && !failed; ++i) {
+    failed = !tcp::SockSendAll(s, data, sizeof data, 3000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_TRUE(failed);
+  int error = tcp::SockLastError();
+  EXPECT_TRUE(error == EPIPE || error == ECONNRESET) << error;
+  tcp::SockShutdownClose(s);
+}
+
+TEST(SockRecv, ZeroBytesFromAClosedPeerSets10054) {
+  ScriptedPeer peer([](ScriptedPeer::Link& link) { link.Close(); });
+  tcp::Socket s = ConnectLoopback(peer.Port());
+  tcp::SockSetBlocking(s, true);
+  std::uint8_t byte;
+  int received = -5;
+  EXPECT_FALSE(tcp::SockRecv(s, &byte, 1, received));
+  EXPECT_EQ(received, 0);
+  EXPECT_EQ(tcp::SockLastError(), tcp::kConnReset);
+  tcp::SockShutdownClose(s);
+}
+
+}  // namespace

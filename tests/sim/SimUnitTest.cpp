@@ -1,0 +1,292 @@
+#include "SimUnit.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "LoopbackPeer.h"
+
+using namespace testsupport;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+
+// A simulated unit on a free loopback port that records frames and log lines.
+class SimFixture : public ::testing::Test {
+ protected:
+  void StartUnit(sim::SimOptions options = {}) {
+    options.port = 0;
+    options.recordFrames = true;
+    unit_ = std::make_unique<sim::SimUnit>(options, [this](const std::string& line) {
+      std::lock_guard lock(logMutex_);
+      log_.push_back(line);
+    });
+    std::string error;
+    ASSERT_TRUE(unit_->Start(error)) << error;
+  }
+
+  tcp::Socket Connect() { return ConnectLoopback(unit_->Port()); }
+
+  // Sends a frame as it stands (checksum included) and reads the whole reply.
+  static Bytes Exchange(tcp::Socket s, Bytes frame, std::size_t replyLength = kdt::kReplyLength) {
+    EXPECT_TRUE(tcp::SockSendAll(s, frame.data(), int(frame.size()), 3000));
+    Bytes reply(replyLength);
+    if (!tcp::SockRecvAll(s, reply.data(), int(replyLength), 3000)) reply.clear();
+    return reply;
+  }
+
+  bool LogContains(const std::string& text) {
+    std::lock_guard lock(logMutex_);
+    for (const std::string& line : log_) {
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  std::mutex logMutex_;
+  std::vector<std::string> log_;
+  std::unique_ptr<sim::SimUnit> unit_;  // last: its threads log until it is gone
+};
+
+TEST_F(SimFixture, AnswersAPollWithAValidStatus) {
+  StartUnit();
+  tcp::Socket s = Connect();
+  Bytes reply = Exchange(s, kdt::PollFrame());
+  ASSERT_EQ(reply.size(), kdt::kReplyLength);
+  EXPECT_EQ(reply[0], 82);
+  EXPECT_TRUE(kdt::ChecksumValid(reply.data()));
+  kdt::UnitStatus status = kdt::DecodeReply(reply.data());
+  EXPECT_EQ(status.model, 212);
+  for (int r = 0; r < 3; ++r) {
+    EXPECT_EQ(status.state[r] & kdt::kStateInputMask, 1);
+    EXPECT_FALSE(status.name[r].empty());
+  }
+  tcp::SockShutdownClose(s);
+}
+
+TEST_F(SimFixture, AppliesSetInputAndSetName) {
+  StartUnit();
+  tcp::Socket s = Connect();
+  Exchange(s, kdt::PollFrame());
+  Exchange(s, Bytes{0x04, 0x02, 0x02, 0x01, 0xFB});
+  Exchange(s, kdt::SetNameFrame(3, "Studio 2"));
+  kdt::UnitStatus status = kdt::DecodeReply(Exchange(s, kdt::PollFrame()).data());
+  EXPECT_EQ(status.state[0] & kdt::kStateInputMask, 2);
+  EXPECT_EQ(status.name[2], "Studio 2");
+  EXPECT_TRUE(LogContains("set input 2 on relay 1"));
+  EXPECT_TRUE(LogContains("set name of relay 3 to \"Studio 2\""));
+  tcp::SockShutdownClose(s);
+}
+
+TEST_F(SimFixture, ConsecutiveRepliesDifferOnlyInByteOne) {
+  StartUnit();
+  tcp::Socket s = Connect();
+  Bytes a = Exchange(s, kdt::PollFrame());
+  Bytes b = Exchange(s, kdt::PollFrame());
+  EXPECT_NE(a[1], b[1]);
+  EXPECT_TRUE(kdt::RepliesEqual(a.data(), b.data()));
+  tcp::SockShutdownClose(s);
+}
+
+TEST_F(SimFixture, ConnectionsShareOneUnit) {
+  StartUnit();
+  tcp::Socket first = Connect();
+  tcp::Socket second = Connect();
+  Exchange(first, kdt::SetInputFrame(2, 3));
+  kdt::UnitStatus seen = kdt::DecodeReply(Exchange(second, kdt::PollFrame()).data());
+  EXPECT_EQ(seen.state[2] & kdt::kStateInputMask, 2);
+  EXPECT_EQ(unit_->ConnectionsAccepted(), 2);
+  tcp::SockShutdownClose(first);
+  tcp::SockShutdownClose(second);
+  EXPECT_TRUE(unit_->WaitForConnectionsOpen(0, 5000));
+}
+
+TEST_F(SimFixture, RecordsEveryFrameByteForByte) {
+  StartUnit();
+  tcp::Socket s = Connect();
+  Exchange(s, kdt::PollFrame());
+  Exchange(s, kdt::SetInputFrame(1, 2));
+  Exchange(s, kdt::GoodbyeFrame());
+  ASSERT_TRUE(unit_->WaitForFrames(3, 3000));
+  auto frames = unit_->Frames();
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0].bytes, kdt::PollFrame());
+  EXPECT_EQ(frames[1].bytes, kdt::SetInputFrame(1, 2));
+  EXPECT_EQ(frames[2].bytes, kdt::GoodbyeFrame());
+  EXPECT_EQ(frames[2].connection, 1);
+  tcp::SockShutdownClose(s);
+}
+
+TEST_F(SimFixture, BadChecksumAndUnknownCodeAreAnsweredButNotApplied) {
+  StartUnit();
+  tcp::Socket s = Connect();
+  Bytes badChecksum = kdt::SetInputFrame(2, 1);
+  badChecksum.back() ^= 0xFF;
+  EXPECT_EQ(Exchange(s, badChecksum).size(), kdt::kReplyLength);
+  EXPECT_EQ(Exchange(s, Bytes{0x02, 0x55, 0xAB}).size(), kdt::kReplyLength);
+  EXPECT_EQ(unit_->Status().state[0] & kdt::kStateInputMask, 1);
+  EXPECT_TRUE(LogContains("bad checksum"));
+  EXPECT_TRUE(LogContains("unknown frame (02 55 AB)"));
+  tcp::SockShutdownClose(s);
+}
+
+TEST_F(SimFixture, LockedRelayIgnoresSetInput) {
+  StartUnit();
+  unit_->SetLocked(2, true);
+  tcp::Socket s = Connect();
+  kdt::UnitStatus status = kdt::DecodeReply(Exchange(s, kdt::SetInputFrame(2, 2)).data());
+  EXPECT_EQ(status.state[1], kdt::kStateLocked | 1);
+  EXPECT_TRUE(LogContains("relay locked"));
+  tcp::SockShutdownClose(s);
+}
+
+TEST_F(SimFixture, TruncatedFrameIsLoggedAndTheUnitServesOn) {
+  StartUnit();
+  {
+    tcp::Socket s = Connect();
+    std::uint8_t partial[] = {0xFF, 1, 2, 3};
+    ASSERT_TRUE(tcp::SockSendAll(s, partial, sizeof partial, 3000));
+    tcp::SockShutdownClose(s);
+  }
+  tcp::Socket s = Connect();
+  EXPECT_EQ(Exchange(s, kdt::PollFrame()).size(), kdt::kReplyLength);
+  EXPECT_TRUE(LogContains("closed by the peer inside a frame of 255 announced bytes"));
+  tcp::SockShutdownClose(s);
+}
+
+TEST_F(SimFixture, SilenceInsideAFrameClosesThatConnection) {
+  StartUnit();
+  tcp::Socket s = Connect();
+  std::uint8_t partial[] = {0xFF, 1, 2};
+  ASSERT_TRUE(tcp::SockSendAll(s, partial, sizeof partial, 3000));
+  std::uint8_t byte;
+  EXPECT_FALSE(tcp::SockRecvAll(s, &byte, 1, sim::kIncompleteFrameMs + 3000));
+  EXPECT_EQ(tcp::SockLastError(), tcp::kConnReset);
+  EXPECT_TRUE(LogContains("incomplete frame: announced 255 bytes, got 2"));
+  tcp::SockShutdownClose(s);
+}
+
+TEST_F(SimFixture, GarbageIsAnsweredFrameByFrame) {
+  StartUnit();
+  tcp::Socket s = Connect();
+  // "03 41 42 43": a frame of three bytes whose checksum is wrong.
+  Bytes reply = Exchange(s, Bytes{0x03, 0x41, 0x42, 0x43});
+  EXPECT_EQ(reply.size(), kdt::kReplyLength);
+  EXPECT_TRUE(LogContains("bad checksum (03 41 42 43)"));
+  tcp::SockShutdownClose(s);
+}
+
+// --- Faults -------------------------------------------------------------------
+
+struct FaultCase {
+  sim::Fault fault;
+  int after;
+};
+
+class SimFaults : public SimFixture, public ::testing::WithParamInterface<FaultCase> {};
+
+// After `after` good replies, the fault shows on the next exchange.
+TEST_P(SimFaults, FaultStartsAfterItsCountOfGoodReplies) {
+  FaultCase c = GetParam();
+  sim::SimOptions options;
+  options.fault = c.fault;
+  options.faultAfter = c.after;
+  StartUnit(options);
+  tcp::Socket s = Connect();
+  std::uint8_t buffer[kdt::kFrameBufferSize];
+  for (int i = 0; i < c.after; ++i) {
+    kdt::Frame poll = kdt::PollFrame();
+    ASSERT_TRUE(kdt::SendFrame(s, poll.data()));
+    ASSERT_TRUE(kdt::ReceiveReply(s, buffer)) << i;
+  }
+  kdt::Frame poll = kdt::PollFrame();
+  ASSERT_TRUE(kdt::SendFrame(s, poll.data()));
+  auto start = Clock::now();
+  EXPECT_FALSE(kdt::ReceiveReply(s, buffer));
+  int error = tcp::SockLastError();
+  switch (c.fault) {
+    case sim::Fault::kSilent:
+    case sim::Fault::kPartial:
+      EXPECT_EQ(error, tcp::kWaitTimeout);
+      EXPECT_GE(ElapsedMs(start), 3000);
+      break;
+    case sim::Fault::kClose:
+      EXPECT_EQ(error, tcp::kConnReset);
+      break;
+    case sim::Fault::kBadLength:
+      EXPECT_EQ(buffer[0], 81);
+      break;
+    case sim::Fault::kBadChecksum:
+      EXPECT_EQ(buffer[0], 82);
+      EXPECT_FALSE(kdt::ChecksumValid(buffer));
+      break;
+    case sim::Fault::kNone:
+      break;
+  }
+  tcp::SockShutdownClose(s);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, SimFaults,
+                         ::testing::Values(FaultCase{sim::Fault::kSilent, 0},
+                                           FaultCase{sim::Fault::kSilent, 2},
+                                           FaultCase{sim::Fault::kClose, 3},
+                                           FaultCase{sim::Fault::kBadLength, 1},
+                                           FaultCase{sim::Fault::kBadChecksum, 2},
+                                           FaultCase{sim::Fault::kPartial, 1}));
+
+TEST_F(SimFixture, SlowUnitDelaysEveryReply) {
+  sim::SimOptions options;
+  options.delayMs = 300;
+  StartUnit(options);
+  tcp::Socket s = Connect();
+  auto start = Clock::now();
+  EXPECT_EQ(Exchange(s, kdt::PollFrame()).size(), kdt::kReplyLength);
+  EXPECT_GE(ElapsedMs(start), 300);
+  tcp::SockShutdownClose(s);
+}
+
+TEST_F(SimFixture, ReportsTheModelCodeItIsGiven) {
+  sim::SimOptions options;
+  options.model = 211;
+  StartUnit(options);
+  tcp::Socket s = Connect();
+  EXPECT_EQ(kdt::DecodeReply(Exchange(s, kdt::PollFrame()).data()).model, 211);
+  tcp::SockShutdownClose(s);
+}
+
+TEST_F(SimFixture, StopEndsConnectionsThatAreStillOpen) {
+  StartUnit();
+  tcp::Socket s = Connect();
+  Exchange(s, kdt::PollFrame());
+  unit_->Stop();
+  std::uint8_t byte;
+  EXPECT_FALSE(tcp::SockRecvAll(s, &byte, 1, 3000));
+  EXPECT_EQ(tcp::SockLastError(), tcp::kConnReset);
+  tcp::SockShutdownClose(s);
+}
+
+// --- Front panel ------------------------------------------------------------
+
+TEST_F(SimFixture, FrontPanelCommandsChangeTheUnit) {
+  StartUnit();
+  std::string reply;
+  const std::pair<const char*, bool> lines[] = {
+      {"input A 2", true},  {"name b Studio 7", true}, {"lock 1 on", true},
+      {"state C 0x43", true}, {"model 99", true},      {"fault silent 4", true},
+      {"input 4 1", false}, {"input 1 3", false},      {"lock 2 maybe", false},
+      {"fly away", false},  {"fault wobble", false},
+  };
+  for (const auto& [line, ok] : lines) EXPECT_EQ(sim::RunPanelCommand(*unit_, line, reply), ok) << line;
+  kdt::UnitStatus status = unit_->Status();
+  EXPECT_EQ(status.state[2], 2);
+  EXPECT_EQ(status.name[1], "Studio 7");
+  EXPECT_EQ(status.state[0], 0x43);
+  EXPECT_EQ(status.model, 99);
+  ASSERT_TRUE(sim::RunPanelCommand(*unit_, "status", reply));
+  EXPECT_NE(reply.find("RELAY B (2): INPUT 1, state 0x1, name \"Studio 7\""), std::string::npos)
+      << reply;
+}
+
+}  // namespace
