@@ -31,12 +31,20 @@ std::uint8_t FrameChecksum(const std::uint8_t* frame) {
   return static_cast<std::uint8_t>(-sum);
 }
 
-void CompleteFrame(std::uint8_t* frame) { frame[frame[0]] = FrameChecksum(frame); }
+void CompleteFrame(std::uint8_t* frame) {
+  frame[frame[0]] = FrameChecksum(frame);
+}
 
-bool ChecksumValid(const std::uint8_t* frame) { return frame[frame[0]] == FrameChecksum(frame); }
+bool ChecksumValid(const std::uint8_t* frame) {
+  return frame[frame[0]] == FrameChecksum(frame);
+}
 
-Frame PollFrame() { return MakeFrame({kCmdPoll}); }
-Frame GoodbyeFrame() { return MakeFrame({kCmdGoodbye}); }
+Frame PollFrame() {
+  return MakeFrame({kCmdPoll});
+}
+Frame GoodbyeFrame() {
+  return MakeFrame({kCmdGoodbye});
+}
 
 Frame SetInputFrame(std::uint8_t input, std::uint8_t relay) {
   return MakeFrame({kCmdSetInput, input, relay});

@@ -149,8 +149,12 @@ bool SockSet::Contains(Socket s) const {
 void SockStartup() {}
 void SockCleanup() {}
 
-int SockLastError() { return lastError; }
-void SockSetLastError(int code) { lastError = code; }
+int SockLastError() {
+  return lastError;
+}
+void SockSetLastError(int code) {
+  lastError = code;
+}
 
 std::uint32_t TickCount() {
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -158,7 +162,9 @@ std::uint32_t TickCount() {
   return static_cast<std::uint32_t>(ms.count()) + tickOffset.load();
 }
 
-void SetTickOffset(std::uint32_t offset) { tickOffset.store(offset); }
+void SetTickOffset(std::uint32_t offset) {
+  tickOffset.store(offset);
+}
 
 bool SockCreate(Socket& s) {
   s = socket(AF_INET, SOCK_STREAM, 0);
@@ -271,8 +277,12 @@ bool SockWaitWritable(Socket s, int timeoutMs) {
   return false;
 }
 
-bool SockCanWrite(Socket s, bool& ready) { return WaitReady(s, true, ready); }
-bool SockCanRead(Socket s, bool& ready) { return WaitReady(s, false, ready); }
+bool SockCanWrite(Socket s, bool& ready) {
+  return WaitReady(s, true, ready);
+}
+bool SockCanRead(Socket s, bool& ready) {
+  return WaitReady(s, false, ready);
+}
 
 bool SockSend(Socket s, const void* data, int length, int& sent) {
   // MSG_NOSIGNAL: a unit that has closed the connection makes a failed send,
@@ -290,8 +300,7 @@ bool SockRecv(Socket s, void* buffer, int length, int& received) {
 }
 
 bool SockSendAll(Socket s, const void* data, int length, std::uint32_t timeoutMs) {
-  return TransferAll(s, static_cast<const char*>(data), length, timeoutMs, SockCanWrite,
-                     SockSend);
+  return TransferAll(s, static_cast<const char*>(data), length, timeoutMs, SockCanWrite, SockSend);
 }
 
 bool SockRecvAll(Socket s, void* buffer, int length, std::uint32_t timeoutMs) {
@@ -299,7 +308,9 @@ bool SockRecvAll(Socket s, void* buffer, int length, std::uint32_t timeoutMs) {
 }
 
 namespace testing {
-void SetSetOptionHook(SetOptionFn fn) { setOptionHook.store(fn); }
+void SetSetOptionHook(SetOptionFn fn) {
+  setOptionHook.store(fn);
+}
 }  // namespace testing
 
 }  // namespace tcp

@@ -60,8 +60,7 @@ bool SockConnectTimeout(Socket s, std::string_view address, int port, int timeou
 // Waits until a socket of the given sets is ready or the time-out passes.
 // Each present set is reduced to its ready sockets; count receives the number
 // of ready entries (0 on time-out, -1 on error).
-bool SockSelect(SockSet* readSet, SockSet* writeSet, SockSet* exceptSet, int timeoutMs,
-                int& count);
+bool SockSelect(SockSet* readSet, SockSet* writeSet, SockSet* exceptSet, int timeoutMs, int& count);
 bool SockWaitWritable(Socket s, int timeoutMs);
 bool SockCanWrite(Socket s, bool& ready);
 bool SockCanRead(Socket s, bool& ready);

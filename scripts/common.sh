@@ -20,7 +20,7 @@ kdt_install_missing() {
   $sudo apt-get update -q && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
 }
 
-# kdt_build DIR [cmake options...]: configures (once) and builds a tree.
+# kdt_build DIR [cmake options...]: configures and builds a tree.
 kdt_build() {
   local dir="$1"
   shift

@@ -27,9 +27,12 @@ struct FaultEntry {
   const char* name;
 };
 constexpr FaultEntry kFaults[] = {
-    {Fault::kNone, "none"},          {Fault::kSilent, "silent"},
-    {Fault::kClose, "close"},        {Fault::kBadLength, "bad-length"},
-    {Fault::kBadChecksum, "bad-checksum"}, {Fault::kPartial, "partial"},
+    {Fault::kNone, "none"},
+    {Fault::kSilent, "silent"},
+    {Fault::kClose, "close"},
+    {Fault::kBadLength, "bad-length"},
+    {Fault::kBadChecksum, "bad-checksum"},
+    {Fault::kPartial, "partial"},
 };
 
 std::string Hex(const std::uint8_t* bytes, std::size_t length) {
@@ -56,7 +59,9 @@ bool SendAll(int fd, const std::uint8_t* data, std::size_t length) {
   return true;
 }
 
-bool ValidRelay(int relay) { return relay >= 1 && relay <= kdt::kRelayCount; }
+bool ValidRelay(int relay) {
+  return relay >= 1 && relay <= kdt::kRelayCount;
+}
 
 }  // namespace
 
@@ -64,8 +69,8 @@ struct SimUnit::Connection {
   int id = 0;
   int fd = -1;
   std::thread thread;
-  int replies = 0;     // good replies sent on this connection
-  bool mute = false;   // fallen silent for good
+  int replies = 0;    // good replies sent on this connection
+  bool mute = false;  // fallen silent for good
 };
 
 bool ParseFault(std::string_view text, Fault& fault) {
@@ -85,7 +90,8 @@ const char* FaultName(Fault fault) {
   return "?";
 }
 
-SimUnit::SimUnit(SimOptions options, LogFn log) : options_(std::move(options)), log_(std::move(log)) {
+SimUnit::SimUnit(SimOptions options, LogFn log)
+    : options_(std::move(options)), log_(std::move(log)) {
   unit_.header = kHeaderByte;
   unit_.model = options_.model;
   for (int r = 0; r < kdt::kRelayCount; ++r) {
@@ -94,7 +100,9 @@ SimUnit::SimUnit(SimOptions options, LogFn log) : options_(std::move(options)), 
   }
 }
 
-SimUnit::~SimUnit() { Stop(); }
+SimUnit::~SimUnit() {
+  Stop();
+}
 
 bool SimUnit::Start(std::string& error) {
   listener_ = socket(AF_INET, SOCK_STREAM, 0);
@@ -324,7 +332,8 @@ bool SimUnit::SleepUnlessStopping(int ms) const {
 void SimUnit::SetInput(int relay, std::uint8_t input) {
   std::lock_guard lock(mutex_);
   std::uint8_t& state = unit_.state[relay - 1];
-  state = static_cast<std::uint8_t>((state & ~kdt::kStateInputMask) | (input & kdt::kStateInputMask));
+  state =
+      static_cast<std::uint8_t>((state & ~kdt::kStateInputMask) | (input & kdt::kStateInputMask));
 }
 
 void SimUnit::SetName(int relay, std::string name) {
@@ -336,7 +345,8 @@ void SimUnit::SetName(int relay, std::string name) {
 void SimUnit::SetLocked(int relay, bool locked) {
   std::lock_guard lock(mutex_);
   std::uint8_t& state = unit_.state[relay - 1];
-  state = static_cast<std::uint8_t>(locked ? state | kdt::kStateLocked : state & ~kdt::kStateLocked);
+  state =
+      static_cast<std::uint8_t>(locked ? state | kdt::kStateLocked : state & ~kdt::kStateLocked);
 }
 
 void SimUnit::SetState(int relay, std::uint8_t state) {

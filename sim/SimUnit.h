@@ -47,7 +47,7 @@ struct SimOptions {
   int faultAfter = 0;
   int delayMs = 0;  // wait this long before every reply
   std::uint8_t model = kdt::kModelKdt212;
-  bool logPolls = false;     // polls come back to back: off, they flood the log
+  bool logPolls = false;      // polls come back to back: off, they flood the log
   bool recordFrames = false;  // keep every received frame for tests
 };
 

@@ -113,7 +113,8 @@ void RunScript(sim::SimUnit& unit, const std::vector<ScriptStep>& steps,
                const std::atomic<bool>& quit) {
   auto start = std::chrono::steady_clock::now();
   for (const ScriptStep& step : steps) {
-    while (!quit && std::chrono::steady_clock::now() - start < std::chrono::milliseconds(step.atMs)) {
+    while (!quit &&
+           std::chrono::steady_clock::now() - start < std::chrono::milliseconds(step.atMs)) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (quit) return;

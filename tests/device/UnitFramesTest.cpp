@@ -85,7 +85,7 @@ TEST(Frames, DecodeReadsHeaderModelStatesAndNames) {
   EXPECT_EQ(status.model, 212);
   EXPECT_EQ(status.state, SampleStatus().state);
   EXPECT_EQ(status.name[0], "Studio 1");
-  EXPECT_EQ(status.name[1], "");  // field begins with NUL
+  EXPECT_EQ(status.name[1], "");                    // field begins with NUL
   EXPECT_EQ(status.name[2], std::string(25, 'Z'));  // no NUL: the whole field
 }
 

@@ -28,10 +28,14 @@ std::uint32_t Addr(int a, int b, int c, int d) {
 
 TEST(DottedToInAddr, ConvertsFieldsFirstInLowestByte) {
   const std::vector<std::pair<const char*, std::uint32_t>> cases = {
-      {"192.168.1.20", Addr(192, 168, 1, 20)}, {"10.1", Addr(10, 1, 0, 0)},
-      {"", 0},                                 {"1.2.3.4.5", Addr(1, 2, 3, 4)},
-      {"1.x.3.4", Addr(1, 0, 3, 4)},           {"1..3.4", Addr(1, 0, 3, 4)},
-      {"1.12a.3.4", Addr(1, 0, 3, 4)},         {"127.0.0.1", Addr(127, 0, 0, 1)},
+      {"192.168.1.20", Addr(192, 168, 1, 20)},
+      {"10.1", Addr(10, 1, 0, 0)},
+      {"", 0},
+      {"1.2.3.4.5", Addr(1, 2, 3, 4)},
+      {"1.x.3.4", Addr(1, 0, 3, 4)},
+      {"1..3.4", Addr(1, 0, 3, 4)},
+      {"1.12a.3.4", Addr(1, 0, 3, 4)},
+      {"127.0.0.1", Addr(127, 0, 0, 1)},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(tcp::DottedToInAddr(text), value) << text;
   // Fields are not cut to 8 bits: 256 spills into the next byte.
@@ -83,11 +87,10 @@ int RecordingSetOption(int, int level, int name, const void* value, unsigned len
 }
 
 const std::vector<OptionCall> kOptionOrder = {
-    {SOL_SOCKET, SO_DONTROUTE, 0},  {SOL_SOCKET, SO_OOBINLINE, 1},
-    {SOL_SOCKET, SO_RCVBUF, 4096},  {SOL_SOCKET, SO_SNDBUF, 4096},
-    {SOL_SOCKET, SO_REUSEADDR, 1},  {SOL_SOCKET, SO_KEEPALIVE, 1},
-    {IPPROTO_TCP, TCP_KEEPIDLE, 3}, {IPPROTO_TCP, TCP_KEEPINTVL, 1},
-    {IPPROTO_TCP, TCP_NODELAY, 1},  {SOL_SOCKET, SO_LINGER, 0},
+    {SOL_SOCKET, SO_DONTROUTE, 0},  {SOL_SOCKET, SO_OOBINLINE, 1},   {SOL_SOCKET, SO_RCVBUF, 4096},
+    {SOL_SOCKET, SO_SNDBUF, 4096},  {SOL_SOCKET, SO_REUSEADDR, 1},   {SOL_SOCKET, SO_KEEPALIVE, 1},
+    {IPPROTO_TCP, TCP_KEEPIDLE, 3}, {IPPROTO_TCP, TCP_KEEPINTVL, 1}, {IPPROTO_TCP, TCP_NODELAY, 1},
+    {SOL_SOCKET, SO_LINGER, 0},
 };
 
 class OptionSet : public ::testing::Test {

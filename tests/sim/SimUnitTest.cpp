@@ -37,11 +37,18 @@ class SimFixture : public ::testing::Test {
     return reply;
   }
 
+  // Log lines come from the unit's threads: give them time to arrive.
   bool LogContains(const std::string& text) {
-    std::lock_guard lock(logMutex_);
-    for (const std::string& line : log_) {
-      if (line.find(text) != std::string::npos) return true;
-    }
+    auto start = Clock::now();
+    do {
+      {
+        std::lock_guard lock(logMutex_);
+        for (const std::string& line : log_) {
+          if (line.find(text) != std::string::npos) return true;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } while (ElapsedMs(start) < 5000);
     return false;
   }
 
@@ -228,13 +235,11 @@ TEST_P(SimFaults, FaultStartsAfterItsCountOfGoodReplies) {
   tcp::SockShutdownClose(s);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, SimFaults,
-                         ::testing::Values(FaultCase{sim::Fault::kSilent, 0},
-                                           FaultCase{sim::Fault::kSilent, 2},
-                                           FaultCase{sim::Fault::kClose, 3},
-                                           FaultCase{sim::Fault::kBadLength, 1},
-                                           FaultCase{sim::Fault::kBadChecksum, 2},
-                                           FaultCase{sim::Fault::kPartial, 1}));
+INSTANTIATE_TEST_SUITE_P(
+    Modes, SimFaults,
+    ::testing::Values(FaultCase{sim::Fault::kSilent, 0}, FaultCase{sim::Fault::kSilent, 2},
+                      FaultCase{sim::Fault::kClose, 3}, FaultCase{sim::Fault::kBadLength, 1},
+                      FaultCase{sim::Fault::kBadChecksum, 2}, FaultCase{sim::Fault::kPartial, 1}));
 
 TEST_F(SimFixture, SlowUnitDelaysEveryReply) {
   sim::SimOptions options;
@@ -273,12 +278,13 @@ TEST_F(SimFixture, FrontPanelCommandsChangeTheUnit) {
   StartUnit();
   std::string reply;
   const std::pair<const char*, bool> lines[] = {
-      {"input A 2", true},  {"name b Studio 7", true}, {"lock 1 on", true},
-      {"state C 0x43", true}, {"model 99", true},      {"fault silent 4", true},
-      {"input 4 1", false}, {"input 1 3", false},      {"lock 2 maybe", false},
-      {"fly away", false},  {"fault wobble", false},
+      {"input A 2", true},    {"name b Studio 7", true}, {"lock 1 on", true},
+      {"state C 0x43", true}, {"model 99", true},        {"fault silent 4", true},
+      {"input 4 1", false},   {"input 1 3", false},      {"lock 2 maybe", false},
+      {"fly away", false},    {"fault wobble", false},
   };
-  for (const auto& [line, ok] : lines) EXPECT_EQ(sim::RunPanelCommand(*unit_, line, reply), ok) << line;
+  for (const auto& [line, ok] : lines)
+    EXPECT_EQ(sim::RunPanelCommand(*unit_, line, reply), ok) << line;
   kdt::UnitStatus status = unit_->Status();
   EXPECT_EQ(status.state[2], 2);
   EXPECT_EQ(status.name[1], "Studio 7");

@@ -1,0 +1,32 @@
+// A signal that stays set until it is reset, for any number of waiters.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+
+namespace kdt {
+
+class ManualResetEvent {
+ public:
+  explicit ManualResetEvent(bool initiallySet) : set_(initiallySet) {}
+  void Set() {
+    std::lock_guard lock(mutex_);
+    set_ = true;
+    cv_.notify_all();
+  }
+  void Reset() {
+    std::lock_guard lock(mutex_);
+    set_ = false;
+  }
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    cv_.wait(lock, [this] { return set_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool set_;
+};
+
+}  // namespace kdt

@@ -1,0 +1,271 @@
+#include "UnitThread.h"
+
+#include <QCoreApplication>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+
+#ifdef KDT_TSAN
+#include <sanitizer/tsan_interface.h>
+#endif
+
+namespace kdt {
+namespace {
+
+// Qt's libraries are not built for ThreadSanitizer, so it cannot see the lock
+// inside postEvent: the hand-over of each event is announced to it here.
+void AnnounceRelease(const void* event) {
+#ifdef KDT_TSAN
+  __tsan_release(const_cast<void*>(event));
+#else
+  (void)event;
+#endif
+}
+
+void AnnounceAcquire(const void* event) {
+#ifdef KDT_TSAN
+  __tsan_acquire(const_cast<void*>(event));
+#else
+  (void)event;
+#endif
+}
+
+// Live sessions by id, on the main thread only. A notification names its
+// session by an id that is never reused, so one still queued for a session
+// that has since been destroyed finds nothing here and touches nothing.
+std::unordered_map<std::uint32_t, TQmObject*>& Sessions() {
+  static std::unordered_map<std::uint32_t, TQmObject*> sessions;
+  return sessions;
+}
+
+std::uint32_t NextSessionId() {
+  static std::atomic<std::uint32_t> next{0};
+  return ++next;
+}
+
+bool IsNotification(QEvent::Type type) {
+  return type >= EventTypeOf(kMsgStatus) && type <= EventTypeOf(kMsgRate);
+}
+
+}  // namespace
+
+class ThreadWindowObject final : public QObject {
+ protected:
+  bool event(QEvent* e) override {
+    if (!IsNotification(e->type())) return QObject::event(e);
+    auto* notification = static_cast<SessionEvent*>(e);
+    AnnounceAcquire(notification);
+    auto found = Sessions().find(notification->session);
+    if (found != Sessions().end()) found->second->Deliver(*notification);
+    return true;
+  }
+};
+
+QObject* ThreadWindow = nullptr;
+
+QObject* CreateThreadWindow() {
+  auto* window = new ThreadWindowObject;
+  window->setObjectName("QmThreadWindow");
+  return window;
+}
+
+void UnitThreadStartup() {
+  ThreadWindow = CreateThreadWindow();
+}
+
+void UnitThreadShutdown() {
+  delete ThreadWindow;  // drops, and so releases, whatever is still queued for it
+  ThreadWindow = nullptr;
+}
+
+std::int32_t RateFromCount(std::uint32_t exchanges, std::uint32_t elapsedMs) {
+  // nearbyint rounds halves to even in the default rounding mode.
+  return static_cast<std::int32_t>(std::nearbyint(double(exchanges) * 1000.0 / double(elapsedMs)));
+}
+
+TQmObject::TQmObject() : id_(NextSessionId()), window_(ThreadWindow) {
+  snapshot_.state = {1, 1, 1};
+  Sessions()[id_] = this;
+}
+
+TQmObject::~TQmObject() {
+  Stop();
+  if (worker_.joinable()) worker_.join();
+  Sessions().erase(id_);
+}
+
+bool TQmObject::Start(const std::string& host, int port, std::uint32_t interval) {
+  if (IsRunning()) return false;
+  if (worker_.joinable()) worker_.join();  // a worker that ended by itself
+  // Nothing queued for an earlier connection may reach this one.
+  DiscardCommands();
+  interval_ = interval;
+  host_ = host;
+  port_ = port;
+  stop_ = false;
+  ready_.Reset();
+  running_ = true;
+  try {
+    worker_ = std::thread(&TQmObject::WorkerRoutine, this);
+  } catch (const std::system_error&) {
+    running_ = false;
+    return false;
+  }
+  if (!Synchronous) return false;
+  ready_.Wait();
+  if (stop_) {
+    worker_.join();
+    return false;
+  }
+  return true;
+}
+
+void TQmObject::Stop() {
+  if (!IsRunning()) return;
+  stop_ = true;
+  worker_.join();
+}
+
+void TQmObject::SendSetInput(std::uint8_t input, std::uint8_t relay) {
+  if (IsConnected()) QueueFrame(SetInputFrame(input, relay));
+}
+
+void TQmObject::SendSetName(std::string_view name, std::uint8_t relay) {
+  if (IsConnected()) QueueFrame(SetNameFrame(relay, name));
+}
+
+bool TQmObject::QueueFrame(const Frame& frame) {
+  if (!IsConnected()) return false;
+  std::lock_guard lock(commandMutex_);
+  commands_.push_back(frame);
+  return true;
+}
+
+bool TQmObject::TakeCommand(std::uint8_t* buffer) {
+  std::lock_guard lock(commandMutex_);
+  if (commands_.empty()) return false;
+  const Frame& frame = commands_.front();
+  std::memcpy(buffer, frame.data(), std::min<std::size_t>(frame.size(), kFrameBufferSize));
+  commands_.pop_front();
+  return true;
+}
+
+void TQmObject::DiscardCommands() {
+  std::lock_guard lock(commandMutex_);
+  commands_.clear();
+}
+
+bool TQmObject::ConnectUnit() {
+  tcp::Socket s = tcp::kInvalidSocket;
+  if (tcp::SockOpen(s) && tcp::SockConnectTimeout(s, host_, port_, kConnectTimeoutMs)) {
+    socket_ = s;
+    return true;
+  }
+  tcp::SockShutdownClose(s);
+  return false;
+}
+
+void TQmObject::SendGoodbye() {
+  std::uint8_t buffer[kFrameBufferSize];
+  Frame goodbye = GoodbyeFrame();
+  std::memcpy(buffer, goodbye.data(), goodbye.size());
+  tcp::Socket s = socket_;
+  if (SendFrame(s, buffer)) ReceiveReply(s, buffer);
+  socket_ = tcp::kInvalidSocket;
+  tcp::SockShutdownClose(s);
+}
+
+void TQmObject::WorkerRoutine() {
+  int result = kResultRequested;
+  bool connectionMade = ConnectUnit();
+  if (connectionMade) {
+    result = RunExchanges();
+    SendGoodbye();
+  } else {
+    stop_ = true;
+    if (!Synchronous) Post(kMsgConnect, 0);
+  }
+  // Commands still waiting were meant for this connection only.
+  DiscardCommands();
+  ready_.Set();
+  running_ = false;
+  if (connectionMade) Post(kMsgEnded, result);
+}
+
+// The exchange loop: one frame, one reply, back to back, until the stop flag
+// is raised. Returns the result code.
+int TQmObject::RunExchanges() {
+  const tcp::Socket s = socket_;
+  std::uint8_t buffer[kFrameBufferSize];
+  ReplyBytes previous{};
+  const Frame poll = PollFrame();
+  std::uint32_t exchanges = 0;
+  std::uint32_t rateStart = tcp::TickCount();
+  bool firstCycle = true;
+  for (;;) {
+    if (interval_ != 0) std::this_thread::sleep_for(std::chrono::milliseconds(interval_));
+    // The first exchange is always a poll, so the first status comes first.
+    if (firstCycle || !TakeCommand(buffer)) std::memcpy(buffer, poll.data(), poll.size());
+    if (!SendFrame(s, buffer)) {
+      stop_ = true;
+      return kResultSendFailed;
+    }
+    if (!ReceiveReply(s, buffer)) {
+      stop_ = true;
+      return kResultReceiveFailed;
+    }
+    ++exchanges;
+    bool changed = true;
+    if (firstCycle) {
+      firstCycle = false;
+      ready_.Set();
+      Post(kMsgConnect, 1);
+      rateStart = tcp::TickCount();
+    } else {
+      changed = !RepliesEqual(buffer, previous.data());
+      const std::uint32_t now = tcp::TickCount();
+      if (now - rateStart >= kRateReportMs) {
+        Post(kMsgRate, RateFromCount(exchanges, now - rateStart));
+        rateStart = now;
+        exchanges = 0;
+      }
+    }
+    if (changed) {
+      std::memcpy(previous.data(), buffer, kReplyLength);
+      Post(kMsgStatus, 0, std::make_unique<ReplyBytes>(previous));
+    }
+    if (stop_) return kResultRequested;
+  }
+}
+
+void TQmObject::Post(int message, std::int32_t value, std::unique_ptr<ReplyBytes> reply) {
+  auto* event = new SessionEvent(message, id_, value, std::move(reply));
+  if (window_ == nullptr) {
+    delete event;  // no window to take it: refused, and its block released
+    return;
+  }
+  AnnounceRelease(event);
+  QCoreApplication::postEvent(window_, event);
+}
+
+void TQmObject::Deliver(SessionEvent& event) {
+  switch (event.type() - QEvent::User) {
+    case kMsgStatus:
+      snapshot_ = DecodeReply(event.reply->data());
+      event.reply.reset();
+      OnStatus(this);
+      break;
+    case kMsgConnect:
+      OnConnect(this, event.value != 0);
+      break;
+    case kMsgEnded:
+      OnDisconnect(this, event.value);
+      break;
+    case kMsgRate:
+      OnRate(this, event.value);
+      break;
+  }
+}
+
+}  // namespace kdt

@@ -1,0 +1,516 @@
+#include "UnitThread.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <mutex>
+
+#include "LoopbackPeer.h"
+#include "SimUnit.h"
+
+using namespace testsupport;
+using kdt::TQmObject;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Events = std::vector<std::string>;
+
+constexpr int kLongWaitMs = 15000;  // a bound, not an expectation
+
+// Runs the main thread's event loop until `done` holds or the time is up.
+template <typename Pred>
+bool PumpUntil(Pred done, int timeoutMs = kLongWaitMs) {
+  auto start = Clock::now();
+  while (!done()) {
+    if (ElapsedMs(start) > timeoutMs) return false;
+    QCoreApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+void PumpFor(int ms) {
+  PumpUntil([] { return false; }, ms);
+}
+
+int ThreadCount() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/task")) {
+    while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
+    closedir(dir);
+  }
+  return count;
+}
+
+bool IsPoll(const sim::ReceivedFrame& f) {
+  return f.bytes == kdt::PollFrame();
+}
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void StartUnit(sim::SimOptions options = {}) {
+    options.port = 0;
+    options.recordFrames = true;
+    unit_ = std::make_unique<sim::SimUnit>(options);
+    std::string error;
+    ASSERT_TRUE(unit_->Start(error)) << error;
+  }
+
+  // Records every notification except the rate, in the order delivered.
+  void Watch(TQmObject& session) {
+    session.OnConnect.Assign([this](TQmObject*, bool connected) {
+      events_.push_back(connected ? "connect 1" : "connect 0");
+    });
+    session.OnDisconnect.Assign([this](TQmObject*, std::int32_t code) {
+      events_.push_back("ended " + std::to_string(code));
+    });
+    session.OnStatus.Assign([this](TQmObject*) { events_.push_back("status"); });
+  }
+
+  bool Start(TQmObject& session, int port, std::uint32_t interval = 1) {
+    return session.Start(kLoopback, port, interval);
+  }
+
+  bool Saw(const std::string& event) const {
+    return std::find(events_.begin(), events_.end(), event) != events_.end();
+  }
+  bool Ended() const {
+    return std::any_of(events_.begin(), events_.end(),
+                       [](const std::string& e) { return e.starts_with("ended"); });
+  }
+  long Count(const std::string& event) const {
+    return std::count(events_.begin(), events_.end(), event);
+  }
+
+  Events events_;
+  std::unique_ptr<sim::SimUnit> unit_;
+};
+
+TEST(Rate, RoundsHalvesToEven) {
+  EXPECT_EQ(kdt::RateFromCount(2100, 2000), 1050);
+  EXPECT_EQ(kdt::RateFromCount(1, 2000), 0);
+  EXPECT_EQ(kdt::RateFromCount(3, 2000), 2);
+  EXPECT_EQ(kdt::RateFromCount(5, 2000), 2);
+  EXPECT_EQ(kdt::RateFromCount(7, 503), 14);
+}
+
+// --- One test per row of the notification table ---------------------------
+
+TEST_F(SessionTest, RefusedConnectionGivesOnlyAFailedConnectResult) {
+  int port;
+  {
+    FullListener listener;  // a loopback port that was just free again
+    port = listener.Port();
+  }
+  TQmObject session;
+  Watch(session);
+  EXPECT_FALSE(Start(session, port));  // asynchronous: the outcome comes later
+  ASSERT_TRUE(PumpUntil([&] { return !events_.empty() && !session.IsRunning(); }));
+  PumpFor(100);
+  EXPECT_EQ(events_, Events{"connect 0"});
+}
+
+TEST_F(SessionTest, ConnectAttemptThatTimesOutGivesAFailedConnectResult) {
+  FullListener listener;
+  TQmObject session;
+  Watch(session);
+  auto start = Clock::now();
+  Start(session, listener.Port());
+  ASSERT_TRUE(PumpUntil([&] { return !events_.empty(); }));
+  EXPECT_GE(ElapsedMs(start), kdt::kConnectTimeoutMs);
+  EXPECT_EQ(events_, Events{"connect 0"});
+  EXPECT_FALSE(session.IsRunning());
+}
+
+TEST_F(SessionTest, SuccessfulConnectionReportsConnectThenStatusThenEndsOnStop) {
+  StartUnit();
+  TQmObject session;
+  Watch(session);
+  Start(session, unit_->Port());
+  ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));
+  EXPECT_TRUE(session.IsConnected());
+  EXPECT_EQ(session.Model(), 212);
+  EXPECT_EQ(session.RelayName(1), "Main feed");
+  EXPECT_EQ(session.HeaderByte(), 0x01);
+  session.Stop();
+  EXPECT_FALSE(session.IsRunning());
+  EXPECT_FALSE(session.IsConnected());
+  ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+  EXPECT_EQ(events_, (Events{"connect 1", "status", "ended 0"}));
+  ASSERT_TRUE(unit_->WaitForFrames(2, 1000));
+  auto frames = unit_->Frames();
+  EXPECT_TRUE(IsPoll(frames.front()));
+  EXPECT_EQ(frames.back().bytes, kdt::GoodbyeFrame());
+}
+
+TEST_F(SessionTest, UnitThatNeverAnswersEndsWith1002AndNoConnectResult) {
+  sim::SimOptions options;
+  options.fault = sim::Fault::kSilent;
+  StartUnit(options);
+  TQmObject session;
+  Watch(session);
+  auto start = Clock::now();
+  Start(session, unit_->Port());
+  ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+  // The read times out, then the goodbye's read times out too.
+  EXPECT_GE(ElapsedMs(start), 2 * std::int64_t(kdt::kTransferTimeoutMs));
+  EXPECT_EQ(events_, Events{"ended 1002"});
+  ASSERT_TRUE(unit_->WaitForFrames(2, 1000));
+  auto frames = unit_->Frames();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_TRUE(IsPoll(frames[0]));
+  EXPECT_EQ(frames[1].bytes, kdt::GoodbyeFrame());
+}
+
+struct MidSessionFault {
+  sim::Fault fault;
+  const char* name;
+};
+
+class SessionFaults : public SessionTest, public ::testing::WithParamInterface<MidSessionFault> {};
+
+TEST_P(SessionFaults, FaultMidSessionEndsTheSession) {
+  sim::SimOptions options;
+  options.fault = GetParam().fault;
+  options.faultAfter = 5;
+  StartUnit(options);
+  TQmObject session;
+  Watch(session);
+  Start(session, unit_->Port());
+  ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+  ASSERT_GE(events_.size(), 3u);
+  EXPECT_EQ(events_[0], "connect 1");
+  EXPECT_EQ(events_[1], "status");
+  // A unit that closes may show while sending or while reading.
+  const std::string last = events_.back();
+  if (GetParam().fault == sim::Fault::kClose) {
+    EXPECT_TRUE(last == "ended 1002" || last == "ended 1001") << last;
+  } else {
+    EXPECT_EQ(last, "ended 1002");
+  }
+  EXPECT_FALSE(session.IsRunning());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, SessionFaults,
+                         ::testing::Values(MidSessionFault{sim::Fault::kClose, "close"},
+                                           MidSessionFault{sim::Fault::kBadChecksum, "checksum"},
+                                           MidSessionFault{sim::Fault::kBadLength, "length"},
+                                           MidSessionFault{sim::Fault::kPartial, "partial"}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(SessionTest, FirstExchangeFailingGivesEndedWithoutConnect) {
+  sim::SimOptions options;
+  options.fault = sim::Fault::kBadChecksum;
+  StartUnit(options);
+  TQmObject session;
+  Watch(session);
+  Start(session, unit_->Port());
+  ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+  EXPECT_EQ(events_, Events{"ended 1002"});
+}
+
+// --- Commands ---------------------------------------------------------------
+
+TEST_F(SessionTest, FirstExchangeIsAPollEvenWithACommandWaiting) {
+  sim::SimOptions options;
+  options.delayMs = 300;  // keeps the first exchange open while we queue
+  StartUnit(options);
+  TQmObject session;
+  Watch(session);
+  Start(session, unit_->Port());
+  ASSERT_TRUE(PumpUntil([&] { return session.IsConnected(); }));
+  session.SendSetInput(2, 3);
+  ASSERT_TRUE(unit_->WaitForFrames(2, kLongWaitMs));
+  unit_->SetDelay(0);
+  session.Stop();
+  auto frames = unit_->Frames();
+  EXPECT_TRUE(IsPoll(frames[0]));
+  EXPECT_EQ(frames[1].bytes, kdt::SetInputFrame(2, 3));
+}
+
+TEST_F(SessionTest, CommandsQueuedAtOnceGoOutInConsecutiveCyclesInOrder) {
+  StartUnit();
+  TQmObject session;
+  Watch(session);
+  Start(session, unit_->Port());
+  ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));
+  session.SendSetInput(2, 1);
+  session.SendSetName("Studio 2", 2);
+  session.SendSetInput(2, 3);
+  ASSERT_TRUE(PumpUntil(
+      [&] { return session.RelayName(2) == "Studio 2" && (session.RelayState(3) & 3) == 2; }));
+  session.Stop();
+  auto frames = unit_->Frames();
+  auto first = std::find_if(frames.begin(), frames.end(), [](auto& f) { return !IsPoll(f); });
+  ASSERT_LE(first + 3, frames.end());
+  EXPECT_EQ(first[0].bytes, kdt::SetInputFrame(2, 1));
+  EXPECT_EQ(first[1].bytes, kdt::SetNameFrame(2, "Studio 2"));
+  EXPECT_EQ(first[2].bytes, kdt::SetInputFrame(2, 3));
+  EXPECT_EQ(session.RelayState(1) & 3, 2);
+}
+
+TEST_F(SessionTest, CommandsWhileNotConnectedAreDropped) {
+  FullListener listener;
+  TQmObject session;
+  session.SendSetInput(2, 1);  // idle
+  Start(session, listener.Port());
+  session.SendSetName("Lost", 1);  // connecting
+  EXPECT_FALSE(session.IsConnected());
+  session.Stop();
+
+  StartUnit();
+  Watch(session);
+  Start(session, unit_->Port());
+  ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));
+  PumpFor(50);
+  session.Stop();
+  for (const auto& frame : unit_->Frames()) {
+    EXPECT_TRUE(IsPoll(frame) || frame.bytes == kdt::GoodbyeFrame());
+  }
+}
+
+// A command given while the connection fails must not surface on the next one.
+TEST_F(SessionTest, CommandQueuedWhileAConnectionEndsIsNeverSentLater) {
+  StartUnit();
+  TQmObject session;
+  Watch(session);
+  Start(session, unit_->Port());
+  ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));
+  unit_->SetDelay(1500);
+  unit_->SetFault(sim::Fault::kClose, 0);
+  unit_->ClearFrames();
+  ASSERT_TRUE(unit_->WaitForFrames(1, kLongWaitMs));  // the worker now waits for a reply
+  ASSERT_TRUE(session.IsConnected());
+  session.SendSetInput(2, 2);
+  ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+
+  unit_->SetDelay(0);
+  unit_->SetFault(sim::Fault::kNone, 0);
+  events_.clear();
+  Start(session, unit_->Port());
+  ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));
+  PumpFor(100);
+  session.Stop();
+  for (const auto& frame : unit_->Frames()) EXPECT_NE(frame.bytes, kdt::SetInputFrame(2, 2));
+}
+
+// --- Change detection and rate ----------------------------------------------
+
+TEST_F(SessionTest, StatusOnlyWhenBytesTwoToEightyOneChange) {
+  StartUnit();  // its replies differ in byte 1 every time
+  TQmObject session;
+  Watch(session);
+  int rates = 0;
+  session.OnRate.Assign([&](TQmObject*, std::int32_t rate) {
+    ++rates;
+    EXPECT_GT(rate, 0);
+  });
+  Start(session, unit_->Port(), 0);
+  ASSERT_TRUE(PumpUntil([&] { return rates >= 2; }));
+  EXPECT_EQ(Count("status"), 1);
+  unit_->SetInput(2, 2);
+  ASSERT_TRUE(PumpUntil([&] { return Count("status") == 2; }));
+  EXPECT_EQ(session.RelayState(2) & 3, 2);
+  PumpFor(100);
+  EXPECT_EQ(Count("status"), 2);
+}
+
+TEST_F(SessionTest, SnapshotIsWrittenEvenWithoutHandlers) {
+  StartUnit();
+  unit_->SetName(1, "");
+  unit_->SetState(3, 0x42);
+  TQmObject session;
+  Start(session, unit_->Port());
+  ASSERT_TRUE(PumpUntil([&] { return session.RelayState(3) == 0x42; }));
+  EXPECT_EQ(session.RelayName(1), "");
+  EXPECT_EQ(session.RelayName(2), "Backup feed");
+  session.Stop();
+}
+
+// --- Start and Stop ---------------------------------------------------------
+
+TEST_F(SessionTest, StartWhileRunningIsRefusedAndKeepsTheConnection) {
+  StartUnit();
+  TQmObject session;
+  Watch(session);
+  Start(session, unit_->Port());
+  ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));
+  EXPECT_FALSE(session.Start("127.0.0.2", 1, 1));
+  PumpFor(100);
+  EXPECT_TRUE(session.IsConnected());
+  EXPECT_EQ(unit_->ConnectionsAccepted(), 1);
+  session.Stop();
+}
+
+TEST_F(SessionTest, StopDuringConnectAttemptThatFailsEndsWithConnectResultZero) {
+  FullListener listener;
+  TQmObject session;
+  Watch(session);
+  Start(session, listener.Port());
+  session.Stop();  // waits out the connect time-out
+  EXPECT_FALSE(session.IsRunning());
+  ASSERT_TRUE(PumpUntil([&] { return !events_.empty(); }));
+  PumpFor(50);
+  EXPECT_EQ(events_, Events{"connect 0"});
+}
+
+TEST_F(SessionTest, StopDuringConnectAttemptThatSucceedsRunsOneExchange) {
+  sim::SimOptions options;
+  options.delayMs = 200;
+  StartUnit(options);
+  TQmObject session;
+  Watch(session);
+  Start(session, unit_->Port());
+  session.Stop();
+  ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+  EXPECT_EQ(events_, (Events{"connect 1", "status", "ended 0"}));
+  auto frames = unit_->Frames();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_TRUE(IsPoll(frames[0]));
+  EXPECT_EQ(frames[1].bytes, kdt::GoodbyeFrame());
+}
+
+TEST_F(SessionTest, StopOnAnIdleSessionReturnsAtOnceAndPostsNothing) {
+  TQmObject session;
+  Watch(session);
+  session.Stop();
+  PumpFor(50);
+  EXPECT_TRUE(events_.empty());
+}
+
+TEST_F(SessionTest, StopWhileTheWorkerWaitsForAReplyReturnsWhenItEnds) {
+  StartUnit();
+  TQmObject session;
+  Watch(session);
+  Start(session, unit_->Port());
+  ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));
+  unit_->SetFault(sim::Fault::kSilent, 0);
+  unit_->ClearFrames();
+  ASSERT_TRUE(unit_->WaitForFrames(1, kLongWaitMs));
+  auto start = Clock::now();
+  session.Stop();
+  EXPECT_LT(ElapsedMs(start), 3 * std::int64_t(kdt::kTransferTimeoutMs));
+  EXPECT_FALSE(session.IsRunning());
+  ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+  EXPECT_EQ(events_.back(), "ended 1002");
+}
+
+TEST_F(SessionTest, StopFromInsideAnEventHandlerDoesNotDeadlock) {
+  StartUnit();
+  TQmObject session;
+  Watch(session);
+  bool stopped = false;
+  session.OnStatus.Assign([&](TQmObject* sender) {
+    events_.push_back("status");
+    sender->Stop();
+    stopped = !sender->IsRunning();
+  });
+  Start(session, unit_->Port());
+  ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+  EXPECT_TRUE(stopped);
+  EXPECT_EQ(events_, (Events{"connect 1", "status", "ended 0"}));
+}
+
+TEST_F(SessionTest, SessionCanBeStartedAgainAfterItEnded) {
+  StartUnit();
+  TQmObject session;
+  Watch(session);
+  for (int round = 0; round < 3; ++round) {
+    events_.clear();
+    Start(session, unit_->Port());
+    ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));
+    session.Stop();
+    ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+  }
+  EXPECT_EQ(unit_->ConnectionsAccepted(), 3);
+}
+
+TEST_F(SessionTest, SynchronousStartWaitsForTheFirstExchange) {
+  StartUnit();
+  TQmObject session;
+  Watch(session);
+  session.Synchronous = true;
+  EXPECT_TRUE(Start(session, unit_->Port()));
+  EXPECT_TRUE(session.IsConnected());
+  session.Stop();
+  ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+  EXPECT_EQ(events_, (Events{"connect 1", "status", "ended 0"}));
+}
+
+TEST_F(SessionTest, SynchronousStartThatCannotConnectPostsNothing) {
+  int port;
+  {
+    FullListener listener;
+    port = listener.Port();
+  }
+  TQmObject session;
+  Watch(session);
+  session.Synchronous = true;
+  EXPECT_FALSE(Start(session, port));
+  EXPECT_FALSE(session.IsRunning());
+  PumpFor(100);
+  EXPECT_TRUE(events_.empty());
+}
+
+// --- Destruction --------------------------------------------------------------
+
+TEST_F(SessionTest, DestroyingARunningSessionSaysGoodbyeAndLeavesNothingBehind) {
+  StartUnit();
+  const int threadsBefore = ThreadCount();
+  {
+    TQmObject session;
+    Start(session, unit_->Port());
+    ASSERT_TRUE(PumpUntil([&] { return session.IsConnected(); }));
+    ASSERT_TRUE(unit_->WaitForFrames(3, kLongWaitMs));
+  }
+  EXPECT_TRUE(unit_->WaitForConnectionsOpen(0, kLongWaitMs));
+  // The unit's thread for that connection ends too; the worker must be gone.
+  EXPECT_TRUE(PumpUntil([&] { return ThreadCount() == threadsBefore; }));
+  EXPECT_EQ(unit_->Frames().back().bytes, kdt::GoodbyeFrame());
+}
+
+// The notifications of a destroyed session are still queued when it goes;
+// delivering them must neither touch it nor leak their reply blocks.
+TEST_F(SessionTest, NotificationsForADestroyedSessionAreDroppedSafely) {
+  StartUnit();
+  int calls = 0;
+  {
+    auto session = std::make_unique<TQmObject>();
+    session->OnConnect.Assign([&](TQmObject*, bool) { ++calls; });
+    session->OnStatus.Assign([&](TQmObject*) { ++calls; });
+    session->OnDisconnect.Assign([&](TQmObject*, std::int32_t) { ++calls; });
+    session->Start(kLoopback, unit_->Port(), 1);
+    unit_->WaitForFrames(5, kLongWaitMs);
+  }
+  PumpFor(100);
+  EXPECT_EQ(calls, 0);
+}
+
+TEST(ThreadWindow, OtherEventsGetTheDefaultHandling) {
+  ASSERT_NE(kdt::ThreadWindow, nullptr);
+  EXPECT_EQ(kdt::ThreadWindow->objectName(), "QmThreadWindow");
+  // Plain events next to the notification range go to QObject's own handling;
+  // read as notifications they would be read past their end (ASan's tree).
+  for (int message : {kdt::kMsgCommand, kdt::kMsgRate + 1}) {
+    QEvent other(kdt::EventTypeOf(message));
+    EXPECT_TRUE(QCoreApplication::sendEvent(kdt::ThreadWindow, &other));
+  }
+  QEvent rename(QEvent::DynamicPropertyChange);
+  EXPECT_FALSE(QCoreApplication::sendEvent(kdt::ThreadWindow, &rename));
+  kdt::SessionEvent stray(kdt::kMsgStatus, 0xFFFFFFFF, 0,
+                          std::make_unique<kdt::ReplyBytes>());  // no such session
+  EXPECT_TRUE(QCoreApplication::sendEvent(kdt::ThreadWindow, &stray));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  kdt::UnitThreadStartup();
+  int result = RUN_ALL_TESTS();
+  kdt::UnitThreadShutdown();
+  return result;
+}
