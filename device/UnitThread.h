@@ -57,8 +57,13 @@ void UnitThreadShutdown();
 // A notification from a worker: the session's id, one value, and for a
 // status the reply, owned here so that an event never delivered still
 // releases it.
-class SessionEvent : public QEvent {
+class SessionEvent final : public QEvent {
  public:
+  // Recycled memory: a quiet connection posts a rate twice a second for as
+  // long as it lasts, and must not allocate for it.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p, std::size_t size);
+
   SessionEvent(int message, std::uint32_t sessionId, std::int32_t param,
                std::unique_ptr<ReplyBytes> block = nullptr)
       : QEvent(EventTypeOf(message)), session(sessionId), value(param), reply(std::move(block)) {}

@@ -1,0 +1,301 @@
+// Measures the device session against the simulated unit on loopback, side by
+// side with a minimal blocking client, and checks each figure against its
+// goal. Prints one line per figure; exits 0 only when every goal is met.
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "UnitThread.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// --- Counting heap allocations off the main thread --------------------------
+
+std::atomic<long> workerAllocations{0};
+std::thread::id mainThread;
+
+void CountAllocation() {
+  if (std::this_thread::get_id() != mainThread) ++workerAllocations;
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  CountAllocation();
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+
+namespace {
+
+// --- The simulated unit, as a child process ---------------------------------
+
+class SimProcess {
+ public:
+  explicit SimProcess(int port) {
+    int in[2];
+    if (pipe(in) != 0) std::abort();
+    pid_ = fork();
+    if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive the benchmark
+      dup2(in[0], STDIN_FILENO);
+      close(in[1]);
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, STDOUT_FILENO);
+      dup2(null, STDERR_FILENO);
+      std::string portText = std::to_string(port);
+      execl(KDT_SIM_PATH, "kdt212-sim", "--address", "127.0.0.1", "--port", portText.c_str(),
+            nullptr);
+      _exit(127);
+    }
+    close(in[0]);
+    console_ = in[1];
+  }
+  ~SimProcess() {
+    close(console_);
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  // A line on the unit's front-panel console.
+  void Command(const std::string& line) {
+    std::string text = line + "\n";
+    if (write(console_, text.data(), text.size()) != ssize_t(text.size())) std::abort();
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int console_ = -1;
+};
+
+int FreeLoopbackPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  socklen_t length = sizeof sa;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length);
+  close(fd);
+  return ntohs(sa.sin_port);
+}
+
+int ConnectBlocking(int port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(static_cast<std::uint16_t>(port));
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
+      int one = 1;
+      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      return fd;
+    }
+    close(fd);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the unit is starting
+  }
+  std::fprintf(stderr, "the simulated unit did not start\n");
+  std::exit(2);
+}
+
+double Seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct ClientFigures {
+  double rate = 0;
+  double cpuShare = 0;
+};
+
+// The reference: send the poll, read 83 bytes, nothing else; with a pause
+// before each exchange when `pauseMs` is not 0.
+ClientFigures MinimalClient(int port, double seconds, int pauseMs) {
+  int fd = ConnectBlocking(port);
+  const double cpuBefore = CpuSeconds();
+  const kdt::Frame poll = kdt::PollFrame();
+  std::uint8_t reply[kdt::kReplyLength];
+  long exchanges = 0;
+  auto start = Clock::now();
+  while (Seconds(Clock::now() - start) < seconds) {
+    if (pauseMs != 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+    if (send(fd, poll.data(), poll.size(), MSG_NOSIGNAL) != ssize_t(poll.size())) std::abort();
+    std::size_t got = 0;
+    while (got < sizeof reply) {
+      ssize_t n = recv(fd, reply + got, sizeof reply - got, 0);
+      if (n <= 0) std::abort();
+      got += std::size_t(n);
+    }
+    ++exchanges;
+  }
+  const double elapsed = Seconds(Clock::now() - start);
+  ClientFigures figures{double(exchanges) / elapsed, (CpuSeconds() - cpuBefore) / elapsed};
+  const kdt::Frame goodbye = kdt::GoodbyeFrame();
+  send(fd, goodbye.data(), goodbye.size(), MSG_NOSIGNAL);
+  close(fd);
+  return figures;
+}
+
+void Pump(double seconds) {
+  auto start = Clock::now();
+  while (Seconds(Clock::now() - start) < seconds) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+}
+
+struct RunFigures {
+  double rate = 0;      // exchanges per second, from the session's rate reports
+  double cpuShare = 0;  // process CPU seconds per second
+  double allocsPerCycle = 0;
+};
+
+// Runs a quiet connection and averages its rate reports after a warm-up.
+RunFigures RunSession(int port, std::uint32_t interval, double seconds) {
+  kdt::TQmObject session;
+  bool connected = false;
+  std::vector<std::int32_t> rates;
+  session.OnConnect.Assign([&](kdt::TQmObject*, bool c) { connected = c; });
+  session.OnRate.Assign([&](kdt::TQmObject*, std::int32_t r) { rates.push_back(r); });
+  session.Start("127.0.0.1", port, interval);
+  while (!connected) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  Pump(1.0);  // warm-up
+  rates.clear();
+  long allocationsBefore = workerAllocations;
+  double cpuBefore = CpuSeconds();
+  auto start = Clock::now();
+  Pump(seconds);
+  RunFigures figures;
+  double elapsed = Seconds(Clock::now() - start);
+  figures.cpuShare = (CpuSeconds() - cpuBefore) / elapsed;
+  long allocations = workerAllocations - allocationsBefore;
+  session.Stop();
+  double sum = 0;
+  for (std::int32_t r : rates) sum += r;
+  figures.rate = rates.empty() ? 0 : sum / double(rates.size());
+  figures.allocsPerCycle = double(allocations) / (figures.rate * elapsed);
+  return figures;
+}
+
+// From a change switched at the unit's front panel to OnStatus, in ms.
+std::vector<double> ChangeLatencies(SimProcess& unit, int port, int changes) {
+  kdt::TQmObject session;
+  std::atomic<long long> switchedAt{0};
+  std::vector<double> latencies;
+  std::uint8_t expected = 1;
+  session.OnStatus.Assign([&](kdt::TQmObject* s) {
+    if ((s->RelayState(1) & kdt::kStateInputMask) != expected || switchedAt == 0) return;
+    latencies.push_back(double((Clock::now().time_since_epoch().count() - switchedAt)) / 1e6);
+    switchedAt = 0;
+  });
+  session.Start("127.0.0.1", port, 1);
+  Pump(0.5);
+  for (int i = 0; i < changes; ++i) {
+    expected = std::uint8_t(expected == 1 ? 2 : 1);
+    std::size_t before = latencies.size();
+    switchedAt = Clock::now().time_since_epoch().count();
+    unit.Command("input C " + std::to_string(expected));
+    auto start = Clock::now();
+    while (latencies.size() == before && Seconds(Clock::now() - start) < 1.0) {
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(3 + i % 7));  // off the cycle's beat
+  }
+  session.Stop();
+  return latencies;
+}
+
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 1e9;
+  std::sort(values.begin(), values.end());
+  std::size_t index = std::min(values.size() - 1, std::size_t(p * double(values.size() - 1) + 0.5));
+  return values[index];
+}
+
+bool Report(const char* figure, const std::string& value, const char* goal, bool met) {
+  std::printf("%-58s %-28s goal %-12s %s\n", figure, value.c_str(), goal, met ? "met" : "missed");
+  return met;
+}
+
+std::string Format(const char* format, double a, double b = 0, double c = 0) {
+  char text[96];
+  std::snprintf(text, sizeof text, format, a, b, c);
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  mainThread = std::this_thread::get_id();
+  QCoreApplication app(argc, argv);
+  kdt::UnitThreadStartup();
+  bool allMet = true;
+  {
+    const int port = FreeLoopbackPort();
+    SimProcess unit(port);
+    close(ConnectBlocking(port));  // wait until it listens
+
+    const double minimal = MinimalClient(port, 2.0, 0).rate;
+    // The same client, paced like the console and with the same timer slack:
+    // the floor of what a 1 ms pause and a blocking read cost on this machine.
+    prctl(PR_SET_TIMERSLACK, 1UL);
+    const ClientFigures pacedClient = MinimalClient(port, 2.0, 1);
+    const RunFigures fast = RunSession(port, 0, 2.0);
+    const RunFigures paced = RunSession(port, 1, 3.0);
+    const double roundTripMs = 1000.0 / minimal;
+    const double ideal = 1000.0 / (1.0 + roundTripMs);
+    const std::vector<double> latencies = ChangeLatencies(unit, port, 200);
+
+    allMet &= Report("exchanges/s, Interval 0, vs minimal blocking client",
+                     Format("%.0f / %.0f = %.2f", fast.rate, minimal, fast.rate / minimal),
+                     ">= 0.70", fast.rate / minimal >= 0.7);
+    allMet &= Report("exchanges/s, Interval 1, vs ideal 1000/(1 + rtt ms)",
+                     Format("%.0f / %.0f = %.2f", paced.rate, ideal, paced.rate / ideal), ">= 0.90",
+                     paced.rate / ideal >= 0.9);
+    allMet &=
+        Report("CPU of the process per second, quiet, Interval 1",
+               Format("%.2f %% of a core", paced.cpuShare * 100), "<= 5 %", paced.cpuShare <= 0.05);
+    allMet &= Report("heap allocations per quiet cycle (worker thread)",
+                     Format("%.4f", paced.allocsPerCycle), "0", paced.allocsPerCycle == 0);
+    const double median = Percentile(latencies, 0.5), p99 = Percentile(latencies, 0.99);
+    allMet &= Report("change at the unit -> OnStatus, Interval 1 (ms)",
+                     Format("median %.2f, p99 %.2f", median, p99), "p99 <= 5", p99 <= 5.0);
+    std::printf(
+        "(for reference: the minimal client paced by a 1 ms pause uses %.2f %% of a core)\n",
+        pacedClient.cpuShare * 100);
+    std::printf("(round trip of the minimal client %.3f ms; %zu of 200 changes seen)\n",
+                roundTripMs, latencies.size());
+  }
+  kdt::UnitThreadShutdown();
+  return allMet ? 0 : 1;
+}
