@@ -6,8 +6,6 @@
 namespace kdt {
 namespace {
 
-constexpr std::uint8_t kPollLength = 2;
-constexpr std::uint8_t kSetInputLength = 4;
 constexpr std::uint8_t kSetNameLength = 3 + kSetNameFieldLength;
 
 std::size_t RelayOffset(int relayIndex) {

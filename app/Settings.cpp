@@ -1,0 +1,52 @@
+#include "Settings.h"
+
+#include "IniFile.h"
+#include "UnitProcIP.h"
+
+namespace kdt {
+namespace {
+
+constexpr const char* kWindow = "WINDOW";
+constexpr const char* kNetwork = "NETWORK";
+
+}  // namespace
+
+std::string SettingsPathFor(const std::string& executablePath) {
+  std::size_t nameStart = executablePath.find_last_of('/') + 1;  // npos + 1 == 0
+  std::size_t dot = executablePath.find_last_of('.');
+  if (dot == std::string::npos || dot < nameStart) return executablePath + ".ini";
+  return executablePath.substr(0, dot) + ".ini";
+}
+
+std::string RelaySection(int relay) {
+  return std::string("RELAY ") + char('D' - relay);
+}
+
+bool LoadPanelSettings(const std::string& path, PanelSettings& settings, std::string& error) {
+  std::string text;
+  if (!ReadTextFile(path, text, error)) return false;
+  const IniContent ini = IniContent::Parse(text);
+  settings.left = ini.ReadInteger(kWindow, "LEFT", kDefaultWindowLeft);
+  settings.top = ini.ReadInteger(kWindow, "TOP", kDefaultWindowTop);
+  settings.address = StrToIP(ini.ReadString(kNetwork, "ADDR", kDefaultAddress));
+  settings.autoConnect = ini.ReadBool(kNetwork, "AUTO", false);
+  for (int r = 1; r <= kRelayCount; ++r) {
+    settings.sync[r - 1] = ini.ReadBool(RelaySection(r), "SYNC", false);
+  }
+  return true;
+}
+
+bool SavePanelSettings(const std::string& path, const PanelSettings& settings, std::string& error) {
+  std::string text;
+  if (!ReadTextFile(path, text, error)) return false;
+  IniContent ini = IniContent::Parse(text);
+  ini.WriteInteger(kWindow, "LEFT", settings.left);
+  ini.WriteInteger(kWindow, "TOP", settings.top);
+  ini.Write(kNetwork, "ADDR", IPToStr(settings.address));
+  ini.WriteBool(kNetwork, "AUTO", settings.autoConnect);
+  for (int r = 1; r <= kRelayCount; ++r)
+    ini.WriteBool(RelaySection(r), "SYNC", settings.sync[r - 1]);
+  return WriteTextFile(path, ini.Serialize(), error);
+}
+
+}  // namespace kdt

@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "IniFile.h"
+#include "Settings.h"
+#include "UnitProcIP.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kFirstRunFile =
+    "[WINDOW]\r\nLEFT=100\r\nTOP=100\r\n\r\n"
+    "[NETWORK]\r\nADDR=192.168.0.200\r\nAUTO=0\r\n\r\n"
+    "[RELAY C]\r\nSYNC=0\r\n\r\n"
+    "[RELAY B]\r\nSYNC=0\r\n\r\n"
+    "[RELAY A]\r\nSYNC=0\r\n\r\n";
+
+class SettingsFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/kdt-settings-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    path_ = (dir_ / "kdt212-panel.ini").string();
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  void WriteFile(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
+  std::string FileText() {
+    std::string text, error;
+    EXPECT_TRUE(kdt::ReadTextFile(path_, text, error)) << error;
+    return text;
+  }
+  kdt::PanelSettings Load() {
+    kdt::PanelSettings settings;
+    std::string error;
+    EXPECT_TRUE(kdt::LoadPanelSettings(path_, settings, error)) << error;
+    return settings;
+  }
+  void Save(const kdt::PanelSettings& settings) {
+    std::string error;
+    EXPECT_TRUE(kdt::SavePanelSettings(path_, settings, error)) << error;
+  }
+
+  fs::path dir_;
+  std::string path_;
+};
+
+TEST(SettingsPath, ReplacesTheFileNamesExtension) {
+  EXPECT_EQ(kdt::SettingsPathFor("/opt/kdt/kdt212-panel"), "/opt/kdt/kdt212-panel.ini");
+  EXPECT_EQ(kdt::SettingsPathFor("/opt/kdt/panel.exe"), "/opt/kdt/panel.ini");
+  EXPECT_EQ(kdt::SettingsPathFor("/opt/kdt.d/panel"), "/opt/kdt.d/panel.ini");
+  EXPECT_EQ(kdt::SettingsPathFor("/opt/panel.v2.bin"), "/opt/panel.v2.ini");
+  EXPECT_EQ(kdt::SettingsPathFor("panel"), "panel.ini");
+}
+
+TEST_F(SettingsFile, MissingFileGivesDefaultsAndTheFirstSaveWritesTheKnownFile) {
+  kdt::PanelSettings settings = Load();
+  EXPECT_EQ(settings.left, 100);
+  EXPECT_EQ(settings.top, 100);
+  EXPECT_EQ(kdt::IPToStr(settings.address), "192.168.0.200");
+  EXPECT_FALSE(settings.autoConnect);
+  EXPECT_EQ(settings.sync, (std::array<bool, 3>{}));
+  Save(settings);
+  EXPECT_EQ(FileText(), kFirstRunFile);
+}
+
+TEST_F(SettingsFile, ValuesRoundTrip) {
+  kdt::PanelSettings settings;
+  settings.left = -5;
+  settings.top = 2000;
+  settings.address = kdt::StrToIP("127.0.0.9");
+  settings.autoConnect = true;
+  settings.sync = {false, true, true};
+  Save(settings);
+  kdt::PanelSettings loaded = Load();
+  EXPECT_EQ(loaded.left, -5);
+  EXPECT_EQ(loaded.top, 2000);
+  EXPECT_EQ(kdt::IPToStr(loaded.address), "127.0.0.9");
+  EXPECT_TRUE(loaded.autoConnect);
+  EXPECT_EQ(loaded.sync, (std::array<bool, 3>{false, true, true}));
+  EXPECT_NE(FileText().find("[RELAY B]\r\nSYNC=1\r\n"), std::string::npos);
+}
+
+TEST_F(SettingsFile, ValueFormsAndTheirDefaults) {
+  struct Case {
+    const char* entry;
+    std::int32_t left;
+  };
+  for (const Case& c : {Case{"LEFT=abc", 100}, Case{"LEFT=0x20", 32}, Case{"LEFT=$20", 32},
+                        Case{"LEFT=-5", -5}, Case{"LEFT=", 100}, Case{"LEFT=99999999999", 100},
+                        Case{"left = 50", 50}, Case{"LEFT=1 2", 100}}) {
+    WriteFile(std::string("[WINDOW]\n") + c.entry + "\n");
+    EXPECT_EQ(Load().left, c.left) << c.entry;
+  }
+  struct BoolCase {
+    const char* entry;
+    bool value;
+  };
+  for (const BoolCase& c :
+       {BoolCase{"AUTO=2", true}, BoolCase{"AUTO=0x1", true}, BoolCase{"AUTO=-1", true},
+        BoolCase{"AUTO=yes", false}, BoolCase{"AUTO=true", false}, BoolCase{"AUTO=0", false}}) {
+    WriteFile(std::string("[NETWORK]\r\n") + c.entry + "\r\n");
+    EXPECT_EQ(Load().autoConnect, c.value) << c.entry;
+  }
+}
+
+TEST_F(SettingsFile, BadAddressLoadsAsZeroAndSavesInProperForm) {
+  WriteFile("[NETWORK]\nADDR=abc\n");
+  kdt::PanelSettings settings = Load();
+  EXPECT_EQ(settings.address, 0u);
+  Save(settings);
+  EXPECT_NE(FileText().find("ADDR=0.0.0.0\r\n"), std::string::npos);
+}
+
+TEST_F(SettingsFile, SectionNamesIgnoreCaseAndKeepTheirSpelling) {
+  WriteFile("[window]\r\nleft = 50\r\n");
+  kdt::PanelSettings settings = Load();
+  EXPECT_EQ(settings.left, 50);
+  settings.left = 77;
+  Save(settings);
+  std::string text = FileText();
+  EXPECT_EQ(text.rfind("[window]\r\nLEFT=77\r\nTOP=100\r\n\r\n[NETWORK]", 0), 0u) << text;
+}
+
+TEST_F(SettingsFile, UnknownSectionsStayInPlaceAndCommentsGo) {
+  WriteFile(
+      "junk before any section\n"
+      "[WINDOW]\n;note\nLEFT=1\n\n"
+      "[EXTRA]\nKEY=1\n  spaced = out  \nno equals sign\n"
+      "[NETWORK]\r\nAUTO=1\r");
+  Save(Load());
+  EXPECT_EQ(FileText(),
+            "[WINDOW]\r\nLEFT=1\r\nTOP=100\r\n\r\n"
+            "[EXTRA]\r\nKEY=1\r\nspaced=out\r\nno equals sign\r\n\r\n"
+            "[NETWORK]\r\nAUTO=1\r\nADDR=192.168.0.200\r\n\r\n"
+            "[RELAY C]\r\nSYNC=0\r\n\r\n[RELAY B]\r\nSYNC=0\r\n\r\n[RELAY A]\r\nSYNC=0\r\n\r\n");
+}
+
+TEST_F(SettingsFile, EditsByAnotherProgramSurviveASave) {
+  kdt::PanelSettings settings = Load();
+  WriteFile("[NETWORK]\nCOMMENT=kept\nADDR=10.0.0.1\n");
+  Save(settings);
+  kdt::IniContent ini = kdt::IniContent::Parse(FileText());
+  EXPECT_EQ(ini.ReadString("NETWORK", "COMMENT", ""), "kept");
+  EXPECT_EQ(ini.ReadString("NETWORK", "ADDR", ""), "192.168.0.200");
+}
+
+TEST_F(SettingsFile, UnreadableFileFailsWithTheOpenMessage) {
+  fs::create_directory(path_);  // a directory where the file should be; root meets it too
+  kdt::PanelSettings settings;
+  std::string error;
+  EXPECT_FALSE(kdt::LoadPanelSettings(path_, settings, error));
+  EXPECT_EQ(error, "Cannot open file \"" + path_ + "\". Is a directory");
+  EXPECT_FALSE(kdt::SavePanelSettings(path_, settings, error));
+  EXPECT_EQ(error, "Cannot open file \"" + path_ + "\". Is a directory");
+}
+
+TEST_F(SettingsFile, FileThatCannotBeReplacedFailsAndStaysAsItWas) {
+  WriteFile(kFirstRunFile);
+  std::string error;
+  // Nothing can be written into a folder that is really a file.
+  const std::string blocked = path_ + "/panel.ini";
+  EXPECT_FALSE(kdt::WriteTextFile(blocked, "new", error));
+  EXPECT_EQ(error, "Cannot create file \"" + blocked + "\". Not a directory");
+  // A directory standing where the file should be cannot be replaced by it.
+  const std::string directory = (dir_ / "taken.ini").string();
+  fs::create_directories(directory + "/inside");
+  EXPECT_FALSE(kdt::WriteTextFile(directory, "new", error));
+  EXPECT_EQ(error.rfind("Cannot create file \"" + directory + "\". ", 0), 0u) << error;
+  EXPECT_TRUE(fs::is_directory(directory + "/inside"));
+  EXPECT_EQ(FileText(), kFirstRunFile);
+  // No temporary file is left behind.
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(dir_)) files += entry.is_regular_file();
+  EXPECT_EQ(files, 1);
+}
+
+TEST_F(SettingsFile, WriteProtectedFileIsNotReplaced) {
+  WriteFile(kFirstRunFile);
+  chmod(path_.c_str(), 0444);
+  if (access(path_.c_str(), W_OK) == 0) GTEST_SKIP() << "root may write any file";
+  std::string error;
+  EXPECT_FALSE(kdt::SavePanelSettings(path_, kdt::PanelSettings{}, error));
+  EXPECT_EQ(FileText(), kFirstRunFile);
+}
+
+// A save replaces the file in one step: a reader never sees a part of it.
+TEST_F(SettingsFile, ReplacementIsWholeAndKeepsPermissions) {
+  WriteFile(kFirstRunFile);
+  chmod(path_.c_str(), 0640);
+  struct stat st {};
+  ASSERT_EQ(stat(path_.c_str(), &st), 0);
+  const ino_t before = st.st_ino;
+  kdt::PanelSettings settings;
+  settings.left = 1;
+  Save(settings);
+  ASSERT_EQ(stat(path_.c_str(), &st), 0);
+  EXPECT_NE(st.st_ino, before);  // a new file took the old one's place
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_NE(FileText().find("LEFT=1\r\n"), std::string::npos);
+}
+
+TEST_F(SettingsFile, SaveThroughALinkWritesTheLinkedFile) {
+  const fs::path real = dir_ / "real.ini";
+  std::ofstream(real) << "[EXTRA]\nKEY=1\n";
+  fs::create_symlink(real, path_);
+  Save(kdt::PanelSettings{});
+  EXPECT_TRUE(fs::is_symlink(path_));
+  EXPECT_NE(FileText().find("[EXTRA]\r\nKEY=1\r\n"), std::string::npos);
+}
+
+TEST(IniContent, LineEndsOfEveryKindAndDuplicateKeys) {
+  kdt::IniContent ini = kdt::IniContent::Parse("[A]\rX=1\r\nY=2\nX=3\n[B]\n=5\n");
+  EXPECT_EQ(ini.ReadString("a", "x", ""), "1");  // the first of two
+  EXPECT_EQ(ini.ReadString("A", "Y", ""), "2");
+  EXPECT_FALSE(ini.Read("B", "").has_value());  // an entry without a name
+  ini.Write("a", "x", "9");
+  EXPECT_EQ(ini.Serialize(), "[A]\r\nx=9\r\nY=2\r\nX=3\r\n\r\n[B]\r\n=5\r\n\r\n");
+}
+
+TEST(IniContent, KeepsEightBitText) {
+  const std::string name = "\xC0\xE1\xE2\xFF";
+  kdt::IniContent ini = kdt::IniContent::Parse("[S]\nK=" + name + "\n");
+  EXPECT_EQ(ini.ReadString("S", "K", ""), name);
+  EXPECT_EQ(kdt::IniContent::Parse(ini.Serialize()), ini);
+}
+
+}  // namespace
