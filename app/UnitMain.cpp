@@ -1,0 +1,279 @@
+#include "UnitMain.h"
+
+#include <QApplication>
+#include <QLayout>
+#include <QMenuBar>
+#include <QMessageBox>
+
+#include "Cp1251.h"
+#include "Settings.h"
+#include "UnitProcIP.h"
+
+// The icon lives in this static library: its resource must be registered by
+// hand, or the linker leaves it out.
+static void InitPanelResources() {
+  Q_INIT_RESOURCE(panel);
+}
+
+namespace kdt {
+namespace {
+
+constexpr int kClientWidth = 457;
+constexpr int kClientHeight = 81;
+constexpr int kRelayPanelWidth = 153;
+constexpr int kRelayPanelHeight = 81;
+constexpr int kRelayPanelLeft[] = {0, 304, 152, 0};  // by relay: RELAY C is rightmost
+constexpr QPoint kDesignedPosition{217, 179};
+constexpr int kFontPixelSize = 11;
+constexpr QRect kCaptionBounds{1, 1, 151, 22};
+constexpr QRect kInput1Bounds{8, 26, 65, 20};
+constexpr QRect kInput2Bounds{80, 26, 65, 20};
+constexpr QRect kNameBounds{8, 53, 136, 20};
+constexpr QRect kRenameEditBounds{104, 8, 25, 17};
+
+QChar RelayLetter(int relay) {
+  return QChar('D' - relay);
+}
+
+QString RelayCaption(int relay) {
+  return QStringLiteral("RELAY ") + RelayLetter(relay);
+}
+
+QString SettingsPath() {
+  return QString::fromStdString(
+      SettingsPathFor(QCoreApplication::applicationFilePath().toStdString()));
+}
+
+}  // namespace
+
+TFormMain::TFormMain() {
+  BuildComponents();
+  FormCreate();
+}
+
+TFormMain::~TFormMain() {
+  FormDestroy();
+}
+
+void TFormMain::BuildComponents() {
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  InitPanelResources();
+  setWindowIcon(QIcon(":/kdt212.png"));
+  QFont font("Tahoma");
+  font.setPixelSize(kFontPixelSize);
+  setFont(font);
+  auto* client = new QWidget(this);
+  client->setFixedSize(kClientWidth, kClientHeight);
+  setCentralWidget(client);
+  // Left to right RELAY A, B, C; neighbours overlap by one pixel.
+  for (int r = 3; r >= 1; --r) BuildRelayPanel(r, kRelayPanelLeft[r]);
+  RNEdit = new TEdit(client);
+  RNEdit->setGeometry(kRenameEditBounds);
+  RNEdit->hide();
+  TimerCon = new QTimer(this);
+  TimerCon->setInterval(kTimerConPeriodMs);
+  connect(TimerCon, &QTimer::timeout, this, &TFormMain::TimerConTimer);
+  BuildMenu();
+  SetTabOrder();
+  layout()->setSizeConstraint(QLayout::SetFixedSize);  // the operator cannot resize it
+  move(kDesignedPosition);
+}
+
+void TFormMain::BuildRelayPanel(int r, int left) {
+  RPan[r] = new TPanel(centralWidget(), TPanel::Border::kFlat);
+  RPan[r]->setGeometry(left, 0, kRelayPanelWidth, kRelayPanelHeight);
+  RPan[r]->Tag = r;
+  PRCap[r] = new TPanel(RPan[r], TPanel::Border::kNone);
+  PRCap[r]->setGeometry(kCaptionBounds);
+  PRCap[r]->SetCaption(RelayCaption(r));
+  Btn1[r] = new TFlatButton("INPUT 1", RPan[r]);
+  Btn1[r]->setGeometry(kInput1Bounds);
+  Btn2[r] = new TFlatButton("INPUT 2", RPan[r]);
+  Btn2[r]->setGeometry(kInput2Bounds);
+  PRName[r] = new TPanel(RPan[r], TPanel::Border::kFlat);
+  PRName[r]->setGeometry(kNameBounds);
+  QFont bold = font();
+  bold.setBold(true);
+  PRName[r]->setFont(bold);
+  for (auto* button : {Btn1[r], Btn2[r]}) {
+    button->Tag = r;
+    button->setEnabled(false);
+  }
+  PRName[r]->Tag = r;
+  connect(Btn1[r], &QAbstractButton::clicked, this, [this, r] { Btn11Click(r); });
+  connect(Btn2[r], &QAbstractButton::clicked, this, [this, r] { Btn21Click(r); });
+}
+
+void TFormMain::BuildMenu() {
+  MMConn = menuBar()->addAction("&Connect");
+  connect(MMConn, &QAction::triggered, this, &TFormMain::MMConnClick);
+  MMNet = menuBar()->addMenu("&Network");
+  MMAddr = MMNet->addAction("IP address...");
+  MMNet->addSeparator();
+  MMNetAuto = MMNet->addAction("Autoconnect");
+  MMNetAuto->setCheckable(true);
+  MMSync = menuBar()->addMenu("&Sync");
+  for (int r = 3; r >= 1; --r) {
+    MMSyncItem[r] = MMSync->addAction(RelayCaption(r));
+    MMSyncItem[r]->setCheckable(true);
+    MMSyncItem[r]->setData(r);  // the item's tag
+    connect(MMSyncItem[r], &QAction::triggered, this, &TFormMain::MMSync1Click);
+  }
+}
+
+void TFormMain::SetTabOrder() {
+  QWidget* previous = nullptr;
+  for (QWidget* widget : {static_cast<QWidget*>(Btn1[3]), static_cast<QWidget*>(Btn2[3]),
+                          static_cast<QWidget*>(Btn1[2]), static_cast<QWidget*>(Btn2[2]),
+                          static_cast<QWidget*>(Btn1[1]), static_cast<QWidget*>(Btn2[1]),
+                          static_cast<QWidget*>(RNEdit)}) {
+    if (previous != nullptr) setTabOrder(previous, widget);
+    previous = widget;
+  }
+}
+
+void TFormMain::FormCreate() {
+  setWindowTitle(QGuiApplication::applicationDisplayName() + kVersionSuffix);
+  FSession = std::make_unique<TQmObject>();
+  FSession->OnConnect.Bind(this, &TFormMain::SessionConnect);
+  FSession->OnDisconnect.Bind(this, &TFormMain::SessionDisconnect);
+  FSession->OnStatus.Bind(this, &TFormMain::SessionStatus);
+  RNEdit->setFont(PRName[1]->font());
+  TimerCon->start();
+  if (!LoadSettings()) return;
+  UpdateSyncCaptions();
+}
+
+void TFormMain::FormDestroy() {
+  SaveSettings();
+  FSession.reset();  // stops the worker, which says goodbye, and waits for it
+}
+
+bool TFormMain::LoadSettings() {
+  PanelSettings settings;
+  std::string error;
+  if (!LoadPanelSettings(SettingsPath().toStdString(), settings, error)) {
+    ShowSettingsError(QString::fromStdString(error));
+    return false;
+  }
+  move(settings.left, settings.top);
+  FAddress = settings.address;
+  MMNetAuto->setChecked(settings.autoConnect);
+  for (int r = 1; r <= kRelayCount; ++r) MMSyncItem[r]->setChecked(settings.sync[r - 1]);
+  return true;
+}
+
+bool TFormMain::SaveSettings() {
+  PanelSettings settings;
+  settings.left = pos().x();
+  settings.top = pos().y();
+  settings.address = FAddress;
+  settings.autoConnect = MMNetAuto->isChecked();
+  for (int r = 1; r <= kRelayCount; ++r) settings.sync[r - 1] = MMSyncItem[r]->isChecked();
+  std::string error;
+  if (SavePanelSettings(SettingsPath().toStdString(), settings, error)) return true;
+  ShowSettingsError(QString::fromStdString(error));
+  return false;
+}
+
+void TFormMain::ShowSettingsError(const QString& text) {
+  QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), text,
+                  QMessageBox::Ok, this);
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
+}
+
+void TFormMain::UpdateSyncCaptions() {
+  for (int r = 1; r <= kRelayCount; ++r) {
+    PRCap[r]->SetCaption(RelayCaption(r) + (MMSyncItem[r]->isChecked() ? " (SYNC)" : ""));
+  }
+}
+
+void TFormMain::RNEditExit() {
+  RNEdit->clear();
+  RNEdit->hide();
+  if (RNEdit->parentWidget() != centralWidget()) RNEdit->setParent(centralWidget());
+}
+
+void TFormMain::SetInputButtonsEnabled(bool enabled) {
+  for (int r = 1; r <= kRelayCount; ++r) {
+    Btn1[r]->setEnabled(enabled);
+    Btn2[r]->setEnabled(enabled);
+  }
+}
+
+void TFormMain::SessionConnect(TQmObject*, bool connected) {
+  if (!connected) return;
+  SetInputButtonsEnabled(true);
+  MMConn->setText("Disconnect");
+}
+
+void TFormMain::SessionDisconnect(TQmObject*, std::int32_t) {
+  for (int r = 1; r <= kRelayCount; ++r) {
+    PRName[r]->SetCaption(QString());
+    Btn1[r]->SetFaceColor(ButtonFaceColor());
+    Btn2[r]->SetFaceColor(ButtonFaceColor());
+  }
+  SetInputButtonsEnabled(false);
+  RNEditExit();
+  MMConn->setText("Connect");
+}
+
+void TFormMain::SessionStatus(TQmObject* sender) {
+  if (sender->Model() != kModelKdt212) return;
+  for (int r = 1; r <= kRelayCount; ++r) {
+    const std::uint8_t state = sender->RelayState(r);
+    PRName[r]->SetCaption(DecodeCp1251(sender->RelayName(r)));
+    if ((state & kStateInputMask) == 1) {
+      Btn1[r]->SetFaceColor(kInput1Color);
+      Btn2[r]->SetFaceColor(ButtonFaceColor());
+    } else if ((state & kStateInputMask) == 2) {
+      Btn2[r]->SetFaceColor(kInput2Color);
+      Btn1[r]->SetFaceColor(ButtonFaceColor());
+    }
+    const bool locked = (state & kStateLocked) != 0;
+    Btn1[r]->setEnabled(!locked);
+    Btn2[r]->setEnabled(!locked);
+  }
+}
+
+void TFormMain::Btn11Click(int relay) {
+  SendInput(1, relay);
+}
+void TFormMain::Btn21Click(int relay) {
+  SendInput(2, relay);
+}
+
+// The clicked relay goes first; when it is in sync, every relay in sync
+// follows in relay order, the clicked one included once more.
+void TFormMain::SendInput(std::uint8_t input, int relay) {
+  FSession->SendSetInput(input, static_cast<std::uint8_t>(relay));
+  if (!MMSyncItem[relay]->isChecked()) return;
+  for (int j = 1; j <= kRelayCount; ++j) {
+    if (MMSyncItem[j]->isChecked()) FSession->SendSetInput(input, static_cast<std::uint8_t>(j));
+  }
+}
+
+void TFormMain::MMSync1Click() {
+  UpdateSyncCaptions();
+}
+
+void TFormMain::MMConnClick() {
+  if (FSession->IsRunning()) {
+    FSession->Stop();
+  } else {
+    StartSession();
+  }
+}
+
+void TFormMain::TimerConTimer() {
+  if (MMNetAuto->isChecked() && !FSession->IsRunning()) StartSession();
+}
+
+void TFormMain::StartSession() {
+  FSession->Start(IPToStr(FAddress), kUnitPort, kExchangeIntervalMs);
+}
+
+}  // namespace kdt

@@ -1,0 +1,153 @@
+#include "Widgets.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPalette>
+
+namespace kdt {
+
+void RegisterFonts() {
+  // Only the regular face: with wine's bold face registered as well, Qt
+  // reports bold text but draws it with the regular outlines. Without it,
+  // bold is drawn emboldened, as it should look.
+  const char* const tahoma = "/usr/share/wine/fonts/tahoma.ttf";
+  if (QFile::exists(tahoma)) QFontDatabase::addApplicationFont(tahoma);
+}
+
+QColor ButtonFaceColor() {
+  return QApplication::palette().color(QPalette::Button);
+}
+QColor WindowTextColor() {
+  return QApplication::palette().color(QPalette::WindowText);
+}
+
+namespace {
+
+constexpr int kBorderWidth = 1;
+
+QColor BorderColor() {
+  return ButtonFaceColor().darker(160);
+}
+
+void DrawCaption(QPainter& painter, const QRect& rect, const QString& text, const QColor& color) {
+  painter.setPen(color);
+  painter.drawText(rect, Qt::AlignCenter | Qt::TextSingleLine, text);
+}
+
+}  // namespace
+
+TPanel::TPanel(QWidget* parent, Border border) : QFrame(parent), border_(border) {}
+
+void TPanel::SetCaption(const QString& caption) {
+  if (caption == caption_) return;
+  caption_ = caption;
+  update();
+}
+
+void TPanel::SetColor(const QColor& color) {
+  color_ = color;
+  update();
+}
+
+QColor TPanel::Color() const {
+  return color_.isValid() ? color_ : ButtonFaceColor();
+}
+
+void TPanel::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), Color());
+  QRect inner = rect();
+  if (border_ == Border::kFlat) {
+    painter.setPen(BorderColor());
+    painter.drawRect(rect().adjusted(0, 0, -kBorderWidth, -kBorderWidth));
+    inner.adjust(kBorderWidth, kBorderWidth, -kBorderWidth, -kBorderWidth);
+  }
+  painter.setFont(font());
+  DrawCaption(
+      painter, inner, caption_,
+      isEnabled() ? WindowTextColor() : palette().color(QPalette::Disabled, QPalette::WindowText));
+}
+
+void TPanel::mousePressEvent(QMouseEvent* event) {
+  emit MouseDown(this);
+  QFrame::mousePressEvent(event);
+}
+
+void TPanel::mouseReleaseEvent(QMouseEvent* event) {
+  emit MouseUp(this);
+  QFrame::mouseReleaseEvent(event);
+}
+
+void TPanel::mouseDoubleClickEvent(QMouseEvent* event) {
+  emit DblClick(this);
+  QFrame::mouseDoubleClickEvent(event);
+}
+
+TFlatButton::TFlatButton(const QString& text, QWidget* parent) : QAbstractButton(parent) {
+  setText(text);
+  setFocusPolicy(Qt::StrongFocus);
+  setAttribute(Qt::WA_Hover);
+}
+
+void TFlatButton::SetFaceColor(const QColor& color) {
+  face_ = color;
+  update();
+}
+
+QColor TFlatButton::FaceColor() const {
+  if (face_.isValid()) return face_;
+  if (auto* panel = qobject_cast<TPanel*>(parentWidget())) return panel->Color();
+  return ButtonFaceColor();
+}
+
+void TFlatButton::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  const QRect r = rect();
+  painter.fillRect(r, FaceColor());
+  if ((hot_ && isEnabled()) || isDown()) {
+    // Both highlight colours are the window colour: a raised edge, sunken while pressed.
+    QColor light = ButtonFaceColor().lighter(150), dark = ButtonFaceColor().darker(150);
+    if (isDown()) std::swap(light, dark);
+    painter.setPen(light);
+    painter.drawLine(r.topLeft(), r.topRight());
+    painter.drawLine(r.topLeft(), r.bottomLeft());
+    painter.setPen(dark);
+    painter.drawLine(r.bottomLeft(), r.bottomRight());
+    painter.drawLine(r.topRight(), r.bottomRight());
+  }
+  painter.setFont(font());
+  DrawCaption(
+      painter, r, text(),
+      isEnabled() ? WindowTextColor() : palette().color(QPalette::Disabled, QPalette::ButtonText));
+}
+
+void TFlatButton::enterEvent(QEnterEvent* event) {
+  hot_ = true;
+  update();
+  QAbstractButton::enterEvent(event);
+}
+
+void TFlatButton::leaveEvent(QEvent* event) {
+  hot_ = false;
+  update();
+  QAbstractButton::leaveEvent(event);
+}
+
+TEdit::TEdit(QWidget* parent) : QLineEdit(parent) {
+  setFrame(true);
+}
+
+void TEdit::keyPressEvent(QKeyEvent* event) {
+  emit KeyDown(this, event->key());
+  QLineEdit::keyPressEvent(event);
+}
+
+void TEdit::focusOutEvent(QFocusEvent* event) {
+  QLineEdit::focusOutEvent(event);
+  emit Exit(this);
+}
+
+}  // namespace kdt

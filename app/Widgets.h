@@ -1,0 +1,94 @@
+// The small widget toolkit both windows are built from: framed panels with a
+// centred caption, flat hot-tracking push buttons, and a framed line edit.
+// Captions are always drawn as plain text, never read as markup.
+#pragma once
+
+#include <QAbstractButton>
+#include <QColor>
+#include <QFrame>
+#include <QLineEdit>
+#include <QString>
+
+namespace kdt {
+
+// Makes Tahoma available where Debian's fonts-wine installed it, outside the
+// font path; otherwise, as for Verdana, the toolkit's fallback is used.
+void RegisterFonts();
+
+// The toolkit's colours: the system's button face and window text.
+QColor ButtonFaceColor();
+QColor WindowTextColor();
+
+class TPanel : public QFrame {
+  Q_OBJECT
+ public:
+  enum class Border { kNone, kFlat };
+  TPanel(QWidget* parent, Border border);
+
+  void SetCaption(const QString& caption);
+  QString Caption() const { return caption_; }
+  // An invalid colour follows the window colour.
+  void SetColor(const QColor& color);
+  QColor Color() const;
+
+  int Tag = 0;
+
+ signals:
+  void MouseDown(TPanel* sender);
+  void MouseUp(TPanel* sender);
+  void DblClick(TPanel* sender);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+ private:
+  Border border_;
+  QString caption_;
+  QColor color_;
+};
+
+// A flat push button: no border until the mouse is over it, then a raised
+// edge in shades of the window colour; a face colour of its own once set,
+// the colour of its parent before; no focus rectangle.
+class TFlatButton : public QAbstractButton {
+  Q_OBJECT
+ public:
+  TFlatButton(const QString& text, QWidget* parent);
+
+  void SetFaceColor(const QColor& color);
+  // The colour the face is painted in: its own, or its parent's.
+  QColor FaceColor() const;
+  bool HotTracking() const { return hot_; }
+
+  int Tag = 0;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+
+ private:
+  QColor face_;
+  bool hot_ = false;
+};
+
+// A framed single-line edit with a tag.
+class TEdit : public QLineEdit {
+  Q_OBJECT
+ public:
+  explicit TEdit(QWidget* parent);
+  int Tag = 0;
+
+ signals:
+  void KeyDown(TEdit* sender, int key);
+  void Exit(TEdit* sender);
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+};
+
+}  // namespace kdt

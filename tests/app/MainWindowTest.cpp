@@ -1,0 +1,264 @@
+#include <QMenuBar>
+
+#include "PanelFixture.h"
+#include "UnitProcIP.h"
+
+using namespace testsupport;
+using kdt::TFormMain;
+
+namespace {
+
+const std::string kAddress = "127.0.0.5";  // this binary's own unit address
+
+std::vector<kdt::Frame> SetInputFrames(const sim::SimUnit& unit) {
+  std::vector<kdt::Frame> frames;
+  for (const auto& f : unit.Frames()) {
+    if (f.bytes.size() > 1 && f.bytes[1] == kdt::kCmdSetInput) frames.push_back(f.bytes);
+  }
+  return frames;
+}
+
+QWidget* NextTabStop(QWidget* widget) {
+  do {
+    widget = widget->nextInFocusChain();
+  } while ((widget->focusPolicy() & Qt::TabFocus) == 0);
+  return widget;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<sim::SimUnit> unit_;
+  std::unique_ptr<TFormMain> window_;
+
+  void CreateWindow(const std::string& settings) {
+    WritePanelSettings(settings);
+    window_ = std::make_unique<TFormMain>();
+    window_->show();
+  }
+
+  void Connect() {
+    window_->MMConn->trigger();
+    QVERIFY(QTest::qWaitFor([&] { return window_->MMConn->text() == "Disconnect"; }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return !window_->PRName[1]->Caption().isEmpty(); }, kWaitMs));
+  }
+
+  // Waits until the window shows what the unit now holds.
+  void WaitForName(int relay, const QString& name) {
+    QVERIFY2(QTest::qWaitFor([&] { return window_->PRName[relay]->Caption() == name; }, kWaitMs),
+             qPrintable(window_->PRName[relay]->Caption()));
+  }
+
+  bool AllInputButtons(bool enabled) const {
+    for (int r = 1; r <= 3; ++r) {
+      if (window_->Btn1[r]->isEnabled() != enabled || window_->Btn2[r]->isEnabled() != enabled)
+        return false;
+    }
+    return true;
+  }
+
+ private slots:
+  void initTestCase() {
+    QGuiApplication::setApplicationDisplayName(kdt::kAppTitle);
+    kdt::UnitThreadStartup();
+  }
+  void cleanupTestCase() { kdt::UnitThreadShutdown(); }
+  void init() { unit_ = StartUnitOn(kAddress); }
+  void cleanup() {
+    window_.reset();
+    unit_.reset();
+  }
+
+  void layoutFollowsTheDesign() {
+    CreateWindow(LoopbackSettings(kAddress));
+    QCOMPARE(window_->windowTitle(), QString("VORNEX KDT-212 v1.1"));
+    QCOMPARE(window_->MMConn->text(), QString("&Connect"));
+    QCOMPARE(window_->centralWidget()->size(), QSize(457, 81));
+    QCOMPARE(window_->minimumSize(), window_->maximumSize());
+    QVERIFY(!(window_->windowFlags() & Qt::WindowMaximizeButtonHint));
+    const int lefts[] = {0, 304, 152, 0};
+    for (int r = 1; r <= 3; ++r) {
+      QCOMPARE(window_->RPan[r]->geometry(), QRect(lefts[r], 0, 153, 81));
+      QCOMPARE(window_->PRCap[r]->Caption(), QString("RELAY ") + QChar('D' - r));
+      QCOMPARE(window_->PRName[r]->geometry(), QRect(8, 53, 136, 20));
+      QCOMPARE(window_->PRName[r]->Tag, r);
+      QCOMPARE(window_->Btn1[r]->Tag, r);
+      QCOMPARE(window_->Btn2[r]->geometry(), QRect(80, 26, 65, 20));
+      QCOMPARE(window_->MMSyncItem[r]->data().toInt(), r);
+      QVERIFY(window_->PRName[r]->font().bold());
+    }
+    QVERIFY(AllInputButtons(false));
+    QVERIFY(window_->RNEdit->isHidden());
+    QCOMPARE(window_->TimerCon->interval(), 1000);
+    QVERIFY(window_->TimerCon->isActive());
+    QVERIFY(!window_->windowIcon().isNull());
+    // Sync menu top to bottom: RELAY A, B, C.
+    const auto items = window_->MMSync->actions();
+    QCOMPARE(items.size(), 3);
+    QCOMPARE(items[0]->text(), QString("RELAY A"));
+    QCOMPARE(items[2]->text(), QString("RELAY C"));
+    QCOMPARE(window_->MMNet->actions().size(), 3);
+    QVERIFY(window_->MMNet->actions()[1]->isSeparator());
+    // Tab order: RELAY A's buttons, then B's, then C's, then the rename edit.
+    QCOMPARE(NextTabStop(window_->Btn1[3]), static_cast<QWidget*>(window_->Btn2[3]));
+    QCOMPARE(NextTabStop(window_->Btn2[3]), static_cast<QWidget*>(window_->Btn1[2]));
+    QCOMPARE(NextTabStop(window_->Btn2[2]), static_cast<QWidget*>(window_->Btn1[1]));
+    QCOMPARE(NextTabStop(window_->Btn2[1]), static_cast<QWidget*>(window_->RNEdit));
+  }
+
+  void connectAndDisconnectFromTheMenu() {
+    CreateWindow(LoopbackSettings(kAddress));
+    Connect();
+    QVERIFY(AllInputButtons(true));
+    WaitForName(1, "Main feed");
+    QCOMPARE(window_->Btn1[1]->FaceColor(), kdt::kInput1Color);
+    QCOMPARE(window_->Btn2[1]->FaceColor(), kdt::ButtonFaceColor());
+    window_->MMConn->trigger();  // Disconnect
+    QVERIFY(!window_->FSession->IsRunning());
+    QVERIFY(QTest::qWaitFor([&] { return window_->MMConn->text() == "Connect"; }, kWaitMs));
+    QVERIFY(AllInputButtons(false));
+    for (int r = 1; r <= 3; ++r) {
+      QVERIFY(window_->PRName[r]->Caption().isEmpty());
+      QCOMPARE(window_->Btn1[r]->FaceColor(), kdt::ButtonFaceColor());
+    }
+    QCOMPARE(unit_->Frames().back().bytes, kdt::GoodbyeFrame());
+  }
+
+  void statusesPaintColoursNamesAndEnabledStates() {
+    CreateWindow(LoopbackSettings(kAddress));
+    Connect();
+    unit_->SetState(1, 0x02);  // INPUT 2
+    unit_->SetState(2, 0x41);  // INPUT 1, locked
+    unit_->SetName(3, "<b>Foyer</b> & co");
+    WaitForName(3, "<b>Foyer</b> & co");  // shown as it stands, never as markup
+    QCOMPARE(window_->Btn2[1]->FaceColor(), kdt::kInput2Color);
+    QCOMPARE(window_->Btn1[1]->FaceColor(), kdt::ButtonFaceColor());
+    QVERIFY(!window_->Btn1[2]->isEnabled() && !window_->Btn2[2]->isEnabled());
+    QVERIFY(window_->Btn1[1]->isEnabled() && window_->Btn2[3]->isEnabled());
+
+    // States 0 and 3 leave the colours as they were; bit 6 still decides.
+    unit_->SetState(1, 0x40);
+    unit_->SetState(2, 0x03);
+    unit_->SetName(3, "next");
+    WaitForName(3, "next");
+    QCOMPARE(window_->Btn2[1]->FaceColor(), kdt::kInput2Color);
+    QCOMPARE(window_->Btn1[2]->FaceColor(), kdt::kInput1Color);
+    QVERIFY(!window_->Btn1[1]->isEnabled());
+    QVERIFY(window_->Btn1[2]->isEnabled() && window_->Btn2[2]->isEnabled());
+  }
+
+  void statusOfAnotherModelIsIgnored() {
+    unit_->SetModel(211);
+    CreateWindow(LoopbackSettings(kAddress));
+    window_->MMConn->trigger();
+    QVERIFY(QTest::qWaitFor([&] { return window_->MMConn->text() == "Disconnect"; }, kWaitMs));
+    QTest::qWait(200);
+    QVERIFY(AllInputButtons(true));
+    QVERIFY(window_->PRName[1]->Caption().isEmpty());
+    QCOMPARE(window_->Btn1[1]->FaceColor(), kdt::ButtonFaceColor());
+  }
+
+  void syncSendsToEveryRelayInSync() {
+    CreateWindow(LoopbackSettings(kAddress));
+    Connect();
+    window_->MMSyncItem[1]->trigger();  // relays 1 and 3 in sync
+    window_->MMSyncItem[3]->trigger();
+    QCOMPARE(window_->PRCap[1]->Caption(), QString("RELAY C (SYNC)"));
+    QTest::mouseClick(window_->Btn2[3], Qt::LeftButton);  // INPUT 2 of RELAY A
+    QTest::mouseClick(window_->Btn2[2], Qt::LeftButton);  // INPUT 2 of RELAY B, not in sync
+    QVERIFY(QTest::qWaitFor([&] { return SetInputFrames(*unit_).size() == 4; }, kWaitMs));
+    std::vector<kdt::Frame> expected = {kdt::SetInputFrame(2, 3), kdt::SetInputFrame(2, 1),
+                                        kdt::SetInputFrame(2, 3), kdt::SetInputFrame(2, 2)};
+    QVERIFY(SetInputFrames(*unit_) == expected);
+
+    unit_->ClearFrames();
+    window_->MMSyncItem[1]->trigger();  // now only relay 2 is in sync
+    window_->MMSyncItem[3]->trigger();
+    window_->MMSyncItem[2]->trigger();
+    QTest::mouseClick(window_->Btn1[2], Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([&] { return SetInputFrames(*unit_).size() == 2; }, kWaitMs));
+    QTest::qWait(100);
+    expected = {kdt::SetInputFrame(1, 2), kdt::SetInputFrame(1, 2)};
+    QVERIFY(SetInputFrames(*unit_) == expected);
+    // A click changes nothing on the window by itself; the unit's status does.
+    QVERIFY(QTest::qWaitFor([&] { return window_->Btn2[1]->FaceColor() == kdt::kInput2Color; },
+                            kWaitMs));
+  }
+
+  void droppedConnectionClearsTheWindow() {
+    CreateWindow(LoopbackSettings(kAddress));
+    Connect();
+    unit_->SetFault(sim::Fault::kClose, 0);
+    QVERIFY(QTest::qWaitFor([&] { return window_->MMConn->text() == "Connect"; }, kWaitMs));
+    QVERIFY(AllInputButtons(false));
+    QVERIFY(window_->PRName[2]->Caption().isEmpty());
+    QCOMPARE(window_->Btn1[2]->FaceColor(), kdt::ButtonFaceColor());
+  }
+
+  void failedFirstExchangeStillShowsConnect() {
+    unit_->SetFault(sim::Fault::kBadChecksum, 0);
+    CreateWindow(LoopbackSettings(kAddress));
+    window_->MMConn->trigger();
+    QVERIFY(QTest::qWaitFor([&] { return window_->MMConn->text() == "Connect"; }, kWaitMs));
+    QVERIFY(AllInputButtons(false));
+  }
+
+  void autoconnectComesBackAfterADisconnection() {
+    CreateWindow(LoopbackSettings(kAddress, true));
+    QVERIFY(window_->MMNetAuto->isChecked());
+    QVERIFY(QTest::qWaitFor([&] { return window_->MMConn->text() == "Disconnect"; }, kWaitMs));
+    window_->MMConn->trigger();  // the operator disconnects
+    QVERIFY(!window_->FSession->IsRunning());
+    QVERIFY(QTest::qWaitFor([&] { return window_->FSession->IsConnected(); }, 2500));
+    QCOMPARE(unit_->ConnectionsAccepted(), 2);
+    unit_->SetFault(sim::Fault::kClose, 0);  // the unit drops the connection
+    QVERIFY(QTest::qWaitFor([&] { return unit_->ConnectionsAccepted() >= 3; }, 2500));
+    unit_->SetFault(sim::Fault::kNone, 0);
+    QVERIFY(QTest::qWaitFor([&] { return window_->MMConn->text() == "Disconnect"; }, kWaitMs));
+  }
+
+  void settingsAreLoadedAtCreationAndSavedAtDestruction() {
+    CreateWindow("[window]\r\nleft = 50\r\nTOP=60\r\n" + LoopbackSettings(kAddress) +
+                 "[RELAY B]\r\nSYNC=1\r\n[EXTRA]\r\nKEY=1\r\n");
+    QCOMPARE(window_->pos(), QPoint(50, 60));
+    QCOMPARE(kdt::IPToStr(window_->FAddress), kAddress);
+    QVERIFY(window_->MMSyncItem[2]->isChecked());
+    QVERIFY(!window_->MMSyncItem[1]->isChecked());
+    QCOMPARE(window_->PRCap[3]->Caption(), QString("RELAY A"));
+    QCOMPARE(window_->PRCap[2]->Caption(), QString("RELAY B (SYNC)"));
+    QCOMPARE(window_->PRCap[1]->Caption(), QString("RELAY C"));
+    window_->MMSyncItem[1]->trigger();
+    QCOMPARE(window_->PRCap[1]->Caption(), QString("RELAY C (SYNC)"));
+    window_->MMNetAuto->setChecked(true);
+    window_->move(70, 80);
+    window_.reset();
+    QCOMPARE(QString::fromStdString(ReadPanelSettings()),
+             QString("[window]\r\nLEFT=70\r\nTOP=80\r\n\r\n"
+                     "[NETWORK]\r\nADDR=127.0.0.5\r\nAUTO=1\r\n\r\n"
+                     "[RELAY B]\r\nSYNC=1\r\n\r\n[EXTRA]\r\nKEY=1\r\n\r\n"
+                     "[RELAY C]\r\nSYNC=1\r\n\r\n[RELAY A]\r\nSYNC=0\r\n\r\n"));
+  }
+
+  void unreadableSettingsShowAMessageAndTheDesignedWindow() {
+    std::filesystem::remove_all(PanelSettingsPath());
+    std::filesystem::create_directory(PanelSettingsPath());  // cannot be read, even by root
+    MessageBoxCatcher catcher;
+    window_ = std::make_unique<TFormMain>();
+    const QString path = QString::fromStdString(PanelSettingsPath());
+    QCOMPARE(catcher.texts,
+             QStringList{"VORNEX KDT-212|Cannot open file \"" + path + "\". Is a directory"});
+    QCOMPARE(catcher.icons.front(), QMessageBox::Critical);
+    QCOMPARE(window_->pos(), QPoint(217, 179));
+    QCOMPARE(window_->FAddress, 0u);
+    QVERIFY(!window_->MMNetAuto->isChecked());
+    window_.reset();  // the save fails the same way, and the program goes on
+    QCOMPARE(catcher.texts.size(), 2);
+    std::filesystem::remove_all(PanelSettingsPath());
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"

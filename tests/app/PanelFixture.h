@@ -1,0 +1,81 @@
+// What the window tests share: the simulated unit on a loopback address of
+// the test binary's own, the binary's settings file, and helpers to wait for
+// the window and to answer its message boxes.
+#pragma once
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "Settings.h"
+#include "SimUnit.h"
+#include "UnitMain.h"
+#include "UnitThread.h"
+
+namespace testsupport {
+
+constexpr int kWaitMs = 10000;  // a bound for what should take moments
+
+// The settings file of this test binary: the window reads it at creation.
+inline std::string PanelSettingsPath() {
+  return kdt::SettingsPathFor(QCoreApplication::applicationFilePath().toStdString());
+}
+
+inline void WritePanelSettings(const std::string& text) {
+  std::filesystem::remove_all(PanelSettingsPath());
+  std::ofstream(PanelSettingsPath(), std::ios::binary) << text;
+}
+
+inline std::string ReadPanelSettings() {
+  std::ifstream in(PanelSettingsPath(), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Settings that point the console at the unit on `address`. Every test
+// writes these before it creates a window, so that no window ever tries the
+// default address, which belongs to a real network.
+inline std::string LoopbackSettings(const std::string& address, bool autoConnect = false,
+                                    const std::string& extra = "") {
+  return "[NETWORK]\r\nADDR=" + address + "\r\nAUTO=" + (autoConnect ? "1" : "0") + "\r\n" + extra;
+}
+
+// Answers message boxes as they open, keeping their texts.
+class MessageBoxCatcher : public QObject {
+ public:
+  MessageBoxCatcher() {
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        if (box == nullptr || !box->isVisible()) continue;
+        texts.push_back(box->windowTitle() + "|" + box->text());
+        icons.push_back(box->icon());
+        box->accept();
+      }
+    });
+    timer_.start(20);
+  }
+  QStringList texts;
+  QList<QMessageBox::Icon> icons;
+
+ private:
+  QTimer timer_;
+};
+
+// A unit on `address`:10001 that records the frames it receives.
+inline std::unique_ptr<sim::SimUnit> StartUnitOn(const std::string& address,
+                                                 sim::SimOptions options = {}) {
+  options.address = address;
+  options.port = kdt::kUnitPort;
+  options.recordFrames = true;
+  auto unit = std::make_unique<sim::SimUnit>(options);
+  std::string error;
+  if (!unit->Start(error)) qFatal("cannot start the simulated unit: %s", error.c_str());
+  return unit;
+}
+
+}  // namespace testsupport

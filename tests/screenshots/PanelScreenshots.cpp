@@ -1,0 +1,67 @@
+// Writes pictures of the console in its states, for review: the window runs
+// in-process against a simulated unit on a loopback address.
+// Usage: panel_screenshots OUTPUT-FOLDER
+#include <QDir>
+#include <QTest>
+#include <cstdio>
+
+#include "PanelFixture.h"
+
+using namespace testsupport;
+
+namespace {
+
+const std::string kAddress = "127.0.0.9";
+
+bool Wait(const std::function<bool()>& done) {
+  return QTest::qWaitFor(done, kWaitMs);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: panel_screenshots OUTPUT-FOLDER\n");
+    return 2;
+  }
+  const QDir out(argv[1]);
+  QDir().mkpath(out.path());
+  QGuiApplication::setApplicationDisplayName(kdt::kAppTitle);
+  kdt::RegisterFonts();
+  kdt::UnitThreadStartup();
+  int failures = 0;
+  {
+    auto unit = StartUnitOn(kAddress);
+    WritePanelSettings(LoopbackSettings(kAddress));
+    kdt::TFormMain window;
+    window.show();
+    auto shoot = [&](const char* name, bool reached) {
+      const QString file = out.filePath(QString(name) + ".png");
+      if (!reached || !window.grab().save(file)) {
+        std::fprintf(stderr, "%s: state not reached or not saved\n", name);
+        ++failures;
+        return;
+      }
+      std::printf("%s\n", qPrintable(file));
+    };
+    QTest::qWait(100);
+    shoot("1-idle", true);
+
+    unit->SetInput(2, 2);
+    window.MMConn->trigger();
+    shoot("2-connected", Wait([&] { return window.Btn2[2]->FaceColor() == kdt::kInput2Color; }));
+
+    unit->SetLocked(1, true);
+    shoot("3-relay-c-locked", Wait([&] { return !window.Btn1[1]->isEnabled(); }));
+
+    unit->SetLocked(1, false);
+    window.MMSyncItem[2]->trigger();
+    shoot("4-relay-b-in-sync", Wait([&] { return window.Btn1[1]->isEnabled(); }));
+
+    window.MMConn->trigger();
+    shoot("5-disconnected", Wait([&] { return window.MMConn->text() == "Connect"; }));
+  }
+  kdt::UnitThreadShutdown();
+  return failures == 0 ? 0 : 1;
+}
