@@ -67,4 +67,11 @@ bool IsCp1251(QChar c) {
   return ByteOf(c, byte);
 }
 
+QValidator::State TCodePageValidator::validate(QString& input, int&) const {
+  for (QChar c : input) {
+    if (!IsCp1251(c)) return Invalid;
+  }
+  return Acceptable;
+}
+
 }  // namespace kdt

@@ -7,6 +7,7 @@
 
 #include "Cp1251.h"
 #include "Settings.h"
+#include "UnitAddr.h"
 #include "UnitProcIP.h"
 
 // The icon lives in this static library: its resource must be registered by
@@ -30,6 +31,15 @@ constexpr QRect kInput1Bounds{8, 26, 65, 20};
 constexpr QRect kInput2Bounds{80, 26, 65, 20};
 constexpr QRect kNameBounds{8, 53, 136, 20};
 constexpr QRect kRenameEditBounds{104, 8, 25, 17};
+constexpr int kNameEditMaxLength = static_cast<int>(kSetNameFieldLength);
+
+// Strips leading and trailing blanks and control characters (codes up to 32).
+QString StripBlanks(const QString& text) {
+  qsizetype first = 0, last = text.size();
+  while (first < last && text[first].unicode() <= 32) ++first;
+  while (last > first && text[last - 1].unicode() <= 32) --last;
+  return text.mid(first, last - first);
+}
 
 QChar RelayLetter(int relay) {
   return QChar('D' - relay);
@@ -71,7 +81,16 @@ void TFormMain::BuildComponents() {
   for (int r = 3; r >= 1; --r) BuildRelayPanel(r, kRelayPanelLeft[r]);
   RNEdit = new TEdit(client);
   RNEdit->setGeometry(kRenameEditBounds);
+  RNEdit->setValidator(new TCodePageValidator(RNEdit));
+  RNEdit->setMaxLength(kNameEditMaxLength);
   RNEdit->hide();
+  // A longer name from the unit is shown whole; the limit is for typing, and
+  // holds again once an edit brings the text within it.
+  connect(RNEdit, &QLineEdit::textEdited, this, [this](const QString& text) {
+    if (text.size() <= kNameEditMaxLength) RNEdit->setMaxLength(kNameEditMaxLength);
+  });
+  connect(RNEdit, &TEdit::KeyDown, this, &TFormMain::RNEditKeyDown);
+  connect(RNEdit, &TEdit::Exit, this, [this] { RNEditExit(); });
   TimerCon = new QTimer(this);
   TimerCon->setInterval(kTimerConPeriodMs);
   connect(TimerCon, &QTimer::timeout, this, &TFormMain::TimerConTimer);
@@ -102,6 +121,10 @@ void TFormMain::BuildRelayPanel(int r, int left) {
     button->setEnabled(false);
   }
   PRName[r]->Tag = r;
+  connect(PRName[r], &TPanel::DblClick, this, &TFormMain::PRName1DblClick);
+  for (TPanel* panel : {RPan[r], PRCap[r], PRName[r]}) {
+    connect(panel, &TPanel::MouseDown, this, &TFormMain::PRCap3MouseDown);
+  }
   connect(Btn1[r], &QAbstractButton::clicked, this, [this, r] { Btn11Click(r); });
   connect(Btn2[r], &QAbstractButton::clicked, this, [this, r] { Btn21Click(r); });
 }
@@ -111,6 +134,7 @@ void TFormMain::BuildMenu() {
   connect(MMConn, &QAction::triggered, this, &TFormMain::MMConnClick);
   MMNet = menuBar()->addMenu("&Network");
   MMAddr = MMNet->addAction("IP address...");
+  connect(MMAddr, &QAction::triggered, this, &TFormMain::MMAddrClick);
   MMNet->addSeparator();
   MMNetAuto = MMNet->addAction("Autoconnect");
   MMNetAuto->setCheckable(true);
@@ -270,6 +294,56 @@ void TFormMain::MMConnClick() {
 
 void TFormMain::TimerConTimer() {
   if (MMNetAuto->isChecked() && !FSession->IsRunning()) StartSession();
+}
+
+void TFormMain::PRName1DblClick(TPanel* sender) {
+  if (!FSession->IsConnected()) return;
+  const int r = sender->Tag;
+  RNEdit->Tag = r;
+  RNEdit->setParent(RPan[r]);
+  RNEdit->setGeometry(PRName[r]->geometry());
+  RNEdit->show();
+  const QString name = PRName[r]->Caption();
+  RNEdit->setMaxLength(std::max<int>(kNameEditMaxLength, static_cast<int>(name.size())));
+  RNEdit->setText(name);
+  RNEdit->setFocus();
+}
+
+void TFormMain::RNEditKeyDown(TEdit*, int key) {
+  if (!FSession->IsConnected()) {
+    RNEditExit();
+  } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+    std::string name;
+    EncodeCp1251(StripBlanks(RNEdit->text()), name);  // the edit takes only what encodes
+    FSession->SendSetName(name, static_cast<std::uint8_t>(RNEdit->Tag));
+    RNEditExit();
+  } else if (key == Qt::Key_Escape) {
+    RNEditExit();
+  }
+}
+
+// A press anywhere but on the name panel under the edit takes the focus, and
+// with it ends the rename without sending.
+void TFormMain::PRCap3MouseDown(TPanel* sender) {
+  if (RNEdit->isHidden()) return;
+  if (sender->Tag == RNEdit->Tag && sender == PRName[sender->Tag]) return;
+  sender->setFocus(Qt::MouseFocusReason);
+}
+
+void TFormMain::MMAddrClick() {
+  FormAddr = new TFormAddr(this);
+  std::array<TNumEdit*, 4> edits = {FormAddr->E1, FormAddr->E2, FormAddr->E3, FormAddr->E4};
+  for (int k = 0; k < 4; ++k) edits[k]->SetValue(static_cast<int>((FAddress >> (8 * k)) & 0xFF));
+  if (FormAddr->exec() == TFormAddr::kModalOk) {
+    // Through text and StrToIP: a number out of range zeroes it and every
+    // later octet, as the address rules say.
+    QStringList numbers;
+    for (TNumEdit* edit : edits) numbers << QString::number(edit->Value());
+    FAddress = StrToIP(numbers.join('.').toStdString());
+    SaveSettings();
+  }
+  FormAddr->deleteLater();
+  FormAddr = nullptr;
 }
 
 void TFormMain::StartSession() {

@@ -74,6 +74,12 @@ class TFormMain : public QMainWindow {
   void MMSync1Click();
   void MMConnClick();
   void TimerConTimer();
+  void PRName1DblClick(TPanel* sender);
+  void RNEditKeyDown(TEdit* sender, int key);
+  void PRCap3MouseDown(TPanel* sender);
+
+ public:
+  void MMAddrClick();
 };
 
 }  // namespace kdt

@@ -1,11 +1,18 @@
 #include "Widgets.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
 #include <QApplication>
 #include <QFile>
 #include <QFontDatabase>
 #include <QKeyEvent>
+#include <QLocale>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QRegularExpressionValidator>
 
 namespace kdt {
 
@@ -35,6 +42,12 @@ QColor BorderColor() {
 void DrawCaption(QPainter& painter, const QRect& rect, const QString& text, const QColor& color) {
   painter.setPen(color);
   painter.drawText(rect, Qt::AlignCenter | Qt::TextSingleLine, text);
+}
+
+// Opening a menu or switching to another window leaves the focus where it is,
+// as far as the window is concerned: only a real move leaves an edit.
+bool LeavesTheEdit(const QFocusEvent* event) {
+  return event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason;
 }
 
 }  // namespace
@@ -71,19 +84,23 @@ void TPanel::paintEvent(QPaintEvent*) {
       isEnabled() ? WindowTextColor() : palette().color(QPalette::Disabled, QPalette::WindowText));
 }
 
+// A press on a panel belongs to that panel alone: it does not travel on to
+// the panel it lies in.
 void TPanel::mousePressEvent(QMouseEvent* event) {
   emit MouseDown(this);
-  QFrame::mousePressEvent(event);
+  event->accept();
 }
 
 void TPanel::mouseReleaseEvent(QMouseEvent* event) {
   emit MouseUp(this);
-  QFrame::mouseReleaseEvent(event);
+  event->accept();
 }
 
+// The second press of a double click: the double click first, then the press.
 void TPanel::mouseDoubleClickEvent(QMouseEvent* event) {
   emit DblClick(this);
-  QFrame::mouseDoubleClickEvent(event);
+  emit MouseDown(this);
+  event->accept();
 }
 
 TFlatButton::TFlatButton(const QString& text, QWidget* parent) : QAbstractButton(parent) {
@@ -147,7 +164,38 @@ void TEdit::keyPressEvent(QKeyEvent* event) {
 
 void TEdit::focusOutEvent(QFocusEvent* event) {
   QLineEdit::focusOutEvent(event);
-  emit Exit(this);
+  if (LeavesTheEdit(event)) emit Exit(this);
+}
+
+TNumEdit::TNumEdit(QWidget* parent, int minimum, int maximum)
+    : TEdit(parent), minimum_(minimum), maximum_(maximum) {
+  setValidator(new QRegularExpressionValidator(QRegularExpression(R"([+-]?\(?[0-9,]*\)?)"), this));
+}
+
+int TNumEdit::Value() const {
+  QString digits = text().trimmed();
+  const bool negative = digits.startsWith('(') || digits.startsWith('-');
+  digits.remove(QRegularExpression(R"([^0-9])"));
+  bool ok = false;
+  const long long magnitude = digits.toLongLong(&ok);
+  if (!ok) return 0;
+  const long long value = negative ? -magnitude : magnitude;
+  return static_cast<int>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
+}
+
+void TNumEdit::SetValue(int value) {
+  // The display format ",0;(,0)": grouped digits, a negative value in parentheses.
+  QString digits = QLocale(QLocale::English).toString(std::abs(static_cast<long long>(value)));
+  setText(value < 0 ? "(" + digits + ")" : digits);
+}
+
+void TNumEdit::focusOutEvent(QFocusEvent* event) {
+  if (LeavesTheEdit(event) && !text().trimmed().isEmpty()) {
+    const int value = Value();
+    if (value < minimum_) SetValue(minimum_);
+    if (value > maximum_) SetValue(maximum_);
+  }
+  TEdit::focusOutEvent(event);
 }
 
 }  // namespace kdt

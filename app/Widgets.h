@@ -91,4 +91,25 @@ class TEdit : public QLineEdit {
   void focusOutEvent(QFocusEvent* event) override;
 };
 
+// A numeric edit for whole numbers within a range. The range is checked when
+// the edit loses the focus (a value outside is replaced by the nearest bound;
+// a blank edit stays blank); reading the value checks nothing, so a number
+// typed out of range is read as typed. Typing is limited to digits, a leading
+// sign and the parentheses of the negative display format "(12)".
+class TNumEdit : public TEdit {
+  Q_OBJECT
+ public:
+  TNumEdit(QWidget* parent, int minimum, int maximum);
+  // Blank reads 0; "(12)" reads -12.
+  int Value() const;
+  void SetValue(int value);
+
+ protected:
+  void focusOutEvent(QFocusEvent* event) override;
+
+ private:
+  int minimum_;
+  int maximum_;
+};
+
 }  // namespace kdt

@@ -1,0 +1,227 @@
+#include <QClipboard>
+
+#include "Cp1251.h"
+#include "PanelFixture.h"
+
+using namespace testsupport;
+using kdt::TFormMain;
+
+namespace {
+
+const std::string kAddress = "127.0.0.6";  // this binary's own unit address
+
+std::vector<kdt::Frame> SetNameFrames(const sim::SimUnit& unit) {
+  std::vector<kdt::Frame> frames;
+  for (const auto& f : unit.Frames()) {
+    if (f.bytes.size() > 1 && f.bytes[1] == kdt::kCmdSetName) frames.push_back(f.bytes);
+  }
+  return frames;
+}
+
+// Types text as key presses, one character each, whatever its script.
+void Type(QWidget* widget, const QString& text) {
+  for (QChar c : text)
+    QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_A, QString(c), Qt::NoModifier);
+}
+
+}  // namespace
+
+class RenameTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<sim::SimUnit> unit_;
+  std::unique_ptr<TFormMain> window_;
+
+  void ConnectWindow() {
+    WritePanelSettings(LoopbackSettings(kAddress));
+    window_ = std::make_unique<TFormMain>();
+    window_->show();
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    window_->MMConn->trigger();
+    QVERIFY(QTest::qWaitFor([&] { return window_->FSession->IsConnected(); }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return !window_->PRName[1]->Caption().isEmpty(); }, kWaitMs));
+  }
+
+  void OpenRename(int relay) {
+    QTest::mouseDClick(window_->PRName[relay], Qt::LeftButton);
+    QVERIFY(window_->RNEdit->isVisible());
+    QCOMPARE(window_->RNEdit->Tag, relay);
+  }
+
+  void WaitForName(int relay, const QString& name) {
+    QVERIFY2(QTest::qWaitFor([&] { return window_->PRName[relay]->Caption() == name; }, kWaitMs),
+             qPrintable(window_->PRName[relay]->Caption()));
+  }
+
+  // Gives the worker time to send anything it was given, then checks that
+  // no name went out.
+  void ExpectNoNameSent() {
+    QTest::qWait(100);
+    QVERIFY(SetNameFrames(*unit_).empty());
+  }
+
+ private slots:
+  void initTestCase() {
+    QGuiApplication::setApplicationDisplayName(kdt::kAppTitle);
+    kdt::UnitThreadStartup();
+  }
+  void cleanupTestCase() { kdt::UnitThreadShutdown(); }
+  void init() { unit_ = StartUnitOn(kAddress); }
+  void cleanup() {
+    window_.reset();
+    unit_.reset();
+  }
+
+  void enterSendsTheStrippedNameForTheRelayBeingRenamed() {
+    ConnectWindow();
+    OpenRename(2);
+    QCOMPARE(window_->RNEdit->parentWidget(), static_cast<QWidget*>(window_->RPan[2]));
+    QCOMPARE(window_->RNEdit->geometry(), window_->PRName[2]->geometry());
+    QCOMPARE(window_->RNEdit->text(), QString("Backup feed"));
+    QVERIFY(window_->RNEdit->hasFocus());
+    QVERIFY(window_->RNEdit->font().bold());
+    window_->RNEdit->setText(" \t Studio 2  ");
+    QTest::keyClick(window_->RNEdit, Qt::Key_Return);
+    QVERIFY(window_->RNEdit->isHidden());
+    QCOMPARE(window_->RNEdit->parentWidget(), window_->centralWidget());
+    QCOMPARE(window_->PRName[2]->Caption(), QString("Backup feed"));  // until the unit says so
+    QVERIFY(QTest::qWaitFor([&] { return SetNameFrames(*unit_).size() == 1; }, kWaitMs));
+    QVERIFY(SetNameFrames(*unit_).front() == kdt::SetNameFrame(2, "Studio 2"));
+    WaitForName(2, "Studio 2");
+  }
+
+  void blankEditSendsAnEmptyName() {
+    ConnectWindow();
+    OpenRename(3);
+    window_->RNEdit->setText("   ");
+    QTest::keyClick(window_->RNEdit, Qt::Key_Enter);
+    QVERIFY(QTest::qWaitFor([&] { return SetNameFrames(*unit_).size() == 1; }, kWaitMs));
+    QVERIFY(SetNameFrames(*unit_).front() == kdt::SetNameFrame(3, ""));
+  }
+
+  void escapeClosesWithoutSending() {
+    ConnectWindow();
+    OpenRename(1);
+    QTest::keyClicks(window_->RNEdit, "x");
+    QTest::keyClick(window_->RNEdit, Qt::Key_Escape);
+    QVERIFY(window_->RNEdit->isHidden());
+    QVERIFY(window_->RNEdit->text().isEmpty());
+    QCOMPARE(window_->PRName[1]->Caption(), QString("Main feed"));
+    ExpectNoNameSent();
+  }
+
+  void pressOnACaptionEndsTheRenameWithoutSending() {
+    ConnectWindow();
+    OpenRename(1);
+    QTest::mousePress(window_->PRCap[1], Qt::LeftButton);
+    QVERIFY(window_->RNEdit->isHidden());
+    ExpectNoNameSent();
+  }
+
+  void doubleClickWhileDisconnectedDoesNothing() {
+    WritePanelSettings(LoopbackSettings(kAddress));
+    window_ = std::make_unique<TFormMain>();
+    window_->show();
+    QTest::mouseDClick(window_->PRName[2], Qt::LeftButton);
+    QVERIFY(window_->RNEdit->isHidden());
+  }
+
+  void doubleClickOnAnotherNameMovesTheRename() {
+    ConnectWindow();
+    OpenRename(1);
+    QTest::keyClicks(window_->RNEdit, " changed");
+    OpenRename(3);
+    QCOMPARE(window_->RNEdit->text(), QString("Monitor"));
+    QCOMPARE(window_->RNEdit->parentWidget(), static_cast<QWidget*>(window_->RPan[3]));
+    ExpectNoNameSent();
+  }
+
+  void statusDuringARenameLeavesTheEditAlone() {
+    ConnectWindow();
+    OpenRename(2);
+    QTest::keyClicks(window_->RNEdit, "!");
+    unit_->SetName(2, "From the front panel");
+    WaitForName(2, "From the front panel");
+    QCOMPARE(window_->RNEdit->text(), QString("Backup feed!"));
+    QVERIFY(window_->RNEdit->isVisible());
+  }
+
+  void losingTheConnectionClosesTheRename() {
+    ConnectWindow();
+    OpenRename(2);
+    unit_->SetFault(sim::Fault::kClose, 0);
+    QVERIFY(QTest::qWaitFor([&] { return window_->RNEdit->isHidden(); }, kWaitMs));
+    QVERIFY(window_->PRName[2]->Caption().isEmpty());
+  }
+
+  void keyAfterTheSessionEndedClosesWithoutSending() {
+    ConnectWindow();
+    OpenRename(2);
+    window_->FSession->Stop();  // its ended event is not handled yet
+    QTest::keyClick(window_->RNEdit, Qt::Key_Return);
+    QVERIFY(window_->RNEdit->isHidden());
+    QVERIFY(SetNameFrames(*unit_).empty());
+  }
+
+  void typingStopsAt24CharactersOfTheCodePage() {
+    ConnectWindow();
+    OpenRename(1);
+    window_->RNEdit->clear();
+    QTest::keyClicks(window_->RNEdit, "abcdefghijklmnopqrstuvwxyz0123");
+    QCOMPARE(window_->RNEdit->text(), QString("abcdefghijklmnopqrstuvwx"));
+    window_->RNEdit->clear();
+    Type(window_->RNEdit, QString::fromUtf8("Зал\u4E2D€"));  // no byte for 中
+    QCOMPARE(window_->RNEdit->text(), QString::fromUtf8("Зал€"));
+    QApplication::clipboard()->setText(QString::fromUtf8("x\u4E2D"));
+    window_->RNEdit->paste();
+    QApplication::clipboard()->setText(QString(30, 'p'));
+    window_->RNEdit->paste();
+    QCOMPARE(window_->RNEdit->text(), QString::fromUtf8("Зал€") + QString(20, 'p'));
+    QTest::keyClick(window_->RNEdit, Qt::Key_Return);
+    QVERIFY(QTest::qWaitFor([&] { return SetNameFrames(*unit_).size() == 1; }, kWaitMs));
+    QVERIFY(SetNameFrames(*unit_).front() ==
+            kdt::SetNameFrame(1, "\xC7\xE0\xEB\x88" + std::string(20, 'p')));
+  }
+
+  void a25CharacterNameGoesBackAsItsFirst24() {
+    const std::string name = "ABCDEFGHIJKLMNOPQRSTUVWXY";  // the unit's field is full
+    unit_->SetName(3, name);
+    ConnectWindow();
+    WaitForName(3, QString::fromStdString(name));
+    OpenRename(3);
+    QCOMPARE(window_->RNEdit->text(), QString::fromStdString(name));  // whole, past the limit
+    QTest::keyClick(window_->RNEdit, Qt::Key_Return);
+    QVERIFY(QTest::qWaitFor([&] { return SetNameFrames(*unit_).size() == 1; }, kWaitMs));
+    QVERIFY(SetNameFrames(*unit_).front() == kdt::SetNameFrame(3, name.substr(0, 24)));
+  }
+
+  void nonAsciiNamesRoundTripByteForByte() {
+    const std::string name = "\xC0\xE1\xE2 \xA8\x98\x80\xFF\x01";
+    unit_->SetName(2, name);
+    ConnectWindow();
+    WaitForName(2, kdt::DecodeCp1251(name));
+    QVERIFY(window_->PRName[2]->Caption().startsWith(QString::fromUtf8("Абв Ё")));
+    OpenRename(2);
+    QTest::keyClick(window_->RNEdit, Qt::Key_Return);
+    QVERIFY(QTest::qWaitFor([&] { return SetNameFrames(*unit_).size() == 1; }, kWaitMs));
+    // The trailing control character is stripped like a blank; the rest is exact.
+    QVERIFY(SetNameFrames(*unit_).front() == kdt::SetNameFrame(2, name.substr(0, name.size() - 1)));
+  }
+
+  void everyByteSurvivesTheCodePage() {
+    std::string all;
+    for (int b = 1; b <= 255; ++b) all += static_cast<char>(b);
+    const QString text = kdt::DecodeCp1251(all);
+    QCOMPARE(text.size(), qsizetype(255));
+    std::string back;
+    QVERIFY(kdt::EncodeCp1251(text, back));
+    QVERIFY(back == all);
+    QVERIFY(!kdt::EncodeCp1251(QString::fromUtf8("a\u4E2Db"), back));
+    QVERIFY(back.empty());
+  }
+};
+
+QTEST_MAIN(RenameTest)
+#include "RenameTest.moc"
