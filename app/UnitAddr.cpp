@@ -58,6 +58,10 @@ TFormAddr::TFormAddr(QWidget* owner) : QDialog(owner) {
   setTabOrder(E2, E3);
   setTabOrder(E3, E4);
   setTabOrder(E4, OkButton);
+}
+
+void TFormAddr::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
   CancelButton->setFocus();  // where the dialog opens
 }
 

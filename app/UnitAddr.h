@@ -33,6 +33,7 @@ class TFormAddr : public QDialog {
  protected:
   // Key preview: the dialog sees a key before the focused control does.
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   TNumEdit* AddOctetEdit(int left);

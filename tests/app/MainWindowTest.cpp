@@ -18,13 +18,6 @@ std::vector<kdt::Frame> SetInputFrames(const sim::SimUnit& unit) {
   return frames;
 }
 
-QWidget* NextTabStop(QWidget* widget) {
-  do {
-    widget = widget->nextInFocusChain();
-  } while ((widget->focusPolicy() & Qt::TabFocus) == 0);
-  return widget;
-}
-
 }  // namespace
 
 class MainWindowTest : public QObject {

@@ -44,6 +44,14 @@ inline std::string LoopbackSettings(const std::string& address, bool autoConnect
   return "[NETWORK]\r\nADDR=" + address + "\r\nAUTO=" + (autoConnect ? "1" : "0") + "\r\n" + extra;
 }
 
+// The widget that Tab moves the focus to from `widget`.
+inline QWidget* NextTabStop(QWidget* widget) {
+  do {
+    widget = widget->nextInFocusChain();
+  } while ((widget->focusPolicy() & Qt::TabFocus) == 0);
+  return widget;
+}
+
 // Answers message boxes as they open, keeping their texts.
 class MessageBoxCatcher : public QObject {
  public:

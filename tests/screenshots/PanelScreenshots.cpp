@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "PanelFixture.h"
+#include "UnitAddr.h"
 
 using namespace testsupport;
 
@@ -59,8 +60,27 @@ int main(int argc, char** argv) {
     window.MMSyncItem[2]->trigger();
     shoot("4-relay-b-in-sync", Wait([&] { return window.Btn1[1]->isEnabled(); }));
 
+    window.activateWindow();
+    QTest::mouseDClick(window.PRName[3], Qt::LeftButton);
+    QTest::keyClicks(window.RNEdit, " 2");
+    shoot("5-renaming-relay-a", window.RNEdit->isVisible());
+    QTest::keyClick(window.RNEdit, Qt::Key_Escape);
+
+    // The dialog is modal: it is drawn from inside its own event loop.
+    QTimer::singleShot(200, [&] {
+      const QString file = out.filePath("6-address-dialog.png");
+      if (kdt::FormAddr == nullptr || !kdt::FormAddr->grab().save(file)) {
+        std::fprintf(stderr, "6-address-dialog: not drawn\n");
+        ++failures;
+      } else {
+        std::printf("%s\n", qPrintable(file));
+      }
+      if (kdt::FormAddr != nullptr) kdt::FormAddr->done(kdt::TFormAddr::kModalCancel);
+    });
+    window.MMAddr->trigger();
+
     window.MMConn->trigger();
-    shoot("5-disconnected", Wait([&] { return window.MMConn->text() == "Connect"; }));
+    shoot("7-disconnected", Wait([&] { return window.MMConn->text() == "Connect"; }));
   }
   kdt::UnitThreadShutdown();
   return failures == 0 ? 0 : 1;
