@@ -96,9 +96,9 @@ bool IsNotification(QEvent::Type type) {
 class ThreadWindowObject final : public QObject {
  protected:
   bool event(QEvent* e) override {
+    AnnounceAcquire(e);  // before anything of the event is read, its type included
     if (!IsNotification(e->type())) return QObject::event(e);
     auto* notification = static_cast<SessionEvent*>(e);
-    AnnounceAcquire(notification);
     auto found = Sessions().find(notification->session);
     if (found != Sessions().end()) found->second->Deliver(*notification);
     return true;

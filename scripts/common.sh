@@ -2,8 +2,8 @@
 # configures and builds one tree. Source it; do not run it.
 
 KDT_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-KDT_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev libgtest-dev
-  xvfb xauth fonts-wine)
+# What building and testing need; the run and screenshot scripts add their own.
+KDT_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev libgtest-dev)
 
 # Installs whichever of the packages are missing; apt-get runs only then.
 kdt_install_missing() {

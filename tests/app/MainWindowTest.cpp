@@ -11,11 +11,7 @@ namespace {
 const std::string kAddress = "127.0.0.5";  // this binary's own unit address
 
 std::vector<kdt::Frame> SetInputFrames(const sim::SimUnit& unit) {
-  std::vector<kdt::Frame> frames;
-  for (const auto& f : unit.Frames()) {
-    if (f.bytes.size() > 1 && f.bytes[1] == kdt::kCmdSetInput) frames.push_back(f.bytes);
-  }
-  return frames;
+  return FramesWithCode(unit, kdt::kCmdSetInput);
 }
 
 }  // namespace
@@ -39,9 +35,8 @@ class MainWindowTest : public QObject {
     QVERIFY(QTest::qWaitFor([&] { return !window_->PRName[1]->Caption().isEmpty(); }, kWaitMs));
   }
 
-  // Waits until the window shows what the unit now holds.
   void WaitForName(int relay, const QString& name) {
-    QVERIFY2(QTest::qWaitFor([&] { return window_->PRName[relay]->Caption() == name; }, kWaitMs),
+    QVERIFY2(testsupport::WaitForName(*window_, relay, name),
              qPrintable(window_->PRName[relay]->Caption()));
   }
 
@@ -205,10 +200,12 @@ class MainWindowTest : public QObject {
     QVERIFY(QTest::qWaitFor([&] { return window_->MMConn->text() == "Disconnect"; }, kWaitMs));
     window_->MMConn->trigger();  // the operator disconnects
     QVERIFY(!window_->FSession->IsRunning());
-    QVERIFY(QTest::qWaitFor([&] { return window_->FSession->IsConnected(); }, 2500));
+    QVERIFY(QTest::qWaitFor([&] { return window_->FSession->IsConnected(); },
+                            3500));  // about two timer periods, with room for a busy machine
     QCOMPARE(unit_->ConnectionsAccepted(), 2);
     unit_->SetFault(sim::Fault::kClose, 0);  // the unit drops the connection
-    QVERIFY(QTest::qWaitFor([&] { return unit_->ConnectionsAccepted() >= 3; }, 2500));
+    QVERIFY(QTest::qWaitFor([&] { return unit_->ConnectionsAccepted() >= 3; },
+                            3500));  // about two timer periods, with room for a busy machine
     unit_->SetFault(sim::Fault::kNone, 0);
     QVERIFY(QTest::qWaitFor([&] { return window_->MMConn->text() == "Disconnect"; }, kWaitMs));
   }

@@ -44,6 +44,20 @@ inline std::string LoopbackSettings(const std::string& address, bool autoConnect
   return "[NETWORK]\r\nADDR=" + address + "\r\nAUTO=" + (autoConnect ? "1" : "0") + "\r\n" + extra;
 }
 
+// The frames of one command code that the unit received, in order.
+inline std::vector<kdt::Frame> FramesWithCode(const sim::SimUnit& unit, std::uint8_t code) {
+  std::vector<kdt::Frame> frames;
+  for (const auto& f : unit.Frames()) {
+    if (f.bytes.size() > 1 && f.bytes[1] == code) frames.push_back(f.bytes);
+  }
+  return frames;
+}
+
+// Waits until the window shows `name` for the relay.
+inline bool WaitForName(const kdt::TFormMain& window, int relay, const QString& name) {
+  return QTest::qWaitFor([&] { return window.PRName[relay]->Caption() == name; }, kWaitMs);
+}
+
 // The widget that Tab moves the focus to from `widget`.
 inline QWidget* NextTabStop(QWidget* widget) {
   do {

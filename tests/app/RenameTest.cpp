@@ -11,11 +11,7 @@ namespace {
 const std::string kAddress = "127.0.0.6";  // this binary's own unit address
 
 std::vector<kdt::Frame> SetNameFrames(const sim::SimUnit& unit) {
-  std::vector<kdt::Frame> frames;
-  for (const auto& f : unit.Frames()) {
-    if (f.bytes.size() > 1 && f.bytes[1] == kdt::kCmdSetName) frames.push_back(f.bytes);
-  }
-  return frames;
+  return FramesWithCode(unit, kdt::kCmdSetName);
 }
 
 // Types text as key presses, one character each, whatever its script.
@@ -51,7 +47,7 @@ class RenameTest : public QObject {
   }
 
   void WaitForName(int relay, const QString& name) {
-    QVERIFY2(QTest::qWaitFor([&] { return window_->PRName[relay]->Caption() == name; }, kWaitMs),
+    QVERIFY2(testsupport::WaitForName(*window_, relay, name),
              qPrintable(window_->PRName[relay]->Caption()));
   }
 
