@@ -91,11 +91,6 @@ void TPanel::mousePressEvent(QMouseEvent* event) {
   event->accept();
 }
 
-void TPanel::mouseReleaseEvent(QMouseEvent* event) {
-  emit MouseUp(this);
-  event->accept();
-}
-
 // The second press of a double click: the double click first, then the press.
 void TPanel::mouseDoubleClickEvent(QMouseEvent* event) {
   emit DblClick(this);

@@ -35,13 +35,11 @@ class TPanel : public QFrame {
 
  signals:
   void MouseDown(TPanel* sender);
-  void MouseUp(TPanel* sender);
   void DblClick(TPanel* sender);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
-  void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
@@ -61,7 +59,6 @@ class TFlatButton : public QAbstractButton {
   void SetFaceColor(const QColor& color);
   // The colour the face is painted in: its own, or its parent's.
   QColor FaceColor() const;
-  bool HotTracking() const { return hot_; }
 
   int Tag = 0;
 

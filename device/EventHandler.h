@@ -16,7 +16,6 @@ class EventHandler {
   }
   void Assign(std::function<void(Args...)> fn) { fn_ = std::move(fn); }
   void Clear() { fn_ = nullptr; }
-  bool Assigned() const { return static_cast<bool>(fn_); }
   void operator()(Args... args) const {
     if (fn_) fn_(args...);
   }

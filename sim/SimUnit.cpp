@@ -396,11 +396,6 @@ int SimUnit::ConnectionsAccepted() const {
   return accepted_;
 }
 
-int SimUnit::ConnectionsOpen() const {
-  std::lock_guard lock(mutex_);
-  return open_;
-}
-
 bool SimUnit::WaitForConnectionsOpen(int count, int timeoutMs) const {
   std::unique_lock lock(mutex_);
   return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),

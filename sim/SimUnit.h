@@ -89,7 +89,6 @@ class SimUnit {
   // Waits until at least `count` frames have been recorded.
   bool WaitForFrames(std::size_t count, int timeoutMs) const;
   int ConnectionsAccepted() const;
-  int ConnectionsOpen() const;
   bool WaitForConnectionsOpen(int count, int timeoutMs) const;
 
  private:

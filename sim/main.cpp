@@ -157,6 +157,10 @@ int main(int argc, char** argv) {
     LogLine(error);
     return 1;
   }
+  if (args.options.fault != sim::Fault::kNone) {
+    LogLine(std::string("fault mode: ") + sim::FaultName(args.options.fault) + " after " +
+            std::to_string(args.options.faultAfter) + " good replies on each connection");
+  }
   std::atomic<bool> quit{false};
   std::thread script(RunScript, std::ref(unit), std::cref(args.script), std::cref(quit));
   std::thread(ReadConsole, std::ref(unit)).detach();
