@@ -397,20 +397,25 @@ TEST_F(SessionTest, StopWhileTheWorkerWaitsForAReplyReturnsWhenItEnds) {
   EXPECT_EQ(events_.back(), "ended 1002");
 }
 
-TEST_F(SessionTest, StopFromInsideAnEventHandlerDoesNotDeadlock) {
+// The handler stops the session while the worker waits for a reply that
+// will not come: Stop returns when the worker ends, and nothing deadlocks.
+TEST_F(SessionTest, StopFromInsideAnEventHandlerWhileTheWorkerWaitsDoesNotDeadlock) {
   StartUnit();
   TQmObject session;
   Watch(session);
   bool stopped = false;
   session.OnStatus.Assign([&](TQmObject* sender) {
     events_.push_back("status");
+    unit_->SetFault(sim::Fault::kSilent, 0);
+    unit_->ClearFrames();
+    ASSERT_TRUE(unit_->WaitForFrames(1, kLongWaitMs));  // the worker is now reading
     sender->Stop();
     stopped = !sender->IsRunning();
   });
   Start(session, unit_->Port());
   ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
   EXPECT_TRUE(stopped);
-  EXPECT_EQ(events_, (Events{"connect 1", "status", "ended 0"}));
+  EXPECT_EQ(events_, (Events{"connect 1", "status", "ended 1002"}));
 }
 
 TEST_F(SessionTest, SessionCanBeStartedAgainAfterItEnded) {
