@@ -19,7 +19,7 @@ std::string SettingsPathFor(const std::string& executablePath) {
 }
 
 std::string RelaySection(int relay) {
-  return std::string("RELAY ") + char('D' - relay);
+  return std::string("RELAY ") + RelayLetter(relay);
 }
 
 bool LoadPanelSettings(const std::string& path, PanelSettings& settings, std::string& error) {

@@ -25,7 +25,7 @@ struct PanelSettings {
 // ".ini"; a name without a dot gets ".ini" appended.
 std::string SettingsPathFor(const std::string& executablePath);
 
-// The section of relay r: "RELAY " and the letter of code 68 - r.
+// The section of relay r: "RELAY " and its letter.
 std::string RelaySection(int relay);
 
 // Reads the file; keys that are missing or malformed take their defaults.

@@ -41,12 +41,8 @@ QString StripBlanks(const QString& text) {
   return text.mid(first, last - first);
 }
 
-QChar RelayLetter(int relay) {
-  return QChar('D' - relay);
-}
-
 QString RelayCaption(int relay) {
-  return QStringLiteral("RELAY ") + RelayLetter(relay);
+  return QStringLiteral("RELAY ") + QChar(RelayLetter(relay));
 }
 
 QString SettingsPath() {

@@ -47,6 +47,11 @@ constexpr std::uint8_t kStateLocked = 0x40;
 
 using ReplyBytes = std::array<std::uint8_t, kReplyLength>;
 
+// How relay r (1 to 3) is shown: relay 1 is RELAY C, relay 3 is RELAY A.
+constexpr char RelayLetter(int relay) {
+  return static_cast<char>('D' - relay);
+}
+
 // The decoded status reply. Names are the unit's bytes, up to the first NUL.
 struct UnitStatus {
   std::uint8_t header = 0;

@@ -33,9 +33,10 @@ std::string Describe(const kdt::UnitStatus& status) {
   out << "model " << int(status.model);
   for (int r = kdt::kRelayCount; r >= 1; --r) {
     std::uint8_t state = status.state[r - 1];
-    out << "\nRELAY " << char('D' - r) << " (" << r << "): INPUT " << (state & kdt::kStateInputMask)
-        << ((state & kdt::kStateLocked) != 0 ? ", locked" : "") << ", state 0x" << std::hex
-        << int(state) << std::dec << ", name \"" << status.name[r - 1] << "\"";
+    out << "\nRELAY " << kdt::RelayLetter(r) << " (" << r << "): INPUT "
+        << (state & kdt::kStateInputMask) << ((state & kdt::kStateLocked) != 0 ? ", locked" : "")
+        << ", state 0x" << std::hex << int(state) << std::dec << ", name \"" << status.name[r - 1]
+        << "\"";
   }
   return out.str();
 }
