@@ -1,14 +1,5 @@
 #include "IniFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
-
 #include "UnitProcIP.h"
 
 namespace kdt {
@@ -46,26 +37,6 @@ std::string NormalisedEntry(std::string_view line) {
   if (eq == std::string_view::npos) return std::string(line);
   return std::string(TrimBlanks(line.substr(0, eq))) + "=" +
          std::string(TrimBlanks(line.substr(eq + 1)));
-}
-
-std::string ErrorText(const char* what, const std::string& path, int error) {
-  return std::string(what) + " \"" + path + "\". " + std::strerror(error);
-}
-
-// A settings file reached through a link is written where the link points.
-std::string ResolvedPath(const std::string& path) {
-  char resolved[PATH_MAX];
-  return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
-}
-
-bool WriteWhole(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    text.remove_prefix(std::size_t(n));
-  }
-  return true;
 }
 
 }  // namespace
@@ -154,66 +125,6 @@ void IniContent::WriteInteger(std::string_view section, std::string_view key, st
 
 void IniContent::WriteBool(std::string_view section, std::string_view key, bool value) {
   Write(section, key, value ? "1" : "0");
-}
-
-bool ReadTextFile(const std::string& path, std::string& text, std::string& error) {
-  text.clear();
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return true;  // no file yet: every key reads as its default
-    error = ErrorText("Cannot open file", path, errno);
-    return false;
-  }
-  char buffer[4096];
-  for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = ErrorText("Cannot open file", path, errno);
-      close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    text.append(buffer, std::size_t(n));
-  }
-  close(fd);
-  return true;
-}
-
-bool WriteTextFile(const std::string& path, std::string_view text, std::string& error) {
-  const std::string target = ResolvedPath(path);
-  // Replacing by rename would ignore a write-protected file; it stays as it is.
-  if (access(target.c_str(), F_OK) == 0 && access(target.c_str(), W_OK) != 0) {
-    error = ErrorText("Cannot create file", path, errno);
-    return false;
-  }
-  std::string temporary = target + ".XXXXXX";
-  int fd = mkstemp(temporary.data());
-  if (fd < 0) {
-    error = ErrorText("Cannot create file", path, errno);
-    return false;
-  }
-  // The new file keeps the old one's permissions, or gets the usual ones.
-  struct stat old {};
-  mode_t mode = 0666;
-  if (stat(target.c_str(), &old) == 0) {
-    mode = old.st_mode & 07777;
-  } else {
-    mode_t mask = umask(0);
-    umask(mask);
-    mode &= ~mask;
-  }
-  bool written = fchmod(fd, mode) == 0 && WriteWhole(fd, text) && fsync(fd) == 0;
-  int failure = written ? 0 : errno;
-  if (close(fd) != 0 && written) {
-    written = false;
-    failure = errno;
-  }
-  if (written && rename(temporary.c_str(), target.c_str()) == 0) return true;
-  if (written) failure = errno;
-  unlink(temporary.c_str());
-  error = ErrorText("Cannot create file", path, failure);
-  return false;
 }
 
 }  // namespace kdt

@@ -48,13 +48,4 @@ class IniContent {
   std::vector<Section> sections_;
 };
 
-// Reads a whole file. A file that does not exist gives empty text; one that
-// exists but cannot be read fails with "Cannot open file "<path>". <reason>".
-bool ReadTextFile(const std::string& path, std::string& text, std::string& error);
-// Replaces the file so that it is always either the old file or the new one,
-// whole: the text goes to a temporary file beside it, which then takes its
-// place. Fails with "Cannot create file "<path>". <reason>", leaving the old
-// file as it was.
-bool WriteTextFile(const std::string& path, std::string_view text, std::string& error);
-
 }  // namespace kdt

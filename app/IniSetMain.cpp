@@ -5,6 +5,7 @@
 #include <string>
 
 #include "IniFile.h"
+#include "TextFile.h"
 
 int main(int argc, char** argv) {
   if (argc < 5 || (argc - 2) % 3 != 0) {

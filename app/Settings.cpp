@@ -1,6 +1,7 @@
 #include "Settings.h"
 
 #include "IniFile.h"
+#include "TextFile.h"
 #include "UnitProcIP.h"
 
 namespace kdt {

@@ -101,7 +101,12 @@ bool TFormAddr::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TFormAddr::FormKeyDown(int key) {
-  if (IsEnter(key)) done(kModalOk);
+  // Enter confirms as OK does: the edit with the focus checks its range first,
+  // as it would on losing the focus to the Ok button.
+  if (IsEnter(key)) {
+    if (auto* edit = qobject_cast<TNumEdit*>(focusWidget())) edit->CheckRange();
+    done(kModalOk);
+  }
   if (key == Qt::Key_Escape) done(kModalCancel);
 }
 

@@ -4,6 +4,7 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 
 #include "Cp1251.h"
 #include "Settings.h"
@@ -43,6 +44,25 @@ QString StripBlanks(const QString& text) {
 
 QString RelayCaption(int relay) {
   return QStringLiteral("RELAY ") + QChar(RelayLetter(relay));
+}
+
+// The designed position, on the primary screen.
+QPoint DesignedPosition() {
+  const QScreen* primary = QGuiApplication::primaryScreen();
+  return (primary != nullptr ? primary->geometry().topLeft() : QPoint()) + kDesignedPosition;
+}
+
+// True when a window of `size` at (left, top) would show, even partly, on a
+// screen. In 64 bits: a saved position may be any 32-bit value.
+bool ShowsOnAScreen(std::int64_t left, std::int64_t top, QSize size) {
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect area = screen->availableGeometry();
+    if (left < std::int64_t(area.x()) + area.width() && left + size.width() > area.x() &&
+        top < std::int64_t(area.y()) + area.height() && top + size.height() > area.y()) {
+      return true;
+    }
+  }
+  return false;
 }
 
 QString SettingsPath() {
@@ -93,7 +113,7 @@ void TFormMain::BuildComponents() {
   BuildMenu();
   SetTabOrder();
   layout()->setSizeConstraint(QLayout::SetFixedSize);  // the operator cannot resize it
-  move(kDesignedPosition);
+  move(DesignedPosition());
 }
 
 void TFormMain::BuildRelayPanel(int r, int left) {
@@ -155,7 +175,7 @@ void TFormMain::SetTabOrder() {
 }
 
 void TFormMain::FormCreate() {
-  setWindowTitle(QGuiApplication::applicationDisplayName() + kVersionSuffix);
+  setWindowTitle(QString(kAppTitle) + kVersionSuffix);
   FSession = std::make_unique<TQmObject>();
   FSession->OnConnect.Bind(this, &TFormMain::SessionConnect);
   FSession->OnDisconnect.Bind(this, &TFormMain::SessionDisconnect);
@@ -167,6 +187,9 @@ void TFormMain::FormCreate() {
 }
 
 void TFormMain::FormDestroy() {
+  // No connection may start while the window goes: a failed save's message
+  // box would otherwise let the timer start one that the end must wait for.
+  TimerCon->stop();
   SaveSettings();
   FSession.reset();  // stops the worker, which says goodbye, and waits for it
 }
@@ -178,7 +201,13 @@ bool TFormMain::LoadSettings() {
     ShowSettingsError(QString::fromStdString(error));
     return false;
   }
-  move(settings.left, settings.top);
+  // A position off every screen (a monitor since removed, a hand-edited
+  // file) would hide the window for good: it opens where it was designed to.
+  if (ShowsOnAScreen(settings.left, settings.top, sizeHint())) {
+    move(settings.left, settings.top);
+  } else {
+    move(DesignedPosition());
+  }
   FAddress = settings.address;
   MMNetAuto->setChecked(settings.autoConnect);
   for (int r = 1; r <= kRelayCount; ++r) MMSyncItem[r]->setChecked(settings.sync[r - 1]);
@@ -199,8 +228,7 @@ bool TFormMain::SaveSettings() {
 }
 
 void TFormMain::ShowSettingsError(const QString& text) {
-  QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), text,
-                  QMessageBox::Ok, this);
+  QMessageBox box(QMessageBox::Critical, kAppTitle, text, QMessageBox::Ok, this);
   box.setTextFormat(Qt::PlainText);
   box.exec();
 }
@@ -224,10 +252,10 @@ void TFormMain::SetInputButtonsEnabled(bool enabled) {
   }
 }
 
+// The input buttons wait for the first status of a KDT-212: a unit of
+// another kind must not be sent commands while the window shows nothing of it.
 void TFormMain::SessionConnect(TQmObject*, bool connected) {
-  if (!connected) return;
-  SetInputButtonsEnabled(true);
-  MMConn->setText("Disconnect");
+  if (connected) MMConn->setText("Disconnect");
 }
 
 void TFormMain::SessionDisconnect(TQmObject*, std::int32_t) {
@@ -309,9 +337,12 @@ void TFormMain::RNEditKeyDown(TEdit*, int key) {
   if (!FSession->IsConnected()) {
     RNEditExit();
   } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+    // The edit takes only what the code page carries; should anything else
+    // reach it all the same, nothing is sent rather than an empty name.
     std::string name;
-    EncodeCp1251(StripBlanks(RNEdit->text()), name);  // the edit takes only what encodes
-    FSession->SendSetName(name, static_cast<std::uint8_t>(RNEdit->Tag));
+    if (EncodeCp1251(StripBlanks(RNEdit->text()), name)) {
+      FSession->SendSetName(name, static_cast<std::uint8_t>(RNEdit->Tag));
+    }
     RNEditExit();
   } else if (key == Qt::Key_Escape) {
     RNEditExit();

@@ -16,6 +16,9 @@
 
 namespace kdt {
 
+// The application title: the caption of the program's message boxes and the
+// start of the main window's. Not Qt's application display name, which the
+// X11 platform would append to every window title.
 constexpr const char* kAppTitle = "VORNEX KDT-212";
 constexpr const char* kVersionSuffix = " v1.1";
 constexpr std::uint32_t kExchangeIntervalMs = 1;

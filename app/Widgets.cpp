@@ -154,6 +154,9 @@ TEdit::TEdit(QWidget* parent) : QLineEdit(parent) {
 
 void TEdit::keyPressEvent(QKeyEvent* event) {
   emit KeyDown(this, event->key());
+  // A key whose handler put the edit away is used up: typed into the hidden
+  // edit, it would wait there for the next time the edit opens.
+  if (isHidden()) return;
   QLineEdit::keyPressEvent(event);
 }
 
@@ -171,9 +174,12 @@ int TNumEdit::Value() const {
   QString digits = text().trimmed();
   const bool negative = digits.startsWith('(') || digits.startsWith('-');
   digits.remove(QRegularExpression(R"([^0-9])"));
-  bool ok = false;
-  const long long magnitude = digits.toLongLong(&ok);
-  if (!ok) return 0;
+  // Digits beyond what an int holds read as the largest value, so that the
+  // range check still sees them as out of range.
+  long long magnitude = 0;
+  for (QChar digit : digits) {
+    magnitude = std::min<long long>(magnitude * 10 + digit.digitValue(), INT32_MAX + 1LL);
+  }
   const long long value = negative ? -magnitude : magnitude;
   return static_cast<int>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
 }
@@ -184,12 +190,15 @@ void TNumEdit::SetValue(int value) {
   setText(value < 0 ? "(" + digits + ")" : digits);
 }
 
+void TNumEdit::CheckRange() {
+  if (text().trimmed().isEmpty()) return;
+  const int value = Value();
+  if (value < minimum_) SetValue(minimum_);
+  if (value > maximum_) SetValue(maximum_);
+}
+
 void TNumEdit::focusOutEvent(QFocusEvent* event) {
-  if (LeavesTheEdit(event) && !text().trimmed().isEmpty()) {
-    const int value = Value();
-    if (value < minimum_) SetValue(minimum_);
-    if (value > maximum_) SetValue(maximum_);
-  }
+  if (LeavesTheEdit(event)) CheckRange();
   TEdit::focusOutEvent(event);
 }
 

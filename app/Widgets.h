@@ -100,6 +100,9 @@ class TNumEdit : public TEdit {
   // Blank reads 0; "(12)" reads -12.
   int Value() const;
   void SetValue(int value);
+  // Replaces a value outside the range by the nearest bound; runs by itself
+  // when the edit loses the focus.
+  void CheckRange();
 
  protected:
   void focusOutEvent(QFocusEvent* event) override;

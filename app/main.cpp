@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "TcpSockets.h"
+#include "TerminationSignals.h"
 #include "UnitMain.h"
 #include "UnitThread.h"
 
@@ -11,12 +12,13 @@ int main(int argc, char** argv) {
   {
     QApplication app(argc, argv);
     kdt::UnitThreadStartup();
-    QGuiApplication::setApplicationDisplayName(kdt::kAppTitle);
     kdt::RegisterFonts();
+    kdt::TerminationSignals termination;
     {
       kdt::TFormMain formMain;
       formMain.show();
-      result = QApplication::exec();
+      // A signal during start-up (while a message box waits) skips the loop.
+      if (!termination.Requested()) result = QApplication::exec();
     }  // FormDestroy: the settings are saved, then the session ends
     kdt::UnitThreadShutdown();
   }

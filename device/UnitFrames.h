@@ -17,6 +17,7 @@ namespace kdt {
 
 using Frame = std::vector<std::uint8_t>;
 
+constexpr int kUnitPort = 10001;               // where every unit listens
 constexpr std::size_t kFrameBufferSize = 256;  // the longest frame: N = 255
 constexpr std::uint8_t kReplyLengthByte = 82;
 constexpr std::size_t kReplyLength = 83;

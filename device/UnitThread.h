@@ -37,7 +37,6 @@ constexpr int kResultReceiveFailed = 1002;
 
 constexpr int kConnectTimeoutMs = 3000;
 constexpr std::uint32_t kRateReportMs = 500;
-constexpr int kUnitPort = 10001;
 
 // The Qt event type that carries message `message`.
 constexpr QEvent::Type EventTypeOf(int message) {

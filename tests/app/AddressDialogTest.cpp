@@ -51,10 +51,7 @@ class AddressDialogTest : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    QGuiApplication::setApplicationDisplayName(kdt::kAppTitle);
-    kdt::UnitThreadStartup();
-  }
+  void initTestCase() { kdt::UnitThreadStartup(); }
   void cleanupTestCase() { kdt::UnitThreadShutdown(); }
   void init() {
     WritePanelSettings(kMarker + LoopbackSettings(kAddress));
@@ -130,12 +127,23 @@ class AddressDialogTest : public QObject {
     QCOMPARE(Address(), std::string("127.255.2.7"));
   }
 
-  void outOfRangeConfirmedWithEnterZeroesFromThatOctetOn() {
-    RunDialog([](TFormAddr* d) {
-      Retype(d->E2, "300");
-      QTest::keyClick(d->E2, Qt::Key_Enter);
-    });
-    QCOMPARE(Address(), std::string("127.0.0.0"));
+  // Enter confirms as OK does: the range check applies first, also to digits
+  // that overflow an integer.
+  void outOfRangeConfirmedWithEnterIsClampedAsWithOk() {
+    for (const char* typed : {"300", "99999999999999999999"}) {
+      for (bool enter : {true, false}) {
+        RunDialog([&](TFormAddr* d) {
+          Retype(d->E2, typed);
+          if (enter) {
+            QTest::keyClick(d->E2, Qt::Key_Enter);
+          } else {
+            QTest::mouseClick(d->OkButton, Qt::LeftButton);
+          }
+        });
+        QVERIFY2(Address() == "127.255.2.7", typed);
+        window_->FAddress = kdt::StrToIP(kAddress);
+      }
+    }
   }
 
   void okWithNothingChangedStillSaves() {

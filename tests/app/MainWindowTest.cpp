@@ -1,4 +1,5 @@
 #include <QMenuBar>
+#include <QScreen>
 
 #include "PanelFixture.h"
 #include "UnitProcIP.h"
@@ -40,6 +41,11 @@ class MainWindowTest : public QObject {
              qPrintable(window_->PRName[relay]->Caption()));
   }
 
+  // Commands and statuses ride on the exchanges: once the unit has seen two
+  // more polls, everything queued before has gone out and every status
+  // posted before has been handled.
+  void WaitForPollsAfterNow() { QVERIFY(WaitForPolls(*unit_, 2)); }
+
   bool AllInputButtons(bool enabled) const {
     for (int r = 1; r <= 3; ++r) {
       if (window_->Btn1[r]->isEnabled() != enabled || window_->Btn2[r]->isEnabled() != enabled)
@@ -49,10 +55,7 @@ class MainWindowTest : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    QGuiApplication::setApplicationDisplayName(kdt::kAppTitle);
-    kdt::UnitThreadStartup();
-  }
+  void initTestCase() { kdt::UnitThreadStartup(); }
   void cleanupTestCase() { kdt::UnitThreadShutdown(); }
   void init() { unit_ = StartUnitOn(kAddress); }
   void cleanup() {
@@ -138,15 +141,19 @@ class MainWindowTest : public QObject {
     QVERIFY(window_->Btn1[2]->isEnabled() && window_->Btn2[2]->isEnabled());
   }
 
+  // The buttons wait for a status of a KDT-212; the caption does not, so that
+  // the operator can disconnect from a unit of another kind.
   void statusOfAnotherModelIsIgnored() {
     unit_->SetModel(211);
     CreateWindow(LoopbackSettings(kAddress));
     window_->MMConn->trigger();
     QVERIFY(QTest::qWaitFor([&] { return window_->MMConn->text() == "Disconnect"; }, kWaitMs));
-    QTest::qWait(200);
-    QVERIFY(AllInputButtons(true));
+    WaitForPollsAfterNow();
+    QVERIFY(AllInputButtons(false));
     QVERIFY(window_->PRName[1]->Caption().isEmpty());
     QCOMPARE(window_->Btn1[1]->FaceColor(), kdt::ButtonFaceColor());
+    unit_->SetModel(212);
+    QVERIFY(QTest::qWaitFor([&] { return AllInputButtons(true); }, kWaitMs));
   }
 
   void syncSendsToEveryRelayInSync() {
@@ -230,6 +237,50 @@ class MainWindowTest : public QObject {
                      "[NETWORK]\r\nADDR=127.0.0.5\r\nAUTO=1\r\n\r\n"
                      "[RELAY B]\r\nSYNC=1\r\n\r\n[EXTRA]\r\nKEY=1\r\n\r\n"
                      "[RELAY C]\r\nSYNC=1\r\n\r\n[RELAY A]\r\nSYNC=0\r\n\r\n"));
+  }
+
+  // A saved position that shows the window, even partly, is kept exactly; one
+  // off every screen gives the designed position, which is saved back.
+  void positionOffEveryScreenGivesTheDesignedPosition() {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QPoint designed =
+        QGuiApplication::primaryScreen()->geometry().topLeft() + QPoint(217, 179);
+    struct Case {
+      QPoint saved;
+      QPoint opened;
+    };
+    const Case cases[] = {
+        {{-5, 100}, {-5, 100}},
+        {{screen.right() - 10, screen.bottom() - 10}, {screen.right() - 10, screen.bottom() - 10}},
+        {{2147483647, 100}, designed},
+        {{-2147483647 - 1, -2147483647 - 1}, designed},
+        {{screen.right() + 1, 100}, designed},
+        {{-1000, 100}, designed},
+        {{100, screen.bottom() + 500}, designed},
+    };
+    for (const Case& c : cases) {
+      CreateWindow("[WINDOW]\r\nLEFT=" + std::to_string(c.saved.x()) +
+                   "\r\nTOP=" + std::to_string(c.saved.y()) + "\r\n" + LoopbackSettings(kAddress));
+      QCOMPARE(window_->pos(), c.opened);
+      window_.reset();
+      const std::string saved = ReadPanelSettings();
+      QVERIFY(saved.find("LEFT=" + std::to_string(c.opened.x()) +
+                         "\r\nTOP=" + std::to_string(c.opened.y()) + "\r\n") != std::string::npos);
+    }
+  }
+
+  // With Autoconnect on and the session idle, a failed save's message box
+  // holds the window's end for longer than a timer period: no connection may
+  // start meanwhile.
+  void noConnectionStartsWhileTheWindowGoes() {
+    CreateWindow(LoopbackSettings(kAddress, true));
+    std::filesystem::remove_all(PanelSettingsPath());
+    std::filesystem::create_directory(PanelSettingsPath());  // the save fails
+    MessageBoxCatcher catcher(2500);
+    window_.reset();  // before the first timer period
+    std::filesystem::remove_all(PanelSettingsPath());
+    QCOMPARE(catcher.texts.size(), 1);
+    QCOMPARE(unit_->ConnectionsAccepted(), 0);
   }
 
   void unreadableSettingsShowAMessageAndTheDesignedWindow() {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
@@ -53,6 +55,19 @@ inline std::vector<kdt::Frame> FramesWithCode(const sim::SimUnit& unit, std::uin
   return frames;
 }
 
+// Waits until the unit has received `count` more polls than it has now, then
+// handles what the window thread was sent meanwhile. The worker sends a
+// queued command instead of the next poll and posts a status before it sends
+// again, so by then every command queued before has reached the unit and
+// every status posted before has been delivered.
+inline bool WaitForPolls(const sim::SimUnit& unit, std::size_t count) {
+  const std::size_t target = FramesWithCode(unit, kdt::kCmdPoll).size() + count;
+  const bool seen = QTest::qWaitFor(
+      [&] { return FramesWithCode(unit, kdt::kCmdPoll).size() >= target; }, kWaitMs);
+  QCoreApplication::processEvents();
+  return seen;
+}
+
 // Waits until the window shows `name` for the relay.
 inline bool WaitForName(const kdt::TFormMain& window, int relay, const QString& name) {
   return QTest::qWaitFor([&] { return window.PRName[relay]->Caption() == name; }, kWaitMs);
@@ -66,16 +81,20 @@ inline QWidget* NextTabStop(QWidget* widget) {
   return widget;
 }
 
-// Answers message boxes as they open, keeping their texts.
+// Answers message boxes, keeping their texts: each box is answered once it
+// has been open for `holdMs`.
 class MessageBoxCatcher : public QObject {
  public:
-  MessageBoxCatcher() {
-    connect(&timer_, &QTimer::timeout, this, [this] {
+  explicit MessageBoxCatcher(int holdMs = 0) {
+    connect(&timer_, &QTimer::timeout, this, [this, holdMs] {
       for (QWidget* widget : QApplication::topLevelWidgets()) {
         auto* box = qobject_cast<QMessageBox*>(widget);
         if (box == nullptr || !box->isVisible()) continue;
+        if (!opened_.contains(box)) opened_[box].start();
+        if (opened_[box].elapsed() < holdMs) continue;
         texts.push_back(box->windowTitle() + "|" + box->text());
         icons.push_back(box->icon());
+        opened_.remove(box);
         box->accept();
       }
     });
@@ -86,6 +105,7 @@ class MessageBoxCatcher : public QObject {
 
  private:
   QTimer timer_;
+  QHash<QMessageBox*, QElapsedTimer> opened_;
 };
 
 // A unit on `address`:10001 that records the frames it receives.

@@ -59,10 +59,7 @@ class RenameTest : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    QGuiApplication::setApplicationDisplayName(kdt::kAppTitle);
-    kdt::UnitThreadStartup();
-  }
+  void initTestCase() { kdt::UnitThreadStartup(); }
   void cleanupTestCase() { kdt::UnitThreadShutdown(); }
   void init() { unit_ = StartUnitOn(kAddress); }
   void cleanup() {
@@ -152,13 +149,34 @@ class RenameTest : public QObject {
     QVERIFY(window_->PRName[2]->Caption().isEmpty());
   }
 
+  // Any key, Enter or a character, once the session has ended: the rename
+  // closes, nothing is sent, and the key is not left in the idle edit.
   void keyAfterTheSessionEndedClosesWithoutSending() {
     ConnectWindow();
-    OpenRename(2);
-    window_->FSession->Stop();  // its ended event is not handled yet
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_X}) {
+      if (!window_->FSession->IsRunning()) {
+        window_->MMConn->trigger();
+        QVERIFY(QTest::qWaitFor([&] { return window_->FSession->IsConnected(); }, kWaitMs));
+      }
+      OpenRename(2);
+      window_->FSession->Stop();  // its ended event is not handled yet
+      QTest::keyClick(window_->RNEdit, key);
+      QVERIFY(window_->RNEdit->isHidden());
+      QCOMPARE(window_->RNEdit->text(), QString());
+      QVERIFY(SetNameFrames(*unit_).empty());
+      QCoreApplication::processEvents();  // the ended event
+    }
+  }
+
+  // The edit only takes what the code page carries; text that got in all the
+  // same ends the rename without sending, never as an empty name.
+  void unencodableTextIsNotSentAsAnEmptyName() {
+    ConnectWindow();
+    OpenRename(1);
+    window_->RNEdit->setText(QString::fromUtf8("Studio \u4E2D"));  // setText skips the validator
     QTest::keyClick(window_->RNEdit, Qt::Key_Return);
     QVERIFY(window_->RNEdit->isHidden());
-    QVERIFY(SetNameFrames(*unit_).empty());
+    ExpectNoNameSent();
   }
 
   void typingStopsAt24CharactersOfTheCodePage() {

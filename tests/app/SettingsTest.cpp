@@ -1,13 +1,21 @@
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "IniFile.h"
 #include "Settings.h"
+#include "TextFile.h"
 #include "UnitProcIP.h"
 
 namespace fs = std::filesystem;
@@ -181,13 +189,102 @@ TEST_F(SettingsFile, FileThatCannotBeReplacedFailsAndStaysAsItWas) {
   EXPECT_EQ(files, 1);
 }
 
-TEST_F(SettingsFile, WriteProtectedFileIsNotReplaced) {
-  WriteFile(kFirstRunFile);
-  chmod(path_.c_str(), 0444);
-  if (access(path_.c_str(), W_OK) == 0) GTEST_SKIP() << "root may write any file";
-  std::string error;
-  EXPECT_FALSE(kdt::SavePanelSettings(path_, kdt::PanelSettings{}, error));
-  EXPECT_EQ(FileText(), kFirstRunFile);
+// Where a save may write, as an ordinary user meets it. The tests run as root,
+// which may write anything, so the save runs in a child process that drops
+// to nobody; run by anyone else, the child keeps that user's rights.
+class OrdinaryUser {
+ public:
+  OrdinaryUser() {
+    if (geteuid() != 0) return;
+    const passwd* nobody = getpwnam("nobody");
+    if (nobody == nullptr) std::abort();
+    uid_ = nobody->pw_uid;
+    gid_ = nobody->pw_gid;
+  }
+  void Own(const std::string& path) const {
+    if (chown(path.c_str(), uid_, gid_) != 0) std::abort();
+  }
+  // A folder the user may enter, and write into or not.
+  void SetFolder(const std::string& folder, bool writable) const {
+    if (geteuid() == 0 && chown(folder.c_str(), writable ? uid_ : 0, 0) != 0) std::abort();
+    chmod(folder.c_str(), writable || geteuid() == 0 ? 0755 : 0555);
+  }
+  // Saves with the user's rights; the error text comes back through a pipe.
+  bool Save(const std::string& path, std::string& error) const {
+    int fds[2];
+    if (pipe(fds) != 0) std::abort();
+    const pid_t child = fork();
+    if (child == 0) {
+      close(fds[0]);
+      if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(gid_) != 0 || setuid(uid_) != 0))
+        _exit(2);
+      std::string text;
+      const bool saved = kdt::SavePanelSettings(path, kdt::PanelSettings{}, text);
+      if (write(fds[1], text.data(), text.size()) != ssize_t(text.size())) _exit(2);
+      _exit(saved ? 0 : 1);
+    }
+    close(fds[1]);
+    char buffer[512];
+    error.clear();
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) error.append(buffer, n);
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 2) << "could not drop privileges";
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+
+ private:
+  uid_t uid_ = geteuid();
+  gid_t gid_ = getegid();
+};
+
+ino_t InodeOf(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// The atomic replace needs a file beside the settings file; where the folder
+// does not allow one, the file is rewritten in place. What can be written
+// neither way fails and stays as it was.
+TEST_F(SettingsFile, SavesWhereverAnOrdinaryUserMayWrite) {
+  struct Case {
+    const char* what;
+    bool folderWritable;
+    int fileMode;  // 0: no file
+    bool saved;
+  };
+  const Case cases[] = {
+      {"a writable file in a folder that is not", false, 0644, true},
+      {"no file in a folder that is not writable", false, 0, false},
+      {"a write-protected file in a folder that is not writable", false, 0444, false},
+      {"a write-protected file in a writable folder", true, 0444, false},
+  };
+  const OrdinaryUser user;
+  const std::string kOld = "[EXTRA]\r\nKEY=old\r\n\r\n";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(path_);
+    if (c.fileMode != 0) {
+      WriteFile(kOld);
+      user.Own(path_);
+      chmod(path_.c_str(), mode_t(c.fileMode));
+    }
+    user.SetFolder(dir_.string(), c.folderWritable);
+    const ino_t before = InodeOf(path_);
+    std::string error;
+    EXPECT_EQ(user.Save(path_, error), c.saved) << error;
+    user.SetFolder(dir_.string(), true);
+    if (c.saved) {
+      EXPECT_EQ(InodeOf(path_), before);  // written in place
+      EXPECT_EQ(FileText().rfind(kOld + "[WINDOW]\r\nLEFT=100\r\n", 0), 0u) << FileText();
+    } else {
+      EXPECT_EQ(error, "Cannot create file \"" + path_ + "\". Permission denied");
+      EXPECT_EQ(fs::exists(path_) ? FileText() : "", c.fileMode != 0 ? kOld : "");
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()),
+              c.fileMode != 0 ? 1 : 0);  // no temporary file left behind
+  }
 }
 
 // A save replaces the file in one step: a reader never sees a part of it.
@@ -204,6 +301,72 @@ TEST_F(SettingsFile, ReplacementIsWholeAndKeepsPermissions) {
   EXPECT_NE(st.st_ino, before);  // a new file took the old one's place
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   EXPECT_NE(FileText().find("LEFT=1\r\n"), std::string::npos);
+}
+
+// A save must not change the process's umask, not even for a moment: a file
+// that another thread creates meanwhile would get the wrong permissions.
+TEST_F(SettingsFile, NewFileTakesTheUmaskWithoutChangingIt) {
+  const mode_t previous = umask(027);
+  std::atomic<bool> saving{true};
+  std::atomic<int> wrongModes{0};
+  std::thread other([&] {
+    const std::string probe = (dir_ / "probe").string();
+    while (saving) {
+      const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+      struct stat st {};
+      if (fd >= 0 && fstat(fd, &st) == 0 && (st.st_mode & 0777) != 0640) ++wrongModes;
+      close(fd);
+      unlink(probe.c_str());
+    }
+  });
+  for (int i = 0; i < 2000; ++i) {
+    fs::remove(path_);
+    Save(kdt::PanelSettings{});
+  }
+  saving = false;
+  other.join();
+  struct stat st {};
+  ASSERT_EQ(stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(wrongModes, 0);
+  EXPECT_EQ(umask(previous), 027u);
+}
+
+// A save that was killed mid-way leaves its temporary file behind; the next
+// save clears such leftovers, but never a file that another console holds
+// while it saves, nor anything that is not this file's temporary.
+TEST_F(SettingsFile, LeftoversOfKilledSavesAreRemoved) {
+  struct Case {
+    const char* name;
+    bool old;
+    bool held;
+    bool kept;
+  };
+  const Case cases[] = {
+      {"kdt212-panel.ini.Ab12Cd", true, false, false},
+      {"kdt212-panel.ini.Zz99Yy", false, false, true},  // a save in flight, just begun
+      {"kdt212-panel.ini.Locked", true, true, true},    // another console is saving
+      {"kdt212-panel.ini.bak", true, false, true},
+      {"kdt212-panel.ini.Ab12C", true, false, true},
+      {"other.ini.Ab12Cd", true, false, true},
+  };
+  std::vector<int> held;
+  for (const Case& c : cases) {
+    const std::string path = (dir_ / c.name).string();
+    std::ofstream(path) << "partial";
+    if (c.old) {
+      const timespec hourAgo{time(nullptr) - 3600, 0};
+      const timespec times[2] = {hourAgo, hourAgo};
+      ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    }
+    if (c.held) {
+      held.push_back(open(path.c_str(), O_RDONLY));
+      ASSERT_EQ(flock(held.back(), LOCK_EX), 0);
+    }
+  }
+  Save(kdt::PanelSettings{});
+  for (const Case& c : cases) EXPECT_EQ(fs::exists(dir_ / c.name), c.kept) << c.name;
+  for (int fd : held) close(fd);
 }
 
 TEST_F(SettingsFile, SaveThroughALinkWritesTheLinkedFile) {

@@ -28,7 +28,6 @@ int main(int argc, char** argv) {
   }
   const QDir out(argv[1]);
   QDir().mkpath(out.path());
-  QGuiApplication::setApplicationDisplayName(kdt::kAppTitle);
   kdt::RegisterFonts();
   kdt::UnitThreadStartup();
   int failures = 0;

@@ -1,0 +1,35 @@
+// SIGTERM, SIGINT and SIGHUP (a logout, a shutdown, kill, Ctrl+C) close the
+// console in order, as closing its window does: open dialogs are cancelled,
+// the event loop ends, and the window saves its settings and ends its session
+// with the goodbye. The signal handler only writes a byte to a socket pair;
+// the event loop reads it. A second signal while closing ends the program at
+// once, as if it had no handler.
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <memory>
+
+namespace kdt {
+
+class TerminationSignals : public QObject {
+  Q_OBJECT
+ public:
+  TerminationSignals();
+  ~TerminationSignals() override;
+  TerminationSignals(const TerminationSignals&) = delete;
+  TerminationSignals& operator=(const TerminationSignals&) = delete;
+
+  // A signal has asked the program to end: the event loop is not to be
+  // entered (again).
+  bool Requested() const { return requested_; }
+
+ private:
+  void CloseInOrder();
+
+  int fds_[2] = {-1, -1};
+  std::unique_ptr<QSocketNotifier> notifier_;
+  bool requested_ = false;
+};
+
+}  // namespace kdt
