@@ -22,10 +22,17 @@
 #include <thread>
 #include <vector>
 
+#include "Loopback.h"
+#include "Report.h"
+#include "SimProcess.h"
 #include "UnitThread.h"
 
 namespace {
 
+using bench::ConnectBlocking;
+using bench::Format;
+using bench::Report;
+using bench::SimProcess;
 using Clock = std::chrono::steady_clock;
 
 // --- Counting heap allocations off the main thread --------------------------
@@ -52,76 +59,6 @@ void operator delete(void* p, std::size_t) noexcept {
 }
 
 namespace {
-
-// --- The simulated unit, as a child process ---------------------------------
-
-class SimProcess {
- public:
-  explicit SimProcess(int port) {
-    int in[2];
-    if (pipe(in) != 0) std::abort();
-    pid_ = fork();
-    if (pid_ == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive the benchmark
-      dup2(in[0], STDIN_FILENO);
-      close(in[1]);
-      int null = open("/dev/null", O_WRONLY);
-      dup2(null, STDOUT_FILENO);
-      dup2(null, STDERR_FILENO);
-      std::string portText = std::to_string(port);
-      execl(KDT_SIM_PATH, "kdt212-sim", "--address", "127.0.0.1", "--port", portText.c_str(),
-            nullptr);
-      _exit(127);
-    }
-    close(in[0]);
-    console_ = in[1];
-  }
-  ~SimProcess() {
-    close(console_);
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-  // A line on the unit's front-panel console.
-  void Command(const std::string& line) {
-    std::string text = line + "\n";
-    if (write(console_, text.data(), text.size()) != ssize_t(text.size())) std::abort();
-  }
-
- private:
-  pid_t pid_ = -1;
-  int console_ = -1;
-};
-
-int FreeLoopbackPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t length = sizeof sa;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length);
-  close(fd);
-  return ntohs(sa.sin_port);
-}
-
-int ConnectBlocking(int port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(static_cast<std::uint16_t>(port));
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  for (int attempt = 0; attempt < 200; ++attempt) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
-      int one = 1;
-      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      return fd;
-    }
-    close(fd);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the unit is starting
-  }
-  std::fprintf(stderr, "the simulated unit did not start\n");
-  std::exit(2);
-}
 
 double Seconds(Clock::duration d) {
   return std::chrono::duration<double>(d).count();
@@ -242,15 +179,46 @@ double Percentile(std::vector<double> values, double p) {
   return values[index];
 }
 
-bool Report(const char* figure, const std::string& value, const char* goal, bool met) {
-  std::printf("%-58s %-28s goal %-12s %s\n", figure, value.c_str(), goal, met ? "met" : "missed");
-  return met;
+// --- How long Stop holds the window thread ------------------------------------
+
+constexpr int kStopTries = 5;
+
+double MillisecondsToStop(kdt::TQmObject& session) {
+  auto start = Clock::now();
+  session.Stop();
+  return Seconds(Clock::now() - start) * 1000.0;
 }
 
-std::string Format(const char* format, double a, double b = 0, double c = 0) {
-  char text[96];
-  std::snprintf(text, sizeof text, format, a, b, c);
-  return text;
+// The worst of several Stops on a connected session; `fault` is the
+// misbehaviour the unit takes up just before (none for a responsive unit).
+double StopTimeConnected(SimProcess& unit, int port, const std::string& fault) {
+  double worst = 0;
+  for (int i = 0; i < kStopTries; ++i) {
+    kdt::TQmObject session;
+    bool connected = false;
+    session.OnConnect.Assign([&](kdt::TQmObject*, bool c) { connected = c; });
+    session.Start("127.0.0.1", port, 1);
+    while (!connected) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (!fault.empty()) {
+      unit.Command("fault " + fault + " 0");
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the worker now waits
+    }
+    worst = std::max(worst, MillisecondsToStop(session));
+    unit.Command("fault none");
+  }
+  return worst;
+}
+
+double StopTimePendingConnect() {
+  testsupport::FullListener listener;
+  double worst = 0;
+  for (int i = 0; i < kStopTries; ++i) {
+    kdt::TQmObject session;
+    session.Start("127.0.0.1", listener.Port(), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the attempt is pending
+    worst = std::max(worst, MillisecondsToStop(session));
+  }
+  return worst;
 }
 
 }  // namespace
@@ -261,7 +229,7 @@ int main(int argc, char** argv) {
   kdt::UnitThreadStartup();
   bool allMet = true;
   {
-    const int port = FreeLoopbackPort();
+    const int port = testsupport::FreeLoopbackPort();
     SimProcess unit(port);
     close(ConnectBlocking(port));  // wait until it listens
 
@@ -282,17 +250,28 @@ int main(int argc, char** argv) {
     allMet &= Report("exchanges/s, Interval 1, vs ideal 1000/(1 + rtt ms)",
                      Format("%.0f / %.0f = %.2f", paced.rate, ideal, paced.rate / ideal), ">= 0.90",
                      paced.rate / ideal >= 0.9);
-    allMet &=
-        Report("CPU of the process per second, quiet, Interval 1",
-               Format("%.2f %% of a core", paced.cpuShare * 100), "<= 5 %", paced.cpuShare <= 0.05);
+    // The machine is shared: an absolute share flips from run to run, while
+    // the paced minimal client, measured in the same run, moves with it.
+    const double cpuRatio = paced.cpuShare / pacedClient.cpuShare;
+    allMet &= Report("CPU, quiet, Interval 1, vs paced minimal client",
+                     Format("%.2f %% / %.2f %% = %.2f", paced.cpuShare * 100,
+                            pacedClient.cpuShare * 100, cpuRatio),
+                     "<= 1.30", cpuRatio <= 1.3);
     allMet &= Report("heap allocations per quiet cycle (worker thread)",
                      Format("%.4f", paced.allocsPerCycle), "0", paced.allocsPerCycle == 0);
     const double median = Percentile(latencies, 0.5), p99 = Percentile(latencies, 0.99);
     allMet &= Report("change at the unit -> OnStatus, Interval 1 (ms)",
                      Format("median %.2f, p99 %.2f", median, p99), "p99 <= 5", p99 <= 5.0);
-    std::printf(
-        "(for reference: the minimal client paced by a 1 ms pause uses %.2f %% of a core)\n",
-        pacedClient.cpuShare * 100);
+    const std::pair<const char*, double> stops[] = {
+        {"Stop, responsive unit (ms, worst of 5)", StopTimeConnected(unit, port, "")},
+        {"Stop, unit gone silent (ms, worst of 5)", StopTimeConnected(unit, port, "silent")},
+        {"Stop, unit stalled inside a reply (ms, worst of 5)",
+         StopTimeConnected(unit, port, "partial")},
+        {"Stop, connection attempt pending (ms, worst of 5)", StopTimePendingConnect()},
+    };
+    for (const auto& [figure, ms] : stops) {
+      allMet &= Report(figure, Format("%.1f", ms), "<= 150", ms <= 150.0);
+    }
     std::printf("(round trip of the minimal client %.3f ms; %zu of 200 changes seen)\n",
                 roundTripMs, latencies.size());
   }

@@ -1,6 +1,7 @@
 // A signal that stays set until it is reset, for any number of waiters.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -21,6 +22,11 @@ class ManualResetEvent {
   void Wait() {
     std::unique_lock lock(mutex_);
     cv_.wait(lock, [this] { return set_; });
+  }
+  // False when the time passed before the event was set.
+  bool WaitFor(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return cv_.wait_for(lock, timeout, [this] { return set_; });
   }
 
  private:

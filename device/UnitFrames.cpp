@@ -59,14 +59,15 @@ Frame SetNameFrame(std::uint8_t relay, std::string_view name) {
   return frame;
 }
 
-bool SendFrame(tcp::Socket s, std::uint8_t* frame) {
+bool SendFrame(tcp::Socket s, std::uint8_t* frame, tcp::Abandon abandon) {
   CompleteFrame(frame);
-  return tcp::SockSendAll(s, frame, frame[0] + 1, kTransferTimeoutMs);
+  return tcp::SockSendAll(s, frame, frame[0] + 1, kTransferTimeoutMs, abandon);
 }
 
-bool ReceiveReply(tcp::Socket s, std::uint8_t* buffer) {
-  if (!tcp::SockRecvAll(s, buffer, 1, kTransferTimeoutMs)) return false;
-  if (!tcp::SockRecvAll(s, buffer + 1, buffer[0], kTransferTimeoutMs)) return false;
+bool ReceiveReply(tcp::Socket s, std::uint8_t* buffer, tcp::Abandon abandon,
+                  std::uint32_t timeoutMs) {
+  if (!tcp::SockRecvAll(s, buffer, 1, timeoutMs, abandon)) return false;
+  if (!tcp::SockRecvAll(s, buffer + 1, buffer[0], timeoutMs, abandon)) return false;
   return buffer[0] == kReplyLengthByte && ChecksumValid(buffer);
 }
 

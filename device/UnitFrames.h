@@ -74,12 +74,13 @@ Frame SetInputFrame(std::uint8_t input, std::uint8_t relay);
 Frame SetNameFrame(std::uint8_t relay, std::string_view name);
 
 // Completes the frame's checksum and sends its N+1 bytes within 3000 ms.
-bool SendFrame(tcp::Socket s, std::uint8_t* frame);
+bool SendFrame(tcp::Socket s, std::uint8_t* frame, tcp::Abandon abandon = nullptr);
 // Reads one reply into a buffer of kFrameBufferSize bytes: the length byte,
-// then all N announced bytes, each read within 3000 ms; true only for a valid
-// status reply. A reply of the wrong length is consumed whole before it is
-// rejected, so nothing of it is left on the connection.
-bool ReceiveReply(tcp::Socket s, std::uint8_t* buffer);
+// then all N announced bytes, each read within `timeoutMs`; true only for a
+// valid status reply. A reply of the wrong length is consumed whole before it
+// is rejected, so nothing of it is left on the connection.
+bool ReceiveReply(tcp::Socket s, std::uint8_t* buffer, tcp::Abandon abandon = nullptr,
+                  std::uint32_t timeoutMs = kTransferTimeoutMs);
 
 bool RepliesEqual(const std::uint8_t* a, const std::uint8_t* b);
 UnitStatus DecodeReply(const std::uint8_t* reply);

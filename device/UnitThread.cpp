@@ -8,6 +8,8 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "UnitThreadEvents.h"
+
 #ifdef KDT_TSAN
 #include <sanitizer/tsan_interface.h>
 #endif
@@ -114,6 +116,32 @@ void SessionEvent::operator delete(void* p, std::size_t) {
 
 QObject* ThreadWindow = nullptr;
 
+namespace {
+
+// Workers post while the main thread may be shutting the module down: the
+// window is replaced and destroyed only under this lock, and a session posts
+// only to the window it was made with, identified by its generation.
+std::mutex windowMutex;
+std::uint64_t windowGeneration = 0;
+
+// Posts the event, or refuses it and releases what it carries.
+void PostToThreadWindow(SessionEvent* event, std::uint64_t generation) {
+  std::lock_guard lock(windowMutex);
+  if (ThreadWindow == nullptr || generation != windowGeneration) {
+    delete event;
+    return;
+  }
+  AnnounceRelease(event);
+  QCoreApplication::postEvent(ThreadWindow, event);
+}
+
+std::uint64_t CurrentWindowGeneration() {
+  std::lock_guard lock(windowMutex);
+  return windowGeneration;
+}
+
+}  // namespace
+
 QObject* CreateThreadWindow() {
   auto* window = new ThreadWindowObject;
   window->setObjectName("QmThreadWindow");
@@ -121,12 +149,20 @@ QObject* CreateThreadWindow() {
 }
 
 void UnitThreadStartup() {
-  ThreadWindow = CreateThreadWindow();
+  QObject* window = CreateThreadWindow();
+  std::lock_guard lock(windowMutex);
+  ThreadWindow = window;
+  ++windowGeneration;
 }
 
 void UnitThreadShutdown() {
-  delete ThreadWindow;  // drops, and so releases, whatever is still queued for it
-  ThreadWindow = nullptr;
+  QObject* window = nullptr;
+  {
+    std::lock_guard lock(windowMutex);
+    std::swap(window, ThreadWindow);
+    ++windowGeneration;
+  }
+  delete window;  // drops, and so releases, whatever is still queued for it
 }
 
 std::int32_t RateFromCount(std::uint32_t exchanges, std::uint32_t elapsedMs) {
@@ -134,14 +170,13 @@ std::int32_t RateFromCount(std::uint32_t exchanges, std::uint32_t elapsedMs) {
   return static_cast<std::int32_t>(std::nearbyint(double(exchanges) * 1000.0 / double(elapsedMs)));
 }
 
-TQmObject::TQmObject() : id_(NextSessionId()), window_(ThreadWindow) {
+TQmObject::TQmObject() : id_(NextSessionId()), windowGeneration_(CurrentWindowGeneration()) {
   snapshot_.state = {1, 1, 1};
   Sessions()[id_] = this;
 }
 
 TQmObject::~TQmObject() {
   Stop();
-  if (worker_.joinable()) worker_.join();
   Sessions().erase(id_);
 }
 
@@ -153,16 +188,21 @@ bool TQmObject::Start(const std::string& host, int port, std::uint32_t interval)
   interval_ = interval;
   host_ = host;
   port_ = port;
+  synchronous_ = Synchronous;
+  mailbox_ = std::make_shared<StatusMailbox>();
   stop_ = false;
+  abandon_ = false;
   ready_.Reset();
+  finished_.Reset();
   running_ = true;
   try {
     worker_ = std::thread(&TQmObject::WorkerRoutine, this);
   } catch (const std::system_error&) {
     running_ = false;
+    finished_.Set();
     return false;
   }
-  if (!Synchronous) return false;
+  if (!synchronous_) return false;
   ready_.Wait();
   if (stop_) {
     worker_.join();
@@ -171,9 +211,13 @@ bool TQmObject::Start(const std::string& host, int port, std::uint32_t interval)
   return true;
 }
 
+// The exchange in flight may finish, and a responsive unit gets its goodbye
+// and has its reply read; a unit that does not answer within the grace is
+// given up, so that the window never waits on it.
 void TQmObject::Stop() {
-  if (!IsRunning()) return;
+  if (!worker_.joinable()) return;  // idle, and any earlier worker joined
   stop_ = true;
+  if (!finished_.WaitFor(std::chrono::milliseconds(kStopGraceMs))) abandon_ = true;
   worker_.join();
 }
 
@@ -208,7 +252,7 @@ void TQmObject::DiscardCommands() {
 
 bool TQmObject::ConnectUnit() {
   tcp::Socket s = tcp::kInvalidSocket;
-  if (tcp::SockOpen(s) && tcp::SockConnectTimeout(s, host_, port_, kConnectTimeoutMs)) {
+  if (tcp::SockOpen(s) && tcp::SockConnectTimeout(s, host_, port_, kConnectTimeoutMs, &abandon_)) {
     socket_ = s;
     return true;
   }
@@ -216,12 +260,14 @@ bool TQmObject::ConnectUnit() {
   return false;
 }
 
-void TQmObject::SendGoodbye() {
+// The goodbye is sent whenever the socket takes it; its reply is awaited for
+// `replyTimeoutMs`, or until a stop's grace is over.
+void TQmObject::SendGoodbye(std::uint32_t replyTimeoutMs) {
   std::uint8_t buffer[kFrameBufferSize];
   Frame goodbye = GoodbyeFrame();
   std::memcpy(buffer, goodbye.data(), goodbye.size());
   tcp::Socket s = socket_;
-  if (SendFrame(s, buffer)) ReceiveReply(s, buffer);
+  if (SendFrame(s, buffer, &abandon_)) ReceiveReply(s, buffer, &abandon_, replyTimeoutMs);
   socket_ = tcp::kInvalidSocket;
   tcp::SockShutdownClose(s);
 }
@@ -234,16 +280,24 @@ void TQmObject::WorkerRoutine() {
   bool connectionMade = ConnectUnit();
   if (connectionMade) {
     result = RunExchanges();
-    SendGoodbye();
+    // A unit that has just failed to answer is not waited for again.
+    SendGoodbye(result == kResultRequested ? kTransferTimeoutMs : kGoodbyeAfterFailureMs);
   } else {
     stop_ = true;
-    if (!Synchronous) Post(kMsgConnect, 0);
+    if (!synchronous_) Post(kMsgConnect, 0);
   }
   // Commands still waiting were meant for this connection only.
   DiscardCommands();
   ready_.Set();
   running_ = false;
   if (connectionMade) Post(kMsgEnded, result);
+  finished_.Set();
+}
+
+// An exchange that failed because Stop gave up on the unit ended on request.
+int TQmObject::ExchangeFailed(int result) {
+  stop_ = true;
+  return abandon_ ? kResultRequested : result;
 }
 
 // The exchange loop: one frame, one reply, back to back, until the stop flag
@@ -260,14 +314,8 @@ int TQmObject::RunExchanges() {
     if (interval_ != 0) std::this_thread::sleep_for(std::chrono::milliseconds(interval_));
     // The first exchange is always a poll, so the first status comes first.
     if (firstCycle || !TakeCommand(buffer)) std::memcpy(buffer, poll.data(), poll.size());
-    if (!SendFrame(s, buffer)) {
-      stop_ = true;
-      return kResultSendFailed;
-    }
-    if (!ReceiveReply(s, buffer)) {
-      stop_ = true;
-      return kResultReceiveFailed;
-    }
+    if (!SendFrame(s, buffer, &abandon_)) return ExchangeFailed(kResultSendFailed);
+    if (!ReceiveReply(s, buffer, &abandon_)) return ExchangeFailed(kResultReceiveFailed);
     ++exchanges;
     bool changed = true;
     if (firstCycle) {
@@ -286,29 +334,39 @@ int TQmObject::RunExchanges() {
     }
     if (changed) {
       std::memcpy(previous.data(), buffer, kReplyLength);
-      Post(kMsgStatus, 0, std::make_unique<ReplyBytes>(previous));
+      PostStatus(previous);
     }
     if (stop_) return kResultRequested;
   }
 }
 
-void TQmObject::Post(int message, std::int32_t value, std::unique_ptr<ReplyBytes> reply) {
-  auto* event = new SessionEvent(message, id_, value, std::move(reply));
-  if (window_ == nullptr) {
-    delete event;  // no window to take it: refused, and its block released
-    return;
+void TQmObject::PostStatus(const ReplyBytes& reply) {
+  {
+    std::lock_guard lock(mailbox_->mutex);
+    mailbox_->reply = reply;
+    if (mailbox_->waiting) return;  // the notification on its way will carry it
+    mailbox_->waiting = true;
   }
-  AnnounceRelease(event);
-  QCoreApplication::postEvent(window_, event);
+  Post(kMsgStatus, 0, mailbox_);
+}
+
+void TQmObject::Post(int message, std::int32_t value, std::shared_ptr<StatusMailbox> mailbox) {
+  PostToThreadWindow(new SessionEvent(message, id_, value, std::move(mailbox)), windowGeneration_);
 }
 
 void TQmObject::Deliver(SessionEvent& event) {
   switch (event.type() - QEvent::User) {
-    case kMsgStatus:
-      snapshot_ = DecodeReply(event.reply->data());
-      event.reply.reset();
+    case kMsgStatus: {
+      ReplyBytes reply;
+      {
+        std::lock_guard lock(event.mailbox->mutex);
+        reply = event.mailbox->reply;
+        event.mailbox->waiting = false;
+      }
+      snapshot_ = DecodeReply(reply.data());
       OnStatus(this);
       break;
+    }
     case kMsgConnect:
       OnConnect(this, event.value != 0);
       break;

@@ -6,9 +6,7 @@
 // calls its event handlers on the main thread.
 #pragma once
 
-#include <QEvent>
 #include <QObject>
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -37,39 +35,25 @@ constexpr int kResultReceiveFailed = 1002;
 
 constexpr int kConnectTimeoutMs = 3000;
 constexpr std::uint32_t kRateReportMs = 500;
-
-// The Qt event type that carries message `message`.
-constexpr QEvent::Type EventTypeOf(int message) {
-  return static_cast<QEvent::Type>(QEvent::User + message);
-}
+// How long the end of a connection may wait for the unit: after a stop
+// request, for the exchange in flight and the goodbye's reply together; after
+// a failed exchange, for the goodbye's reply.
+constexpr int kStopGraceMs = 100;
+constexpr std::uint32_t kGoodbyeAfterFailureMs = 100;
 
 // Exchanges per second, rounded to the nearest integer with halves to even.
 std::int32_t RateFromCount(std::uint32_t exchanges, std::uint32_t elapsedMs);
 
 // The hidden object on the main thread that receives every session's
-// notifications. Created at module start-up, destroyed at shut-down.
+// notifications. Created at module start-up, destroyed at shut-down; a
+// notification posted after that is refused and lost.
 extern QObject* ThreadWindow;
 QObject* CreateThreadWindow();
 void UnitThreadStartup();
 void UnitThreadShutdown();
 
-// A notification from a worker: the session's id, one value, and for a
-// status the reply, owned here so that an event never delivered still
-// releases it.
-class SessionEvent final : public QEvent {
- public:
-  // Recycled memory: a quiet connection posts a rate twice a second for as
-  // long as it lasts, and must not allocate for it.
-  static void* operator new(std::size_t size);
-  static void operator delete(void* p, std::size_t size);
-
-  SessionEvent(int message, std::uint32_t sessionId, std::int32_t param,
-               std::unique_ptr<ReplyBytes> block = nullptr)
-      : QEvent(EventTypeOf(message)), session(sessionId), value(param), reply(std::move(block)) {}
-  const std::uint32_t session;
-  const std::int32_t value;
-  std::unique_ptr<ReplyBytes> reply;
-};
+class SessionEvent;
+struct StatusMailbox;
 
 class TQmObject {
  public:
@@ -82,7 +66,9 @@ class TQmObject {
   // and always in the asynchronous mode: the outcome then follows as a
   // connect-result or ended notification.
   bool Start(const std::string& host, int port, std::uint32_t interval);
-  // Ends the connection with the goodbye and waits for the worker to end.
+  // Ends the connection with the goodbye and waits for the worker to end,
+  // at most about kStopGraceMs whatever the unit does. When it returns, the
+  // worker's last notification has been posted.
   void Stop();
   bool IsRunning() const { return running_; }
   bool IsConnected() const { return running_ && socket_ != tcp::kInvalidSocket; }
@@ -98,9 +84,7 @@ class TQmObject {
   std::uint8_t RelayState(int relay) const { return snapshot_.state[relay - 1]; }
   const std::string& RelayName(int relay) const { return snapshot_.name[relay - 1]; }
 
-  std::uint32_t Id() const { return id_; }
-
-  // Start waits for the outcome of the first exchange.
+  // Start waits for the outcome of the first exchange. Taken at Start.
   bool Synchronous = false;
 
   EventHandler<TQmObject*, bool> OnConnect;
@@ -117,22 +101,28 @@ class TQmObject {
   void DiscardCommands();
   void WorkerRoutine();
   int RunExchanges();
+  int ExchangeFailed(int result);
   bool ConnectUnit();
-  void SendGoodbye();
-  void Post(int message, std::int32_t value, std::unique_ptr<ReplyBytes> reply = nullptr);
+  void SendGoodbye(std::uint32_t replyTimeoutMs);
+  void PostStatus(const ReplyBytes& reply);
+  void Post(int message, std::int32_t value, std::shared_ptr<StatusMailbox> mailbox = nullptr);
 
   const std::uint32_t id_;
-  QObject* const window_;
+  const std::uint64_t windowGeneration_;  // of the ThreadWindow it posts to
   std::thread worker_;
   std::atomic<bool> running_{false};
   std::atomic<bool> stop_{true};
+  std::atomic<bool> abandon_{false};  // Stop's grace is over: give up waiting for the unit
   std::atomic<tcp::Socket> socket_{tcp::kInvalidSocket};
   ManualResetEvent ready_{true};
+  ManualResetEvent finished_{true};
 
   // Written by Start before the worker exists, only read by it.
   std::string host_ = "127.0.0.1";
   int port_ = kUnitPort;
   std::uint32_t interval_ = 0;
+  bool synchronous_ = false;
+  std::shared_ptr<StatusMailbox> mailbox_;  // one per connection
 
   std::mutex commandMutex_;
   std::deque<Frame> commands_;

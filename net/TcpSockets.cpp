@@ -24,7 +24,8 @@ std::atomic<std::uint32_t> tickOffset{0};
 std::atomic<testing::SetOptionFn> setOptionHook{nullptr};
 
 constexpr int kAddressTextMax = 255;
-constexpr int kSliceMs = 1;  // transfers look at the clock once per slice
+constexpr int kSliceMs = 1;          // transfers look at the clock once per slice
+constexpr int kConnectSliceMs = 10;  // an abandonable connect looks at its flag as often
 constexpr int kKeepAliveIdleSeconds = 3;
 constexpr int kKeepAliveIntervalSeconds = 1;  // 100 ms rounded up to whole seconds
 
@@ -115,9 +116,22 @@ bool WaitReady(Socket s, bool forWrite, bool& ready) {
   return ok;
 }
 
+bool Abandoned(Abandon abandon) {
+  if (abandon == nullptr || !abandon->load()) return false;
+  lastError = kAbandoned;
+  return true;
+}
+
+bool RefuseNegative(int length) {
+  if (length >= 0) return false;
+  lastError = EINVAL;
+  return true;
+}
+
 template <typename Buffer, typename Transfer, typename Wait>
-bool TransferAll(Socket s, Buffer* data, int length, std::uint32_t timeoutMs, Wait wait,
-                 Transfer transfer) {
+bool TransferAll(Socket s, Buffer* data, int length, std::uint32_t timeoutMs, Abandon abandon,
+                 Wait wait, Transfer transfer) {
+  if (RefuseNegative(length)) return false;
   const std::uint32_t start = TickCount();
   int done = 0;
   do {
@@ -131,9 +145,28 @@ bool TransferAll(Socket s, Buffer* data, int length, std::uint32_t timeoutMs, Wa
       int moved = 0;
       if (!transfer(s, data + done, length - done, moved)) return false;
       done += moved;
+    } else if (Abandoned(abandon)) {
+      return false;
     }
   } while (done < length);
   return true;
+}
+
+// Waits for a connection attempt in slices, so that it can be abandoned.
+bool WaitConnected(Socket s, int timeoutMs, Abandon abandon) {
+  if (abandon == nullptr) return SockWaitWritable(s, timeoutMs);
+  const std::uint32_t start = TickCount();
+  for (;;) {
+    const std::uint32_t elapsed = TickCount() - start;
+    const std::int64_t slice =
+        std::min<std::int64_t>(kConnectSliceMs, std::int64_t(timeoutMs) - elapsed);
+    if (slice <= 0) {
+      lastError = kWaitTimeout;
+      return false;
+    }
+    if (SockWaitWritable(s, static_cast<int>(slice))) return true;
+    if (lastError != kWaitTimeout || Abandoned(abandon)) return false;
+  }
 }
 
 }  // namespace
@@ -225,15 +258,20 @@ std::uint32_t DottedToInAddr(std::string_view text) {
 
 bool SockConnect(Socket s, std::string_view address, int port) {
   sockaddr_in sa = MakeAddress(address, port);
+  if (sa.sin_addr.s_addr == INADDR_ANY) {
+    lastError = EADDRNOTAVAIL;
+    return false;
+  }
   if (connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) return true;
   lastError = errno;
   return false;
 }
 
-bool SockConnectTimeout(Socket s, std::string_view address, int port, int timeoutMs) {
+bool SockConnectTimeout(Socket s, std::string_view address, int port, int timeoutMs,
+                        Abandon abandon) {
   if (SockConnect(s, address, port)) return true;
   if (!IsConnectPending(lastError)) return false;
-  return SockWaitWritable(s, timeoutMs);
+  return WaitConnected(s, timeoutMs, abandon);
 }
 
 bool SockSelect(SockSet* readSet, SockSet* writeSet, SockSet* exceptSet, int timeoutMs,
@@ -285,6 +323,8 @@ bool SockCanRead(Socket s, bool& ready) {
 }
 
 bool SockSend(Socket s, const void* data, int length, int& sent) {
+  sent = -1;
+  if (RefuseNegative(length)) return false;
   // MSG_NOSIGNAL: a unit that has closed the connection makes a failed send,
   // never a SIGPIPE that ends the program.
   sent = static_cast<int>(send(s, data, static_cast<std::size_t>(length), MSG_NOSIGNAL));
@@ -293,18 +333,22 @@ bool SockSend(Socket s, const void* data, int length, int& sent) {
 }
 
 bool SockRecv(Socket s, void* buffer, int length, int& received) {
+  received = -1;
+  if (RefuseNegative(length)) return false;
   received = static_cast<int>(recv(s, buffer, static_cast<std::size_t>(length), 0));
   if (received == 0) lastError = kConnReset;
   if (received < 0) lastError = errno;
   return received > 0;
 }
 
-bool SockSendAll(Socket s, const void* data, int length, std::uint32_t timeoutMs) {
-  return TransferAll(s, static_cast<const char*>(data), length, timeoutMs, SockCanWrite, SockSend);
+bool SockSendAll(Socket s, const void* data, int length, std::uint32_t timeoutMs, Abandon abandon) {
+  return TransferAll(s, static_cast<const char*>(data), length, timeoutMs, abandon, SockCanWrite,
+                     SockSend);
 }
 
-bool SockRecvAll(Socket s, void* buffer, int length, std::uint32_t timeoutMs) {
-  return TransferAll(s, static_cast<char*>(buffer), length, timeoutMs, SockCanRead, SockRecv);
+bool SockRecvAll(Socket s, void* buffer, int length, std::uint32_t timeoutMs, Abandon abandon) {
+  return TransferAll(s, static_cast<char*>(buffer), length, timeoutMs, abandon, SockCanRead,
+                     SockRecv);
 }
 
 namespace testing {

@@ -4,6 +4,7 @@
 // errno, or one of the module's own codes kWaitTimeout and kConnReset.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string_view>
 
@@ -12,9 +13,17 @@ namespace tcp {
 using Socket = int;
 constexpr Socket kInvalidSocket = -1;
 
-// The module's own error codes. They lie far above every errno value.
+// The module's own error codes, numbered as on the unit's original platform.
+// They lie above every errno value that Linux uses (at most 133).
 constexpr int kWaitTimeout = 258;  // the operation's time-out has passed
+constexpr int kAbandoned = 995;    // the caller gave up waiting (see Abandon)
 constexpr int kConnReset = 10054;  // the peer closed the connection
+
+// A flag with which another thread asks a waiting operation to give up. A
+// connect or transfer given one looks at it whenever a wait slice passes
+// without the socket becoming ready, and then fails with kAbandoned; what is
+// ready at once still goes through. Null: the operation waits out its time.
+using Abandon = const std::atomic<bool>*;
 
 constexpr int kSocketBufferSize = 4096;
 constexpr int kSetSizeMax = 64;
@@ -54,8 +63,12 @@ bool SockShutdownClose(Socket& s);
 // so that it is in network byte order as it stands. Never fails.
 std::uint32_t DottedToInAddr(std::string_view text);
 
+// The address 0.0.0.0, which also stands for any text that is not an
+// address, is refused with EADDRNOTAVAIL: Linux would connect it to this
+// machine, where the unit's original platform fails.
 bool SockConnect(Socket s, std::string_view address, int port);
-bool SockConnectTimeout(Socket s, std::string_view address, int port, int timeoutMs);
+bool SockConnectTimeout(Socket s, std::string_view address, int port, int timeoutMs,
+                        Abandon abandon = nullptr);
 
 // Waits until a socket of the given sets is ready or the time-out passes.
 // Each present set is reduced to its ready sockets; count receives the number
@@ -69,9 +82,12 @@ bool SockSend(Socket s, const void* data, int length, int& sent);
 bool SockRecv(Socket s, void* buffer, int length, int& received);
 
 // Whole-buffer transfers within a time-out measured from the start of the
-// call; a time-out of 0 means no limit.
-bool SockSendAll(Socket s, const void* data, int length, std::uint32_t timeoutMs);
-bool SockRecvAll(Socket s, void* buffer, int length, std::uint32_t timeoutMs);
+// call; a time-out of 0 means no limit. A negative length is refused with
+// EINVAL and nothing moves.
+bool SockSendAll(Socket s, const void* data, int length, std::uint32_t timeoutMs,
+                 Abandon abandon = nullptr);
+bool SockRecvAll(Socket s, void* buffer, int length, std::uint32_t timeoutMs,
+                 Abandon abandon = nullptr);
 
 namespace testing {
 // Replaces the setsockopt call of SockSetOptions, so that tests can watch the

@@ -7,9 +7,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 
 namespace sim {
@@ -68,9 +70,11 @@ bool ValidRelay(int relay) {
 struct SimUnit::Connection {
   int id = 0;
   int fd = -1;
+  std::string who;  // "conn N: ", the start of its log lines
   std::thread thread;
-  int replies = 0;    // good replies sent on this connection
-  bool mute = false;  // fallen silent for good
+  std::atomic<bool> ended{false};  // its thread has finished and can be joined
+  int replies = 0;                 // good replies sent on this connection
+  bool mute = false;               // fallen silent for good
 };
 
 bool ParseFault(std::string_view text, Fault& fault) {
@@ -105,7 +109,11 @@ SimUnit::~SimUnit() {
 }
 
 bool SimUnit::Start(std::string& error) {
-  listener_ = socket(AF_INET, SOCK_STREAM, 0);
+  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listener_ < 0) {
+    error = std::string("cannot make a socket: ") + std::strerror(errno);
+    return false;
+  }
   int one = 1;
   setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in sa{};
@@ -146,28 +154,47 @@ void SimUnit::Stop() {
 
 void SimUnit::AcceptLoop() {
   while (!stopping_) {
+    ReapFinished();
     pollfd pfd{listener_, POLLIN, 0};
-    if (poll(&pfd, 1, kPollSliceMs) <= 0) continue;
-    sockaddr_in peer{};
-    socklen_t length = sizeof peer;
-    int fd = accept(listener_, reinterpret_cast<sockaddr*>(&peer), &length);
-    if (fd < 0) continue;
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    char address[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
-    std::lock_guard lock(mutex_);
-    auto conn = std::make_unique<Connection>();
-    conn->id = ++accepted_;
-    conn->fd = fd;
-    ++open_;
-    Log("conn " + std::to_string(conn->id) + ": opened from " + address + ":" +
-        std::to_string(ntohs(peer.sin_port)));
-    Connection& ref = *conn;
-    connections_.push_back(std::move(conn));
-    ref.thread = std::thread(&SimUnit::Serve, this, std::ref(ref));
-    changed_.notify_all();
+    if (poll(&pfd, 1, kPollSliceMs) > 0) Accept();
   }
+}
+
+void SimUnit::Accept() {
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+  if (fd < 0) return;
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  char address[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+  std::lock_guard lock(mutex_);
+  auto conn = std::make_unique<Connection>();
+  conn->id = ++accepted_;
+  conn->fd = fd;
+  conn->who = "conn " + std::to_string(conn->id) + ": ";
+  ++open_;
+  Log(conn->who + "opened from " + address + ":" + std::to_string(ntohs(peer.sin_port)));
+  Connection& ref = *conn;
+  connections_.push_back(std::move(conn));
+  ref.thread = std::thread(&SimUnit::Serve, this, std::ref(ref));
+  changed_.notify_all();
+}
+
+// A unit that serves for hours (Autoconnect against a unit that keeps
+// dropping) must not keep a thread and its stack for every connection it
+// ever had: those that have ended are joined and freed.
+void SimUnit::ReapFinished() {
+  std::vector<std::unique_ptr<Connection>> finished;
+  {
+    std::lock_guard lock(mutex_);
+    auto ended = std::stable_partition(connections_.begin(), connections_.end(),
+                                       [](const auto& conn) { return !conn->ended; });
+    std::move(ended, connections_.end(), std::back_inserter(finished));
+    connections_.erase(ended, connections_.end());
+  }
+  for (auto& conn : finished) conn->thread.join();
 }
 
 void SimUnit::Serve(Connection& conn) {
@@ -176,13 +203,14 @@ void SimUnit::Serve(Connection& conn) {
   close(conn.fd);
   std::lock_guard lock(mutex_);
   --open_;
+  conn.ended = true;
   changed_.notify_all();
 }
 
 // Reads one frame: the length byte, then the announced bytes. False when the
 // connection is over (closed by the peer, stopped, or an incomplete frame).
 bool SimUnit::ReadFrame(Connection& conn, std::uint8_t* frame) {
-  const std::string who = "conn " + std::to_string(conn.id) + ": ";
+  const std::string& who = conn.who;
   std::size_t wanted = 1;
   std::size_t got = 0;
   int silentMs = 0;
@@ -214,7 +242,7 @@ bool SimUnit::ReadFrame(Connection& conn, std::uint8_t* frame) {
 
 void SimUnit::HandleFrame(Connection& conn, const std::uint8_t* frame) {
   Record(conn.id, frame);
-  Apply(conn.id, frame);
+  Apply(conn, frame);
   if (conn.mute) return;
   int delayMs;
   {
@@ -225,8 +253,8 @@ void SimUnit::HandleFrame(Connection& conn, const std::uint8_t* frame) {
   if (!Reply(conn)) shutdown(conn.fd, SHUT_RDWR);
 }
 
-void SimUnit::Apply(int connection, const std::uint8_t* frame) {
-  const std::string who = "conn " + std::to_string(connection) + ": ";
+void SimUnit::Apply(const Connection& conn, const std::uint8_t* frame) {
+  const std::string& who = conn.who;
   const std::size_t length = frame[0];
   if (length < 2) {
     Log(who + "frame too short (" + Hex(frame, length + 1) + "), answered with the status");
@@ -279,7 +307,7 @@ bool SimUnit::Reply(Connection& conn) {
     fault = conn.replies >= options_.faultAfter ? options_.fault : Fault::kNone;
     reply = kdt::EncodeReply(unit_, ++replyCounter_);
   }
-  const std::string who = "conn " + std::to_string(conn.id) + ": ";
+  const std::string& who = conn.who;
   switch (fault) {
     case Fault::kNone:
       ++conn.replies;

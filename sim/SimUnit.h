@@ -95,10 +95,12 @@ class SimUnit {
   struct Connection;
 
   void AcceptLoop();
+  void Accept();
+  void ReapFinished();
   void Serve(Connection& conn);
   bool ReadFrame(Connection& conn, std::uint8_t* frame);
   void HandleFrame(Connection& conn, const std::uint8_t* frame);
-  void Apply(int connection, const std::uint8_t* frame);
+  void Apply(const Connection& conn, const std::uint8_t* frame);
   bool Reply(Connection& conn);
   void Record(int connection, const std::uint8_t* frame);
   void Log(const std::string& line) const;
@@ -116,7 +118,7 @@ class SimUnit {
   kdt::UnitStatus unit_;
   std::uint8_t replyCounter_ = 0;
   std::vector<ReceivedFrame> frames_;
-  std::vector<std::unique_ptr<Connection>> connections_;
+  std::vector<std::unique_ptr<Connection>> connections_;  // open, or ended and not yet joined
   int accepted_ = 0;
   int open_ = 0;
 };

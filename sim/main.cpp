@@ -1,5 +1,6 @@
 // kdt212-sim: a simulated KDT-212 unit for trying and testing the console
 // without hardware. Commands on standard input act as the unit's front panel.
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -7,7 +8,6 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <iostream>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -42,7 +42,9 @@ void LogLine(const std::string& line) {
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
   std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   char stamp[16];
-  std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&seconds));
+  std::tm local{};
+  localtime_r(&seconds, &local);  // log lines come from every connection's thread
+  std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
   char millis[8];
   std::snprintf(millis, sizeof millis, ".%03d", static_cast<int>(ms % 1000));
   Print(stderr, std::string(stamp) + millis + " kdt212-sim: " + line);
@@ -123,15 +125,28 @@ void RunScript(sim::SimUnit& unit, const std::vector<ScriptStep>& steps,
   }
 }
 
-// Reads front-panel commands until end of input; "quit" ends the program.
-void ReadConsole(sim::SimUnit& unit) {
-  std::string line;
-  while (std::getline(std::cin, line)) {
-    if (line == "quit") {
-      kill(getpid(), SIGTERM);
-      return;
+// Reads front-panel commands until end of input or until the program ends;
+// "quit" ends the program. It waits in short polls rather than in a blocking
+// read, so that it can be joined before the unit goes.
+void ReadConsole(sim::SimUnit& unit, const std::atomic<bool>& quit) {
+  constexpr int kPollMs = 50;
+  std::string pending;
+  char chunk[512];
+  while (!quit) {
+    pollfd pfd{STDIN_FILENO, POLLIN, 0};
+    if (poll(&pfd, 1, kPollMs) <= 0) continue;
+    const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
+    if (n <= 0) return;  // end of input: the unit serves on
+    pending.append(chunk, static_cast<std::size_t>(n));
+    for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+      const std::string line = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      if (line == "quit") {
+        kill(getpid(), SIGTERM);
+        return;
+      }
+      if (!line.empty()) RunCommand(unit, line);
     }
-    if (!line.empty()) RunCommand(unit, line);
   }
 }
 
@@ -163,13 +178,14 @@ int main(int argc, char** argv) {
   }
   std::atomic<bool> quit{false};
   std::thread script(RunScript, std::ref(unit), std::cref(args.script), std::cref(quit));
-  std::thread(ReadConsole, std::ref(unit)).detach();
+  std::thread console(ReadConsole, std::ref(unit), std::cref(quit));
 
   int received = 0;
   sigwait(&signals, &received);
   LogLine("stopping");
   quit = true;
   script.join();
+  console.join();
   unit.Stop();
   return 0;
 }

@@ -7,8 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -157,11 +159,7 @@ TEST(SockSetOptions, FailsOnADescriptorThatIsNoSocket) {
 // --- Connecting -------------------------------------------------------------
 
 TEST(SockConnectTimeout, RefusedConnectionFailsAtOnceWithThePlatformReason) {
-  int port;
-  {
-    FullListener listener;  // a port that was just free again
-    port = listener.Port();
-  }
+  const int port = FreeLoopbackPort();  // nothing listens there
   tcp::Socket s = tcp::kInvalidSocket;
   ASSERT_TRUE(tcp::SockOpen(s));
   auto start = Clock::now();
@@ -190,6 +188,36 @@ TEST(SockConnectTimeout, EstablishesAConnection) {
   std::uint8_t byte = 0;
   EXPECT_TRUE(tcp::SockRecvAll(s, &byte, 1, 3000));
   EXPECT_EQ(byte, 42);
+  tcp::SockShutdownClose(s);
+}
+
+// Linux connects 0.0.0.0 to this machine; the unit's original platform
+// fails. A text that is no address gives 0.0.0.0 too.
+TEST(SockConnect, TheAnyAddressIsRefusedAtOnce) {
+  ScriptedPeer peer([](ScriptedPeer::Link& link) { link.HoldOpen(); });  // listens on loopback
+  for (const char* text : {"0.0.0.0", "", "not an address"}) {
+    tcp::Socket s = tcp::kInvalidSocket;
+    ASSERT_TRUE(tcp::SockOpen(s));
+    EXPECT_FALSE(tcp::SockConnectTimeout(s, text, peer.Port(), 3000)) << text;
+    EXPECT_EQ(tcp::SockLastError(), EADDRNOTAVAIL) << text;
+    tcp::SockShutdownClose(s);
+  }
+}
+
+TEST(SockConnectTimeout, PendingAttemptIsGivenUpWhenAbandoned) {
+  FullListener listener;
+  tcp::Socket s = tcp::kInvalidSocket;
+  ASSERT_TRUE(tcp::SockOpen(s));
+  std::atomic<bool> abandon{false};
+  std::thread asker([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    abandon = true;
+  });
+  auto start = Clock::now();
+  EXPECT_FALSE(tcp::SockConnectTimeout(s, kLoopback, listener.Port(), 10000, &abandon));
+  EXPECT_EQ(tcp::SockLastError(), tcp::kAbandoned);
+  EXPECT_LT(ElapsedMs(start), kSlack);
+  asker.join();
   tcp::SockShutdownClose(s);
 }
 
@@ -334,6 +362,59 @@ TEST(SockSendAll, ClosedPeerIsAFailedSendNotASignal) {
   EXPECT_TRUE(failed);
   int error = tcp::SockLastError();
   EXPECT_TRUE(error == EPIPE || error == ECONNRESET) << error;
+  tcp::SockShutdownClose(s);
+}
+
+// A negative length would become a huge unsigned size: refused, and nothing
+// is sent or taken from the connection.
+TEST(Transfers, NegativeLengthIsRefusedAndNothingMoves) {
+  std::vector<std::uint8_t> received;
+  {
+    ScriptedPeer peer([&](ScriptedPeer::Link& link) {
+      link.Send({1, 2, 3});
+      received = link.Read(1);
+    });
+    tcp::Socket s = ConnectLoopback(peer.Port());
+    std::uint8_t buffer[3] = {9, 9, 9};
+    int count = 0;
+    EXPECT_FALSE(tcp::SockRecvAll(s, buffer, -1, 3000));
+    EXPECT_EQ(tcp::SockLastError(), EINVAL);
+    EXPECT_FALSE(tcp::SockRecv(s, buffer, -1, count));
+    EXPECT_EQ(tcp::SockLastError(), EINVAL);
+    EXPECT_EQ(buffer[0], 9);
+    EXPECT_FALSE(tcp::SockSendAll(s, buffer, -5, 3000));
+    EXPECT_EQ(tcp::SockLastError(), EINVAL);
+    EXPECT_FALSE(tcp::SockSend(s, buffer, -5, count));
+    EXPECT_EQ(tcp::SockLastError(), EINVAL);
+    ASSERT_TRUE(tcp::SockRecvAll(s, buffer, 3, 3000));  // all three bytes still there
+    EXPECT_EQ(buffer[0], 1);
+    EXPECT_EQ(buffer[2], 3);
+    const std::uint8_t marker = 42;
+    ASSERT_TRUE(tcp::SockSendAll(s, &marker, 1, 3000));
+    tcp::SockShutdownClose(s);
+  }
+  EXPECT_EQ(received, std::vector<std::uint8_t>{42});  // the first byte sent
+}
+
+// An abandoned transfer gives up at the next slice in which nothing is
+// ready; what is ready at once still goes through.
+TEST(Transfers, AbandonedWaitGivesUpButReadyBytesStillMove) {
+  ScriptedPeer peer([](ScriptedPeer::Link& link) {
+    link.Send({5});
+    link.HoldOpen();
+  });
+  tcp::Socket s = ConnectLoopback(peer.Port());
+  std::atomic<bool> abandon{true};
+  std::uint8_t byte = 0;
+  ASSERT_TRUE(tcp::SockRecvAll(s, &byte, 1, 3000));  // wait until the byte is there
+  EXPECT_EQ(byte, 5);
+  const std::uint8_t data[4] = {1, 2, 3, 4};
+  EXPECT_TRUE(tcp::SockSendAll(s, data, sizeof data, 3000, &abandon));
+  auto start = Clock::now();
+  EXPECT_FALSE(tcp::SockRecvAll(s, &byte, 1, 10000, &abandon));
+  EXPECT_EQ(tcp::SockLastError(), tcp::kAbandoned);
+  EXPECT_LT(ElapsedMs(start), kSlack);
+  peer.Release();
   tcp::SockShutdownClose(s);
 }
 

@@ -1,7 +1,11 @@
 #include "SimUnit.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <fstream>
 #include <mutex>
 
 #include "LoopbackPeer.h"
@@ -183,6 +187,58 @@ TEST_F(SimFixture, GarbageIsAnsweredFrameByFrame) {
   EXPECT_EQ(reply.size(), kdt::kReplyLength);
   EXPECT_TRUE(LogContains("bad checksum (03 41 42 43)"));
   tcp::SockShutdownClose(s);
+}
+
+std::size_t MemoryMappings() {
+  std::ifstream maps("/proc/self/maps");
+  std::size_t count = 0;
+  for (std::string line; std::getline(maps, line);) ++count;
+  return count;
+}
+
+// Connections that have ended are joined and freed while the unit serves on:
+// each one kept would hold its thread's stack mapped for good.
+TEST_F(SimFixture, EndedConnectionsAreFreedWhileServing) {
+  StartUnit();
+  const std::size_t before = MemoryMappings();
+  for (int i = 0; i < 200; ++i) {
+    tcp::Socket s = Connect();
+    Exchange(s, kdt::PollFrame());
+    tcp::SockShutdownClose(s);
+  }
+  ASSERT_TRUE(unit_->WaitForConnectionsOpen(0, 5000));
+  constexpr std::size_t kTolerance = 40;  // a few cached stacks and heaps, not 200 stacks
+  auto start = Clock::now();
+  while (MemoryMappings() > before + kTolerance && ElapsedMs(start) < 5000) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_LE(MemoryMappings(), before + kTolerance);
+}
+
+// Out of descriptors, the unit says so rather than failing later on a
+// socket it never had. In a child process, so that the limit stays there.
+TEST(SimUnitStart, NoSocketIsReportedAsSuch) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    rlimit none{0, 0};
+    setrlimit(RLIMIT_NOFILE, &none);
+    sim::SimUnit unit(sim::SimOptions{});
+    std::string error;
+    const bool started = unit.Start(error);
+    if (write(fds[1], error.data(), error.size()) < 0) _exit(2);
+    _exit(started ? 1 : 0);
+  }
+  close(fds[1]);
+  std::string error(256, '\0');
+  error.resize(std::max<ssize_t>(0, read(fds[0], error.data(), error.size())));
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(error, "cannot make a socket: Too many open files");
 }
 
 // --- Faults -------------------------------------------------------------------

@@ -14,22 +14,6 @@ namespace {
 
 constexpr int kSliceMs = 10;
 constexpr int kAcceptWaitMs = 20000;
-constexpr int kMaxFillers = 16;
-constexpr int kFillerSettleMs = 200;
-
-int ListenLoopback(int backlog, int& port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, backlog) != 0) {
-    ADD_FAILURE() << "cannot listen on loopback";
-  }
-  socklen_t length = sizeof sa;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length);
-  port = ntohs(sa.sin_port);
-  return fd;
-}
 
 }  // namespace
 
@@ -108,28 +92,6 @@ void ScriptedPeer::Link::HoldOpen() {
 void ScriptedPeer::Link::Close() {
   if (fd_ != -1) close(fd_);
   fd_ = -1;
-}
-
-FullListener::FullListener() {
-  listener_ = ListenLoopback(0, port_);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(static_cast<std::uint16_t>(port_));
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  // Connect until one attempt no longer completes: from then on the queue is full.
-  for (int i = 0; i < kMaxFillers; ++i) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    fillers_.push_back(fd);
-    connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    pollfd pfd{fd, POLLOUT, 0};
-    if (poll(&pfd, 1, kFillerSettleMs) == 0) return;
-  }
-  ADD_FAILURE() << "the listener's accept queue never filled";
-}
-
-FullListener::~FullListener() {
-  for (int fd : fillers_) close(fd);
-  close(listener_);
 }
 
 tcp::Socket ConnectLoopback(int port) {

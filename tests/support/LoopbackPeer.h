@@ -1,7 +1,6 @@
-// Loopback peers for socket tests: a scripted peer that accepts one connection
-// and plays a script on it, and a listener whose accept queue is full, so that
-// a connection attempt to it never completes. Both bind to 127.0.0.1 on a
-// port the kernel picks, and end with the test that made them.
+// A scripted peer for socket tests: it accepts one connection on 127.0.0.1,
+// on a port the kernel picks, plays a script on it, and ends with the test
+// that made it.
 #pragma once
 
 #include <atomic>
@@ -11,11 +10,10 @@
 #include <thread>
 #include <vector>
 
+#include "Loopback.h"
 #include "TcpSockets.h"
 
 namespace testsupport {
-
-constexpr const char* kLoopback = "127.0.0.1";
 
 class ScriptedPeer {
  public:
@@ -57,21 +55,6 @@ class ScriptedPeer {
   int port_ = 0;
   std::atomic<bool> released_{false};
   std::thread thread_;
-};
-
-// A listener with a backlog of 0 whose queue is filled by connections that
-// are never accepted: the kernel then drops further SYNs, and a connection
-// attempt stays pending until its time-out.
-class FullListener {
- public:
-  FullListener();
-  ~FullListener();
-  int Port() const { return port_; }
-
- private:
-  int listener_ = -1;
-  int port_ = 0;
-  std::vector<int> fillers_;
 };
 
 // Opens a client socket with the module's options and connects it to the

@@ -1,0 +1,36 @@
+// Loopback helpers shared by the tests and the benchmark, free of any test
+// framework: a port that nothing listens on, and a listener whose accept
+// queue is full, so that a connection attempt to it never completes. Both
+// use 127.0.0.1 and a port the kernel picks.
+#pragma once
+
+#include <vector>
+
+namespace testsupport {
+
+constexpr const char* kLoopback = "127.0.0.1";
+
+// Binds a listening socket to 127.0.0.1 on a free port; aborts when it cannot.
+int ListenLoopback(int backlog, int& port);
+
+// A port of 127.0.0.1 that was free a moment ago: a connection to it is refused.
+int FreeLoopbackPort();
+
+// A listener with a backlog of 0 whose queue is filled by connections that
+// are never accepted: the kernel then drops further SYNs, and a connection
+// attempt stays pending until its time-out.
+class FullListener {
+ public:
+  FullListener();
+  ~FullListener();
+  FullListener(const FullListener&) = delete;
+  FullListener& operator=(const FullListener&) = delete;
+  int Port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  std::vector<int> fillers_;
+};
+
+}  // namespace testsupport
