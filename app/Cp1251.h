@@ -1,7 +1,5 @@
-// The unit's names are single bytes of the Windows Cyrillic code page
-// (windows-1251). Decoding and encoding are exact inverses for every byte 1 to
-// 255, so a name read from the unit and sent back unchanged reaches it as the
-// same bytes; 0x98, which the code page leaves undefined, stands for U+0098.
+// The unit's code page (CodePage.h) for the window's text: a relay's name as
+// the window shows it, and an edit that takes only what the code page carries.
 #pragma once
 
 #include <QString>

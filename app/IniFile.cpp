@@ -1,6 +1,6 @@
 #include "IniFile.h"
 
-#include "UnitProcIP.h"
+#include "TextRules.h"
 
 namespace kdt {
 namespace {

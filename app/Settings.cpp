@@ -19,10 +19,6 @@ std::string SettingsPathFor(const std::string& executablePath) {
   return executablePath.substr(0, dot) + ".ini";
 }
 
-std::string RelaySection(int relay) {
-  return std::string("RELAY ") + RelayLetter(relay);
-}
-
 bool LoadPanelSettings(const std::string& path, PanelSettings& settings, std::string& error) {
   std::string text;
   if (!ReadTextFile(path, text, error)) return false;
@@ -32,7 +28,7 @@ bool LoadPanelSettings(const std::string& path, PanelSettings& settings, std::st
   settings.address = StrToIP(ini.ReadString(kNetwork, "ADDR", kDefaultAddress));
   settings.autoConnect = ini.ReadBool(kNetwork, "AUTO", false);
   for (int r = 1; r <= kRelayCount; ++r) {
-    settings.sync[r - 1] = ini.ReadBool(RelaySection(r), "SYNC", false);
+    settings.sync[r - 1] = ini.ReadBool(RelayLabel(r), "SYNC", false);
   }
   return true;
 }
@@ -45,8 +41,7 @@ bool SavePanelSettings(const std::string& path, const PanelSettings& settings, s
   ini.WriteInteger(kWindow, "TOP", settings.top);
   ini.Write(kNetwork, "ADDR", IPToStr(settings.address));
   ini.WriteBool(kNetwork, "AUTO", settings.autoConnect);
-  for (int r = 1; r <= kRelayCount; ++r)
-    ini.WriteBool(RelaySection(r), "SYNC", settings.sync[r - 1]);
+  for (int r = 1; r <= kRelayCount; ++r) ini.WriteBool(RelayLabel(r), "SYNC", settings.sync[r - 1]);
   return WriteTextFile(path, ini.Serialize(), error);
 }
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "UnitFrames.h"
+#include "RelayNumbers.h"
 
 namespace kdt {
 
@@ -24,9 +24,6 @@ struct PanelSettings {
 // The executable's path with the extension of its file name replaced by
 // ".ini"; a name without a dot gets ".ini" appended.
 std::string SettingsPathFor(const std::string& executablePath);
-
-// The section of relay r: "RELAY " and its letter.
-std::string RelaySection(int relay);
 
 // Reads the file; keys that are missing or malformed take their defaults.
 bool LoadPanelSettings(const std::string& path, PanelSettings& settings, std::string& error);

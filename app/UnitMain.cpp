@@ -8,6 +8,7 @@
 
 #include "Cp1251.h"
 #include "Settings.h"
+#include "TextRules.h"
 #include "UnitAddr.h"
 #include "UnitProcIP.h"
 
@@ -34,16 +35,8 @@ constexpr QRect kNameBounds{8, 53, 136, 20};
 constexpr QRect kRenameEditBounds{104, 8, 25, 17};
 constexpr int kNameEditMaxLength = static_cast<int>(kSetNameFieldLength);
 
-// Strips leading and trailing blanks and control characters (codes up to 32).
-QString StripBlanks(const QString& text) {
-  qsizetype first = 0, last = text.size();
-  while (first < last && text[first].unicode() <= 32) ++first;
-  while (last > first && text[last - 1].unicode() <= 32) --last;
-  return text.mid(first, last - first);
-}
-
 QString RelayCaption(int relay) {
-  return QStringLiteral("RELAY ") + QChar(RelayLetter(relay));
+  return QString::fromStdString(RelayLabel(relay));
 }
 
 // The designed position, on the primary screen.
@@ -274,10 +267,10 @@ void TFormMain::SessionStatus(TQmObject* sender) {
   for (int r = 1; r <= kRelayCount; ++r) {
     const std::uint8_t state = sender->RelayState(r);
     PRName[r]->SetCaption(DecodeCp1251(sender->RelayName(r)));
-    if ((state & kStateInputMask) == 1) {
+    if ((state & kStateInputMask) == kInput1) {
       Btn1[r]->SetFaceColor(kInput1Color);
       Btn2[r]->SetFaceColor(ButtonFaceColor());
-    } else if ((state & kStateInputMask) == 2) {
+    } else if ((state & kStateInputMask) == kInput2) {
       Btn2[r]->SetFaceColor(kInput2Color);
       Btn1[r]->SetFaceColor(ButtonFaceColor());
     }
@@ -288,10 +281,10 @@ void TFormMain::SessionStatus(TQmObject* sender) {
 }
 
 void TFormMain::Btn11Click(int relay) {
-  SendInput(1, relay);
+  SendInput(kInput1, relay);
 }
 void TFormMain::Btn21Click(int relay) {
-  SendInput(2, relay);
+  SendInput(kInput2, relay);
 }
 
 // The clicked relay goes first; when it is in sync, every relay in sync
@@ -340,8 +333,8 @@ void TFormMain::RNEditKeyDown(TEdit*, int key) {
     // The edit takes only what the code page carries; should anything else
     // reach it all the same, nothing is sent rather than an empty name.
     std::string name;
-    if (EncodeCp1251(StripBlanks(RNEdit->text()), name)) {
-      FSession->SendSetName(name, static_cast<std::uint8_t>(RNEdit->Tag));
+    if (EncodeCp1251(RNEdit->text(), name)) {
+      FSession->SendSetName(TrimBlanks(name), static_cast<std::uint8_t>(RNEdit->Tag));
     }
     RNEditExit();
   } else if (key == Qt::Key_Escape) {
@@ -360,7 +353,8 @@ void TFormMain::PRCap3MouseDown(TPanel* sender) {
 void TFormMain::MMAddrClick() {
   FormAddr = new TFormAddr(this);
   std::array<TNumEdit*, 4> edits = {FormAddr->E1, FormAddr->E2, FormAddr->E3, FormAddr->E4};
-  for (int k = 0; k < 4; ++k) edits[k]->SetValue(static_cast<int>((FAddress >> (8 * k)) & 0xFF));
+  const OctetArray octets = UnpackOctets(FAddress);
+  for (std::size_t k = 0; k < edits.size(); ++k) edits[k]->SetValue(octets[k]);
   if (FormAddr->exec() == TFormAddr::kModalOk) {
     // Through text and StrToIP: a number out of range zeroes it and every
     // later octet, as the address rules say.

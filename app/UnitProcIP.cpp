@@ -1,8 +1,9 @@
 #include "UnitProcIP.h"
 
 #include <cstdio>
-#include <limits>
 #include <vector>
+
+#include "TextRules.h"
 
 namespace kdt {
 namespace {
@@ -18,24 +19,6 @@ bool IsBlank(char c) {
 
 bool IsPieceEnd(char c) {
   return static_cast<unsigned char>(c) <= 32 || c == kSeparator;
-}
-
-int DigitValue(char c, int base) {
-  int digit = -1;
-  if (c >= '0' && c <= '9') digit = c - '0';
-  if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-  return digit < base ? digit : -1;
-}
-
-int RadixOf(std::string_view& text) {
-  for (std::string_view prefix : {"0x", "0X", "$", "x", "X"}) {
-    if (text.starts_with(prefix)) {
-      text.remove_prefix(prefix.size());
-      return 16;
-    }
-  }
-  return 10;
 }
 
 // A quoted piece: up to the closing quote, "" standing for one quote. A quote
@@ -89,32 +72,6 @@ std::vector<std::string> SplitPieces(std::string_view text) {
 
 }  // namespace
 
-bool ParseWholeNumber(std::string_view text, std::int32_t& value) {
-  bool negative = false;
-  if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
-    negative = text[0] == '-';
-    text.remove_prefix(1);
-  }
-  const int base = RadixOf(text);
-  if (text.empty()) return false;
-  const std::int64_t limit = std::int64_t(std::numeric_limits<std::int32_t>::max()) + negative;
-  std::int64_t magnitude = 0;
-  for (char c : text) {
-    int digit = DigitValue(c, base);
-    if (digit < 0) return false;
-    magnitude = magnitude * base + digit;
-    if (magnitude > limit) return false;
-  }
-  value = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
-  return true;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32) text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.remove_suffix(1);
-  return text;
-}
-
 bool StrToIPBytes(std::string_view text, OctetArray& octets) {
   octets = {0, 0, 0, 0};
   // The text ends at a NUL character, as it always did for the console.
@@ -134,17 +91,16 @@ bool StrToIPBytes(std::string_view text, OctetArray& octets) {
 std::uint32_t StrToIP(std::string_view text) {
   OctetArray octets;
   StrToIPBytes(text, octets);
-  return std::uint32_t(octets[0]) | std::uint32_t(octets[1]) << 8 | std::uint32_t(octets[2]) << 16 |
-         std::uint32_t(octets[3]) << 24;
+  return PackOctets(octets);
 }
 
 std::string IPToStrFmt(std::uint32_t value, const char* octetFormat) {
   std::string text;
-  for (int k = 0; k < 4; ++k) {
-    char octet[32];
-    std::snprintf(octet, sizeof octet, octetFormat, int((value >> (8 * k)) & 0xFF));
-    if (k != 0) text += '.';
-    text += octet;
+  for (std::uint8_t octet : UnpackOctets(value)) {
+    char formatted[32];
+    std::snprintf(formatted, sizeof formatted, octetFormat, int(octet));
+    if (!text.empty()) text += '.';
+    text += formatted;
   }
   return text;
 }

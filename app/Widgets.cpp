@@ -60,18 +60,9 @@ void TPanel::SetCaption(const QString& caption) {
   update();
 }
 
-void TPanel::SetColor(const QColor& color) {
-  color_ = color;
-  update();
-}
-
-QColor TPanel::Color() const {
-  return color_.isValid() ? color_ : ButtonFaceColor();
-}
-
 void TPanel::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  painter.fillRect(rect(), Color());
+  painter.fillRect(rect(), ButtonFaceColor());
   QRect inner = rect();
   if (border_ == Border::kFlat) {
     painter.setPen(BorderColor());
@@ -110,9 +101,7 @@ void TFlatButton::SetFaceColor(const QColor& color) {
 }
 
 QColor TFlatButton::FaceColor() const {
-  if (face_.isValid()) return face_;
-  if (auto* panel = qobject_cast<TPanel*>(parentWidget())) return panel->Color();
-  return ButtonFaceColor();
+  return face_.isValid() ? face_ : ButtonFaceColor();
 }
 
 void TFlatButton::paintEvent(QPaintEvent*) {
@@ -120,7 +109,8 @@ void TFlatButton::paintEvent(QPaintEvent*) {
   const QRect r = rect();
   painter.fillRect(r, FaceColor());
   if ((hot_ && isEnabled()) || isDown()) {
-    // Both highlight colours are the window colour: a raised edge, sunken while pressed.
+    // A raised edge in a lighter and a darker shade of the window colour,
+    // sunken while pressed; the face keeps its own colour.
     QColor light = ButtonFaceColor().lighter(150), dark = ButtonFaceColor().darker(150);
     if (isDown()) std::swap(light, dark);
     painter.setPen(light);

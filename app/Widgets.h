@@ -27,9 +27,6 @@ class TPanel : public QFrame {
 
   void SetCaption(const QString& caption);
   QString Caption() const { return caption_; }
-  // An invalid colour follows the window colour.
-  void SetColor(const QColor& color);
-  QColor Color() const;
 
   int Tag = 0;
 
@@ -45,19 +42,18 @@ class TPanel : public QFrame {
  private:
   Border border_;
   QString caption_;
-  QColor color_;
 };
 
 // A flat push button: no border until the mouse is over it, then a raised
 // edge in shades of the window colour; a face colour of its own once set,
-// the colour of its parent before; no focus rectangle.
+// the window colour, as its panel has, before; no focus rectangle.
 class TFlatButton : public QAbstractButton {
   Q_OBJECT
  public:
   TFlatButton(const QString& text, QWidget* parent);
 
   void SetFaceColor(const QColor& color);
-  // The colour the face is painted in: its own, or its parent's.
+  // The colour the face is painted in: its own, or the window colour.
   QColor FaceColor() const;
 
   int Tag = 0;

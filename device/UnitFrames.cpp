@@ -1,7 +1,6 @@
 #include "UnitFrames.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace kdt {
 namespace {
@@ -15,26 +14,27 @@ std::size_t RelayOffset(int relayIndex) {
 Frame MakeFrame(std::initializer_list<std::uint8_t> body) {
   Frame frame(body.size() + 2, 0);
   frame[0] = static_cast<std::uint8_t>(body.size() + 1);
-  std::size_t i = 1;
-  for (std::uint8_t byte : body) frame[i++] = byte;
-  CompleteFrame(frame.data());
+  std::copy(body.begin(), body.end(), frame.begin() + 1);
+  CompleteFrame(frame);
   return frame;
 }
 
 }  // namespace
 
-std::uint8_t FrameChecksum(const std::uint8_t* frame) {
+std::uint8_t FrameChecksum(std::span<const std::uint8_t> frame) {
+  const std::size_t bodyLength = frame[0] >= 2 ? frame[0] - 1u : 0;  // none below N = 2
   std::uint8_t sum = 0;
-  for (int i = 1; i < frame[0]; ++i) sum = static_cast<std::uint8_t>(sum + frame[i]);
+  for (std::uint8_t byte : frame.subspan(1, bodyLength))
+    sum = static_cast<std::uint8_t>(sum + byte);
   return static_cast<std::uint8_t>(-sum);
 }
 
-void CompleteFrame(std::uint8_t* frame) {
+void CompleteFrame(std::span<std::uint8_t> frame) {
   frame[frame[0]] = FrameChecksum(frame);
 }
 
-bool ChecksumValid(const std::uint8_t* frame) {
-  return frame[frame[0]] == FrameChecksum(frame);
+bool ChecksumValid(std::span<const std::uint8_t> frame) {
+  return !frame.empty() && frame.size() > frame[0] && frame[frame[0]] == FrameChecksum(frame);
 }
 
 Frame PollFrame() {
@@ -53,37 +53,43 @@ Frame SetNameFrame(std::uint8_t relay, std::string_view name) {
   frame[0] = kSetNameLength;
   frame[1] = kCmdSetName;
   frame[2] = relay;
-  std::size_t length = std::min(name.size(), kSetNameFieldLength);
-  std::memcpy(&frame[3], name.data(), length);
-  CompleteFrame(frame.data());
+  const std::string_view field = name.substr(0, kSetNameFieldLength);
+  std::copy(field.begin(), field.end(), frame.begin() + 3);
+  CompleteFrame(frame);
   return frame;
 }
 
-bool SendFrame(tcp::Socket s, std::uint8_t* frame, tcp::Abandon abandon) {
-  CompleteFrame(frame);
-  return tcp::SockSendAll(s, frame, frame[0] + 1, kTransferTimeoutMs, abandon);
+void LoadFrame(FrameBuffer& buffer, const Frame& frame) {
+  std::copy_n(frame.begin(), std::min(frame.size(), buffer.size()), buffer.begin());
 }
 
-bool ReceiveReply(tcp::Socket s, std::uint8_t* buffer, tcp::Abandon abandon,
+bool SendFrame(tcp::Socket s, FrameBuffer& frame, tcp::Abandon abandon) {
+  CompleteFrame(frame);
+  return tcp::SockSendAll(s, frame.data(), frame[0] + 1, kTransferTimeoutMs, abandon);
+}
+
+bool ReceiveReply(tcp::Socket s, FrameBuffer& buffer, tcp::Abandon abandon,
                   std::uint32_t timeoutMs) {
-  if (!tcp::SockRecvAll(s, buffer, 1, timeoutMs, abandon)) return false;
-  if (!tcp::SockRecvAll(s, buffer + 1, buffer[0], timeoutMs, abandon)) return false;
+  if (!tcp::SockRecvAll(s, buffer.data(), 1, timeoutMs, abandon)) return false;
+  if (!tcp::SockRecvAll(s, buffer.data() + 1, buffer[0], timeoutMs, abandon)) return false;
   return buffer[0] == kReplyLengthByte && ChecksumValid(buffer);
 }
 
-bool RepliesEqual(const std::uint8_t* a, const std::uint8_t* b) {
-  return std::memcmp(a + kCompareFirst, b + kCompareFirst, kCompareLast - kCompareFirst + 1) == 0;
+bool RepliesEqual(ReplyView a, ReplyView b) {
+  constexpr std::size_t kCompared = kCompareLast - kCompareFirst + 1;
+  return std::ranges::equal(a.subspan<kCompareFirst, kCompared>(),
+                            b.subspan<kCompareFirst, kCompared>());
 }
 
-UnitStatus DecodeReply(const std::uint8_t* reply) {
+UnitStatus DecodeReply(ReplyView reply) {
   UnitStatus status;
   status.header = reply[kReplyHeaderOffset];
   status.model = reply[kReplyModelOffset];
   for (int r = 0; r < kRelayCount; ++r) {
-    const std::uint8_t* block = reply + RelayOffset(r);
+    const auto block = reply.subspan(RelayOffset(r), kReplyRelayBlockLength);
     status.state[r] = block[0];
-    const char* field = reinterpret_cast<const char*>(block + 1);
-    status.name[r].assign(field, strnlen(field, kReplyNameFieldLength));
+    const auto field = block.subspan(1);
+    status.name[r].assign(field.begin(), std::find(field.begin(), field.end(), 0));
   }
   return status;
 }
@@ -95,12 +101,12 @@ ReplyBytes EncodeReply(const UnitStatus& status, std::uint8_t firstBodyByte) {
   reply[kReplyHeaderOffset] = status.header;
   reply[kReplyModelOffset] = status.model;
   for (int r = 0; r < kRelayCount; ++r) {
-    std::uint8_t* block = reply.data() + RelayOffset(r);
+    const auto block = std::span(reply).subspan(RelayOffset(r), kReplyRelayBlockLength);
     block[0] = status.state[r];
-    std::size_t length = std::min(status.name[r].size(), kReplyNameFieldLength);
-    std::memcpy(block + 1, status.name[r].data(), length);
+    const std::string_view name = std::string_view(status.name[r]).substr(0, kReplyNameFieldLength);
+    std::copy(name.begin(), name.end(), block.begin() + 1);
   }
-  CompleteFrame(reply.data());
+  CompleteFrame(reply);
   return reply;
 }
 

@@ -7,10 +7,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "RelayNumbers.h"
 #include "TcpSockets.h"
 
 namespace kdt {
@@ -28,7 +30,6 @@ constexpr std::uint8_t kCmdSetInput = 0x02;
 constexpr std::uint8_t kCmdSetName = 0x03;
 constexpr std::uint8_t kCmdGoodbye = 0x99;
 
-constexpr int kRelayCount = 3;
 constexpr std::size_t kSetNameFieldLength = 24;
 constexpr std::size_t kReplyNameFieldLength = 25;
 constexpr std::uint8_t kModelKdt212 = 212;
@@ -46,12 +47,13 @@ constexpr std::size_t kCompareLast = 81;
 constexpr std::uint8_t kStateInputMask = 0x03;
 constexpr std::uint8_t kStateLocked = 0x40;
 
+// Room for any frame, and so for any reply: the length byte and up to 255
+// more. What goes out is loaded into one, and what comes in is read into it.
+using FrameBuffer = std::array<std::uint8_t, kFrameBufferSize>;
 using ReplyBytes = std::array<std::uint8_t, kReplyLength>;
-
-// How relay r (1 to 3) is shown: relay 1 is RELAY C, relay 3 is RELAY A.
-constexpr char RelayLetter(int relay) {
-  return static_cast<char>('D' - relay);
-}
+// A status reply where it stands: a ReplyBytes, or the start of a FrameBuffer
+// that ReceiveReply has filled (ReplyIn).
+using ReplyView = std::span<const std::uint8_t, kReplyLength>;
 
 // The decoded status reply. Names are the unit's bytes, up to the first NUL.
 struct UnitStatus {
@@ -61,29 +63,35 @@ struct UnitStatus {
   std::array<std::string, kRelayCount> name;
 };
 
-// The negated 8-bit sum of bytes 1 to N-1 of a frame.
-std::uint8_t FrameChecksum(const std::uint8_t* frame);
+// The negated 8-bit sum of bytes 1 to N-1 of a frame of N+1 bytes or more.
+std::uint8_t FrameChecksum(std::span<const std::uint8_t> frame);
 // Writes the checksum into byte N.
-void CompleteFrame(std::uint8_t* frame);
-bool ChecksumValid(const std::uint8_t* frame);
+void CompleteFrame(std::span<std::uint8_t> frame);
+// False too for bytes that end before the frame their length byte announces.
+bool ChecksumValid(std::span<const std::uint8_t> frame);
 
 Frame PollFrame();
 Frame GoodbyeFrame();
 Frame SetInputFrame(std::uint8_t input, std::uint8_t relay);
 // The name's first 24 bytes, padded with NUL bytes to the field's end.
 Frame SetNameFrame(std::uint8_t relay, std::string_view name);
+// Copies the frame's N+1 bytes to the start of the buffer.
+void LoadFrame(FrameBuffer& buffer, const Frame& frame);
 
 // Completes the frame's checksum and sends its N+1 bytes within 3000 ms.
-bool SendFrame(tcp::Socket s, std::uint8_t* frame, tcp::Abandon abandon = nullptr);
-// Reads one reply into a buffer of kFrameBufferSize bytes: the length byte,
-// then all N announced bytes, each read within `timeoutMs`; true only for a
-// valid status reply. A reply of the wrong length is consumed whole before it
-// is rejected, so nothing of it is left on the connection.
-bool ReceiveReply(tcp::Socket s, std::uint8_t* buffer, tcp::Abandon abandon = nullptr,
+bool SendFrame(tcp::Socket s, FrameBuffer& frame, tcp::Abandon abandon = nullptr);
+// Reads one reply: the length byte, then all N announced bytes, each read
+// within `timeoutMs`; true only for a valid status reply. A reply of the
+// wrong length is consumed whole before it is rejected, so nothing of it is
+// left on the connection.
+bool ReceiveReply(tcp::Socket s, FrameBuffer& buffer, tcp::Abandon abandon = nullptr,
                   std::uint32_t timeoutMs = kTransferTimeoutMs);
+constexpr ReplyView ReplyIn(const FrameBuffer& buffer) {
+  return std::span(buffer).first<kReplyLength>();
+}
 
-bool RepliesEqual(const std::uint8_t* a, const std::uint8_t* b);
-UnitStatus DecodeReply(const std::uint8_t* reply);
+bool RepliesEqual(ReplyView a, ReplyView b);
+UnitStatus DecodeReply(ReplyView reply);
 // The inverse of DecodeReply, with a valid checksum; names longer than their
 // 25-byte field are cut.
 ReplyBytes EncodeReply(const UnitStatus& status, std::uint8_t firstBodyByte = 0);

@@ -3,9 +3,9 @@
 #include <sys/prctl.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <unordered_map>
 
 #include "UnitThreadEvents.h"
@@ -236,11 +236,10 @@ bool TQmObject::QueueFrame(const Frame& frame) {
   return true;
 }
 
-bool TQmObject::TakeCommand(std::uint8_t* buffer) {
+bool TQmObject::TakeCommand(FrameBuffer& buffer) {
   std::lock_guard lock(commandMutex_);
   if (commands_.empty()) return false;
-  const Frame& frame = commands_.front();
-  std::memcpy(buffer, frame.data(), std::min<std::size_t>(frame.size(), kFrameBufferSize));
+  LoadFrame(buffer, commands_.front());
   commands_.pop_front();
   return true;
 }
@@ -263,9 +262,8 @@ bool TQmObject::ConnectUnit() {
 // The goodbye is sent whenever the socket takes it; its reply is awaited for
 // `replyTimeoutMs`, or until a stop's grace is over.
 void TQmObject::SendGoodbye(std::uint32_t replyTimeoutMs) {
-  std::uint8_t buffer[kFrameBufferSize];
-  Frame goodbye = GoodbyeFrame();
-  std::memcpy(buffer, goodbye.data(), goodbye.size());
+  FrameBuffer buffer;
+  LoadFrame(buffer, GoodbyeFrame());
   tcp::Socket s = socket_;
   if (SendFrame(s, buffer, &abandon_)) ReceiveReply(s, buffer, &abandon_, replyTimeoutMs);
   socket_ = tcp::kInvalidSocket;
@@ -304,7 +302,7 @@ int TQmObject::ExchangeFailed(int result) {
 // is raised. Returns the result code.
 int TQmObject::RunExchanges() {
   const tcp::Socket s = socket_;
-  std::uint8_t buffer[kFrameBufferSize];
+  FrameBuffer buffer;
   ReplyBytes previous{};
   const Frame poll = PollFrame();
   std::uint32_t exchanges = 0;
@@ -313,7 +311,7 @@ int TQmObject::RunExchanges() {
   for (;;) {
     if (interval_ != 0) std::this_thread::sleep_for(std::chrono::milliseconds(interval_));
     // The first exchange is always a poll, so the first status comes first.
-    if (firstCycle || !TakeCommand(buffer)) std::memcpy(buffer, poll.data(), poll.size());
+    if (firstCycle || !TakeCommand(buffer)) LoadFrame(buffer, poll);
     if (!SendFrame(s, buffer, &abandon_)) return ExchangeFailed(kResultSendFailed);
     if (!ReceiveReply(s, buffer, &abandon_)) return ExchangeFailed(kResultReceiveFailed);
     ++exchanges;
@@ -324,7 +322,7 @@ int TQmObject::RunExchanges() {
       Post(kMsgConnect, 1);
       rateStart = tcp::TickCount();
     } else {
-      changed = !RepliesEqual(buffer, previous.data());
+      changed = !RepliesEqual(ReplyIn(buffer), previous);
       const std::uint32_t now = tcp::TickCount();
       if (now - rateStart >= kRateReportMs) {
         Post(kMsgRate, RateFromCount(exchanges, now - rateStart));
@@ -333,7 +331,7 @@ int TQmObject::RunExchanges() {
       }
     }
     if (changed) {
-      std::memcpy(previous.data(), buffer, kReplyLength);
+      std::ranges::copy(ReplyIn(buffer), previous.begin());
       PostStatus(previous);
     }
     if (stop_) return kResultRequested;
@@ -363,7 +361,7 @@ void TQmObject::Deliver(SessionEvent& event) {
         reply = event.mailbox->reply;
         event.mailbox->waiting = false;
       }
-      snapshot_ = DecodeReply(reply.data());
+      snapshot_ = DecodeReply(reply);
       OnStatus(this);
       break;
     }

@@ -97,7 +97,7 @@ class TQmObject {
   void Deliver(SessionEvent& event);
 
   bool QueueFrame(const Frame& frame);
-  bool TakeCommand(std::uint8_t* buffer);
+  bool TakeCommand(FrameBuffer& buffer);
   void DiscardCommands();
   void WorkerRoutine();
   int RunExchanges();

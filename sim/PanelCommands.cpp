@@ -1,31 +1,20 @@
-#include <cctype>
+// The front panel of the simulated unit: one command line at a time, each a
+// change made as if at the unit itself, or a question about its state.
+#include "PanelCommands.h"
+
 #include <charconv>
 #include <sstream>
-
-#include "SimUnit.h"
 
 namespace sim {
 namespace {
 
-bool ParseNumber(const std::string& text, int& value) {
-  int base = 10;
-  std::string_view digits = text;
-  if (digits.starts_with("0x") || digits.starts_with("0X")) {
-    base = 16;
-    digits.remove_prefix(2);
-  }
-  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-  return ec == std::errc() && end == digits.data() + digits.size() && !digits.empty();
-}
-
 // A relay as the operator names it: 1 to 3, or its letter (relay 1 is C).
 bool ParseRelay(const std::string& text, int& relay) {
-  if (text.size() == 1 && std::isalpha(static_cast<unsigned char>(text[0]))) {
-    relay = 'D' - std::toupper(static_cast<unsigned char>(text[0]));
-  } else if (!ParseNumber(text, relay)) {
-    return false;
+  if (text.size() == 1 && kdt::RelayOfLetter(text[0]) != 0) {
+    relay = kdt::RelayOfLetter(text[0]);
+    return true;
   }
-  return relay >= 1 && relay <= kdt::kRelayCount;
+  return ParseNumber(text, relay) && relay >= 1 && relay <= kdt::kRelayCount;
 }
 
 std::string Describe(const kdt::UnitStatus& status) {
@@ -33,10 +22,10 @@ std::string Describe(const kdt::UnitStatus& status) {
   out << "model " << int(status.model);
   for (int r = kdt::kRelayCount; r >= 1; --r) {
     std::uint8_t state = status.state[r - 1];
-    out << "\nRELAY " << kdt::RelayLetter(r) << " (" << r << "): INPUT "
-        << (state & kdt::kStateInputMask) << ((state & kdt::kStateLocked) != 0 ? ", locked" : "")
-        << ", state 0x" << std::hex << int(state) << std::dec << ", name \"" << status.name[r - 1]
-        << "\"";
+    out << "\n"
+        << kdt::RelayLabel(r) << " (" << r << "): INPUT " << (state & kdt::kStateInputMask)
+        << ((state & kdt::kStateLocked) != 0 ? ", locked" : "") << ", state 0x" << std::hex
+        << int(state) << std::dec << ", name \"" << status.name[r - 1] << "\"";
   }
   return out.str();
 }
@@ -48,6 +37,16 @@ std::string RestOfLine(std::istringstream& in) {
 }
 
 }  // namespace
+
+bool ParseNumber(std::string_view text, int& value) {
+  int base = 10;
+  if (text.starts_with("0x") || text.starts_with("0X")) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+}
 
 const char* PanelHelp() {
   return "commands: input R 1|2, name R TEXT, lock R on|off, state R BYTE, model N,\n"

@@ -37,13 +37,14 @@ constexpr FaultEntry kFaults[] = {
     {Fault::kPartial, "partial"},
 };
 
-std::string Hex(const std::uint8_t* bytes, std::size_t length) {
+// A frame's N+1 bytes in hexadecimal.
+std::string Hex(const kdt::FrameBuffer& frame) {
   static const char digits[] = "0123456789ABCDEF";
   std::string text;
-  for (std::size_t i = 0; i < length; ++i) {
+  for (std::size_t i = 0; i <= frame[0]; ++i) {
     if (i != 0) text += ' ';
-    text += digits[bytes[i] >> 4];
-    text += digits[bytes[i] & 0x0F];
+    text += digits[frame[i] >> 4];
+    text += digits[frame[i] & 0x0F];
   }
   return text;
 }
@@ -198,7 +199,7 @@ void SimUnit::ReapFinished() {
 }
 
 void SimUnit::Serve(Connection& conn) {
-  std::uint8_t frame[kdt::kFrameBufferSize];
+  kdt::FrameBuffer frame;
   while (ReadFrame(conn, frame)) HandleFrame(conn, frame);
   close(conn.fd);
   std::lock_guard lock(mutex_);
@@ -209,7 +210,7 @@ void SimUnit::Serve(Connection& conn) {
 
 // Reads one frame: the length byte, then the announced bytes. False when the
 // connection is over (closed by the peer, stopped, or an incomplete frame).
-bool SimUnit::ReadFrame(Connection& conn, std::uint8_t* frame) {
+bool SimUnit::ReadFrame(Connection& conn, kdt::FrameBuffer& frame) {
   const std::string& who = conn.who;
   std::size_t wanted = 1;
   std::size_t got = 0;
@@ -226,7 +227,7 @@ bool SimUnit::ReadFrame(Connection& conn, std::uint8_t* frame) {
       }
       continue;
     }
-    ssize_t n = recv(conn.fd, frame + got, wanted - got, 0);
+    ssize_t n = recv(conn.fd, frame.data() + got, wanted - got, 0);
     if (n <= 0) {
       Log(who + (got == 0 ? "closed by the peer"
                           : "closed by the peer inside a frame of " + std::to_string(frame[0]) +
@@ -240,7 +241,7 @@ bool SimUnit::ReadFrame(Connection& conn, std::uint8_t* frame) {
   return true;
 }
 
-void SimUnit::HandleFrame(Connection& conn, const std::uint8_t* frame) {
+void SimUnit::HandleFrame(Connection& conn, const kdt::FrameBuffer& frame) {
   Record(conn.id, frame);
   Apply(conn, frame);
   if (conn.mute) return;
@@ -253,15 +254,15 @@ void SimUnit::HandleFrame(Connection& conn, const std::uint8_t* frame) {
   if (!Reply(conn)) shutdown(conn.fd, SHUT_RDWR);
 }
 
-void SimUnit::Apply(const Connection& conn, const std::uint8_t* frame) {
+void SimUnit::Apply(const Connection& conn, const kdt::FrameBuffer& frame) {
   const std::string& who = conn.who;
   const std::size_t length = frame[0];
   if (length < 2) {
-    Log(who + "frame too short (" + Hex(frame, length + 1) + "), answered with the status");
+    Log(who + "frame too short (" + Hex(frame) + "), answered with the status");
     return;
   }
   if (!kdt::ChecksumValid(frame)) {
-    Log(who + "bad checksum (" + Hex(frame, length + 1) + "), not applied");
+    Log(who + "bad checksum (" + Hex(frame) + "), not applied");
     return;
   }
   const std::uint8_t code = frame[1];
@@ -285,7 +286,7 @@ void SimUnit::Apply(const Connection& conn, const std::uint8_t* frame) {
     }
   } else if (code == kdt::kCmdSetName && length == 3 + kdt::kSetNameFieldLength) {
     int relay = frame[2];
-    const char* field = reinterpret_cast<const char*>(frame + 3);
+    const char* field = reinterpret_cast<const char*>(frame.data() + 3);
     std::string name(field, strnlen(field, kdt::kSetNameFieldLength));
     if (ValidRelay(relay)) {
       unit_.name[relay - 1] = name;
@@ -294,7 +295,7 @@ void SimUnit::Apply(const Connection& conn, const std::uint8_t* frame) {
       Log(who + "set name on relay " + std::to_string(relay) + ": out of range, ignored");
     }
   } else {
-    Log(who + "unknown frame (" + Hex(frame, length + 1) + "), answered with the status");
+    Log(who + "unknown frame (" + Hex(frame) + "), answered with the status");
   }
 }
 
@@ -335,10 +336,11 @@ bool SimUnit::Reply(Connection& conn) {
   return false;
 }
 
-void SimUnit::Record(int connection, const std::uint8_t* frame) {
+void SimUnit::Record(int connection, const kdt::FrameBuffer& frame) {
   if (!options_.recordFrames) return;
   std::lock_guard lock(mutex_);
-  frames_.push_back({connection, std::vector<std::uint8_t>(frame, frame + frame[0] + 1)});
+  frames_.push_back(
+      {connection, std::vector<std::uint8_t>(frame.begin(), frame.begin() + frame[0] + 1)});
   changed_.notify_all();
 }
 

@@ -98,11 +98,11 @@ class SimUnit {
   void Accept();
   void ReapFinished();
   void Serve(Connection& conn);
-  bool ReadFrame(Connection& conn, std::uint8_t* frame);
-  void HandleFrame(Connection& conn, const std::uint8_t* frame);
-  void Apply(const Connection& conn, const std::uint8_t* frame);
+  bool ReadFrame(Connection& conn, kdt::FrameBuffer& frame);
+  void HandleFrame(Connection& conn, const kdt::FrameBuffer& frame);
+  void Apply(const Connection& conn, const kdt::FrameBuffer& frame);
   bool Reply(Connection& conn);
-  void Record(int connection, const std::uint8_t* frame);
+  void Record(int connection, const kdt::FrameBuffer& frame);
   void Log(const std::string& line) const;
   bool SleepUnlessStopping(int ms) const;
 
@@ -122,11 +122,5 @@ class SimUnit {
   int accepted_ = 0;
   int open_ = 0;
 };
-
-// Runs one front-panel command line ("input 1 2", "name B Studio", "lock A on",
-// "state 1 0x43", "model 211", "fault silent 5", "delay 50", "status"):
-// false with a message for a line it cannot read; `reply` gets what to print.
-bool RunPanelCommand(SimUnit& unit, std::string_view line, std::string& reply);
-const char* PanelHelp();
 
 }  // namespace sim

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -14,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "PanelCommands.h"
 #include "SimUnit.h"
 
 namespace {
@@ -58,18 +58,14 @@ const char* const kUsage =
     "bad-checksum, partial; each starts after --after good replies on a connection.\n"
     "--script runs front-panel commands at the given milliseconds after start.\n";
 
-bool ToInt(const std::string& text, int& value) {
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && end == text.data() + text.size() && !text.empty();
-}
-
 bool ParseScript(const std::string& text, std::vector<ScriptStep>& steps) {
   std::istringstream in(text);
   std::string item;
   while (std::getline(in, item, ';')) {
     std::size_t colon = item.find(':');
     ScriptStep step;
-    if (colon == std::string::npos || !ToInt(item.substr(0, colon), step.atMs)) return false;
+    if (colon == std::string::npos || !sim::ParseNumber(item.substr(0, colon), step.atMs))
+      return false;
     step.command = item.substr(colon + 1);
     steps.push_back(step);
   }
@@ -88,12 +84,14 @@ bool ParseArguments(int argc, char** argv, Arguments& args) {
     int number = 0;
     if (flag == "--address") {
       args.options.address = value;
-    } else if (flag == "--port" && ToInt(value, number) && number >= 0 && number <= 65535) {
+    } else if (flag == "--port" && sim::ParseNumber(value, number) && number >= 0 &&
+               number <= 65535) {
       args.options.port = static_cast<std::uint16_t>(number);
     } else if (flag == "--fault" && sim::ParseFault(value, args.options.fault)) {
-    } else if (flag == "--after" && ToInt(value, args.options.faultAfter)) {
-    } else if (flag == "--delay" && ToInt(value, args.options.delayMs)) {
-    } else if (flag == "--model" && ToInt(value, number) && number >= 0 && number <= 255) {
+    } else if (flag == "--after" && sim::ParseNumber(value, args.options.faultAfter)) {
+    } else if (flag == "--delay" && sim::ParseNumber(value, args.options.delayMs)) {
+    } else if (flag == "--model" && sim::ParseNumber(value, number) && number >= 0 &&
+               number <= 255) {
       args.options.model = static_cast<std::uint8_t>(number);
     } else if (flag == "--lock") {
       args.locks.push_back(value);

@@ -17,12 +17,13 @@ const std::string kMarker = ";untouched\r\n";
 
 }  // namespace
 
-class AddressDialogTest : public QObject {
+class AddressDialogTest : public PanelTest {
   Q_OBJECT
 
- private:
-  std::unique_ptr<TFormMain> window_;
+ public:
+  AddressDialogTest() : PanelTest(kAddress) {}
 
+ private:
   // Opens the dialog from the menu and plays `act` on it while it is open.
   void RunDialog(const std::function<void(TFormAddr*)>& act) {
     bool acted = false;
@@ -51,16 +52,12 @@ class AddressDialogTest : public QObject {
   }
 
  private slots:
-  void initTestCase() { kdt::UnitThreadStartup(); }
-  void cleanupTestCase() { kdt::UnitThreadShutdown(); }
   void init() {
-    WritePanelSettings(kMarker + LoopbackSettings(kAddress));
-    window_ = std::make_unique<TFormMain>();
-    window_->show();
+    PanelTest::init();
+    CreateWindow(kMarker + LoopbackSettings(kAddress));
     window_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window_.get()));
   }
-  void cleanup() { window_.reset(); }
 
   void dialogShowsTheAddressAndOpensOnCancel() {
     window_->FAddress = kdt::StrToIP("192.168.0.200");  // shown only; nothing connects

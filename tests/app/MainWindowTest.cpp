@@ -17,35 +17,13 @@ std::vector<kdt::Frame> SetInputFrames(const sim::SimUnit& unit) {
 
 }  // namespace
 
-class MainWindowTest : public QObject {
+class MainWindowTest : public PanelTest {
   Q_OBJECT
 
+ public:
+  MainWindowTest() : PanelTest(kAddress) {}
+
  private:
-  std::unique_ptr<sim::SimUnit> unit_;
-  std::unique_ptr<TFormMain> window_;
-
-  void CreateWindow(const std::string& settings) {
-    WritePanelSettings(settings);
-    window_ = std::make_unique<TFormMain>();
-    window_->show();
-  }
-
-  void Connect() {
-    window_->MMConn->trigger();
-    QVERIFY(QTest::qWaitFor([&] { return window_->MMConn->text() == "Disconnect"; }, kWaitMs));
-    QVERIFY(QTest::qWaitFor([&] { return !window_->PRName[1]->Caption().isEmpty(); }, kWaitMs));
-  }
-
-  void WaitForName(int relay, const QString& name) {
-    QVERIFY2(testsupport::WaitForName(*window_, relay, name),
-             qPrintable(window_->PRName[relay]->Caption()));
-  }
-
-  // Commands and statuses ride on the exchanges: once the unit has seen two
-  // more polls, everything queued before has gone out and every status
-  // posted before has been handled.
-  void WaitForPollsAfterNow() { QVERIFY(WaitForPolls(*unit_, 2)); }
-
   bool AllInputButtons(bool enabled) const {
     for (int r = 1; r <= 3; ++r) {
       if (window_->Btn1[r]->isEnabled() != enabled || window_->Btn2[r]->isEnabled() != enabled)
@@ -55,14 +33,6 @@ class MainWindowTest : public QObject {
   }
 
  private slots:
-  void initTestCase() { kdt::UnitThreadStartup(); }
-  void cleanupTestCase() { kdt::UnitThreadShutdown(); }
-  void init() { unit_ = StartUnitOn(kAddress); }
-  void cleanup() {
-    window_.reset();
-    unit_.reset();
-  }
-
   void layoutFollowsTheDesign() {
     CreateWindow(LoopbackSettings(kAddress));
     QCOMPARE(window_->windowTitle(), QString("VORNEX KDT-212 v1.1"));
@@ -175,7 +145,7 @@ class MainWindowTest : public QObject {
     window_->MMSyncItem[2]->trigger();
     QTest::mouseClick(window_->Btn1[2], Qt::LeftButton);
     QVERIFY(QTest::qWaitFor([&] { return SetInputFrames(*unit_).size() == 2; }, kWaitMs));
-    QTest::qWait(100);
+    WaitForPollsAfterNow();
     expected = {kdt::SetInputFrame(1, 2), kdt::SetInputFrame(1, 2)};
     QVERIFY(SetInputFrames(*unit_) == expected);
     // A click changes nothing on the window by itself; the unit's status does.

@@ -120,4 +120,60 @@ inline std::unique_ptr<sim::SimUnit> StartUnitOn(const std::string& address,
   return unit;
 }
 
+// What the window test programs share: the session module for the whole
+// program and, for each test, a simulated unit on the program's own loopback
+// address (recording frames) and the window under test.
+class PanelTest : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit PanelTest(std::string address) : address_(std::move(address)) {}
+
+ protected:
+  // Writes the settings and shows a window made from them.
+  void CreateWindow(const std::string& settings) {
+    WritePanelSettings(settings);
+    window_ = std::make_unique<kdt::TFormMain>();
+    window_->show();
+  }
+
+  // Connects through the Connect item and waits for the first status shown.
+  void Connect() {
+    window_->MMConn->trigger();
+    QVERIFY(QTest::qWaitFor([&] { return window_->MMConn->text() == "Disconnect"; }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return !window_->PRName[1]->Caption().isEmpty(); }, kWaitMs));
+  }
+
+  // A window pointed at this program's unit, active and connected.
+  void ConnectWindow() {
+    CreateWindow(LoopbackSettings(address_));
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    Connect();
+  }
+
+  void WaitForName(int relay, const QString& name) {
+    QVERIFY2(testsupport::WaitForName(*window_, relay, name),
+             qPrintable(window_->PRName[relay]->Caption()));
+  }
+
+  // Commands and statuses ride on the exchanges: once the unit has seen two
+  // more polls, everything queued before has gone out and every status
+  // posted before has been handled.
+  void WaitForPollsAfterNow() { QVERIFY(WaitForPolls(*unit_, 2)); }
+
+  const std::string address_;
+  std::unique_ptr<sim::SimUnit> unit_;
+  std::unique_ptr<kdt::TFormMain> window_;
+
+ protected slots:
+  void initTestCase() { kdt::UnitThreadStartup(); }
+  void cleanupTestCase() { kdt::UnitThreadShutdown(); }
+  void init() { unit_ = StartUnitOn(address_); }
+  void cleanup() {
+    window_.reset();
+    unit_.reset();
+  }
+};
+
 }  // namespace testsupport

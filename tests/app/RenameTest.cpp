@@ -22,51 +22,27 @@ void Type(QWidget* widget, const QString& text) {
 
 }  // namespace
 
-class RenameTest : public QObject {
+class RenameTest : public PanelTest {
   Q_OBJECT
 
+ public:
+  RenameTest() : PanelTest(kAddress) {}
+
  private:
-  std::unique_ptr<sim::SimUnit> unit_;
-  std::unique_ptr<TFormMain> window_;
-
-  void ConnectWindow() {
-    WritePanelSettings(LoopbackSettings(kAddress));
-    window_ = std::make_unique<TFormMain>();
-    window_->show();
-    window_->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
-    window_->MMConn->trigger();
-    QVERIFY(QTest::qWaitFor([&] { return window_->FSession->IsConnected(); }, kWaitMs));
-    QVERIFY(QTest::qWaitFor([&] { return !window_->PRName[1]->Caption().isEmpty(); }, kWaitMs));
-  }
-
   void OpenRename(int relay) {
     QTest::mouseDClick(window_->PRName[relay], Qt::LeftButton);
     QVERIFY(window_->RNEdit->isVisible());
     QCOMPARE(window_->RNEdit->Tag, relay);
   }
 
-  void WaitForName(int relay, const QString& name) {
-    QVERIFY2(testsupport::WaitForName(*window_, relay, name),
-             qPrintable(window_->PRName[relay]->Caption()));
-  }
-
-  // Gives the worker time to send anything it was given, then checks that
-  // no name went out.
+  // Anything the window queued has gone out once the unit has seen two more
+  // polls: no name went out.
   void ExpectNoNameSent() {
-    QTest::qWait(100);
+    WaitForPollsAfterNow();
     QVERIFY(SetNameFrames(*unit_).empty());
   }
 
  private slots:
-  void initTestCase() { kdt::UnitThreadStartup(); }
-  void cleanupTestCase() { kdt::UnitThreadShutdown(); }
-  void init() { unit_ = StartUnitOn(kAddress); }
-  void cleanup() {
-    window_.reset();
-    unit_.reset();
-  }
-
   void enterSendsTheStrippedNameForTheRelayBeingRenamed() {
     ConnectWindow();
     OpenRename(2);
@@ -114,9 +90,7 @@ class RenameTest : public QObject {
   }
 
   void doubleClickWhileDisconnectedDoesNothing() {
-    WritePanelSettings(LoopbackSettings(kAddress));
-    window_ = std::make_unique<TFormMain>();
-    window_->show();
+    CreateWindow(LoopbackSettings(kAddress));
     QTest::mouseDClick(window_->PRName[2], Qt::LeftButton);
     QVERIFY(window_->RNEdit->isHidden());
   }
@@ -222,18 +196,6 @@ class RenameTest : public QObject {
     QVERIFY(QTest::qWaitFor([&] { return SetNameFrames(*unit_).size() == 1; }, kWaitMs));
     // The trailing control character is stripped like a blank; the rest is exact.
     QVERIFY(SetNameFrames(*unit_).front() == kdt::SetNameFrame(2, name.substr(0, name.size() - 1)));
-  }
-
-  void everyByteSurvivesTheCodePage() {
-    std::string all;
-    for (int b = 1; b <= 255; ++b) all += static_cast<char>(b);
-    const QString text = kdt::DecodeCp1251(all);
-    QCOMPARE(text.size(), qsizetype(255));
-    std::string back;
-    QVERIFY(kdt::EncodeCp1251(text, back));
-    QVERIFY(back == all);
-    QVERIFY(!kdt::EncodeCp1251(QString::fromUtf8("a\u4E2Db"), back));
-    QVERIFY(back.empty());
   }
 };
 

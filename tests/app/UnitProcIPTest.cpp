@@ -4,10 +4,12 @@
 
 #include <random>
 
+#include "TextRules.h"
+
 namespace {
 
-std::uint32_t Value(int a, int b, int c, int d) {
-  return std::uint32_t(a) | std::uint32_t(b) << 8 | std::uint32_t(c) << 16 | std::uint32_t(d) << 24;
+constexpr std::uint32_t Value(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+  return kdt::PackOctets({a, b, c, d});
 }
 
 struct AddressCase {

@@ -77,25 +77,22 @@ xcb_window_t WindowOfProcess(pid_t pid) {
 
 }  // namespace
 
-class X11WindowTest : public QObject {
+class X11WindowTest : public PanelTest {
   Q_OBJECT
 
- private:
-  std::unique_ptr<TFormMain> window_;
+ public:
+  X11WindowTest() : PanelTest(kAddress) {}
 
  private slots:
   void initTestCase() {
     QVERIFY2(QGuiApplication::platformName() == "xcb", "run with QT_QPA_PLATFORM=xcb");
-    kdt::UnitThreadStartup();
+    PanelTest::initTestCase();
   }
-  void cleanupTestCase() { kdt::UnitThreadShutdown(); }
   void init() {
-    WritePanelSettings(LoopbackSettings(kAddress));
-    window_ = std::make_unique<TFormMain>();
-    window_->show();
+    PanelTest::init();
+    CreateWindow(LoopbackSettings(kAddress));
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
   }
-  void cleanup() { window_.reset(); }
 
   // The program as it is started, not only its window: its start-up must not
   // give Qt a display name that the platform would append to the title.

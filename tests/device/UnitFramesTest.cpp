@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "LoopbackPeer.h"
 
 using namespace testsupport;
@@ -45,32 +47,32 @@ TEST(Frames, SetNameFillsA24ByteFieldWithNulPadding) {
     EXPECT_EQ(frame[1], 0x03);
     EXPECT_EQ(frame[2], 2);
     EXPECT_EQ(std::string(frame.begin() + 3, frame.begin() + 27), c.field) << c.name;
-    EXPECT_TRUE(kdt::ChecksumValid(frame.data()));
+    EXPECT_TRUE(kdt::ChecksumValid(frame));
   }
 }
 
 TEST(Frames, EveryByteOfAValidReplyIsCoveredByTheChecksum) {
   kdt::ReplyBytes reply = kdt::EncodeReply(SampleStatus(), 7);
   ASSERT_EQ(reply[0], 82);
-  ASSERT_TRUE(kdt::ChecksumValid(reply.data()));
+  ASSERT_TRUE(kdt::ChecksumValid(reply));
   unsigned sum = 0;
   for (std::size_t i = 1; i <= 82; ++i) sum += reply[i];
   EXPECT_EQ(sum % 256, 0u);
   for (std::size_t i = 1; i <= 82; ++i) {
     kdt::ReplyBytes changed = reply;
     changed[i] ^= 0x10;
-    EXPECT_FALSE(kdt::ChecksumValid(changed.data())) << "byte " << i;
+    EXPECT_FALSE(kdt::ChecksumValid(changed)) << "byte " << i;
   }
 }
 
 TEST(Frames, ChangeDetectionIgnoresByteOneAndTheChecksum) {
   kdt::ReplyBytes a = kdt::EncodeReply(SampleStatus(), 1);
   kdt::ReplyBytes b = kdt::EncodeReply(SampleStatus(), 2);
-  EXPECT_TRUE(kdt::RepliesEqual(a.data(), b.data()));
+  EXPECT_TRUE(kdt::RepliesEqual(a, b));
   for (std::size_t i = 2; i <= 81; ++i) {
     kdt::ReplyBytes c = a;
     c[i] ^= 0x01;
-    EXPECT_FALSE(kdt::RepliesEqual(a.data(), c.data())) << "byte " << i;
+    EXPECT_FALSE(kdt::RepliesEqual(a, c)) << "byte " << i;
   }
 }
 
@@ -80,7 +82,7 @@ TEST(Frames, DecodeReadsHeaderModelStatesAndNames) {
   EXPECT_EQ(reply[30], 0x42);
   EXPECT_EQ(reply[56], 0x03);
   EXPECT_EQ(reply[5], 'S');
-  kdt::UnitStatus status = kdt::DecodeReply(reply.data());
+  kdt::UnitStatus status = kdt::DecodeReply(reply);
   EXPECT_EQ(status.header, 0x11);
   EXPECT_EQ(status.model, 212);
   EXPECT_EQ(status.state, SampleStatus().state);
@@ -92,7 +94,14 @@ TEST(Frames, DecodeReadsHeaderModelStatesAndNames) {
 TEST(Frames, NameStopsAtItsFirstNul) {
   kdt::ReplyBytes reply = kdt::EncodeReply(SampleStatus());
   reply[5 + 3] = 0;
-  EXPECT_EQ(kdt::DecodeReply(reply.data()).name[0], "Stu");
+  EXPECT_EQ(kdt::DecodeReply(reply).name[0], "Stu");
+}
+
+TEST(Frames, ChecksumOfBytesShorterThanTheirLengthIsNeverValid) {
+  kdt::Frame frame = kdt::SetInputFrame(2, 1);
+  frame.pop_back();  // the checksum byte is missing
+  EXPECT_FALSE(kdt::ChecksumValid(frame));
+  EXPECT_FALSE(kdt::ChecksumValid(std::span<const std::uint8_t>()));
 }
 
 // --- Transfers against scripted peers -------------------------------------
@@ -102,77 +111,106 @@ TEST(SendFrame, CompletesTheChecksumAndSendsNPlusOneBytes) {
   {
     ScriptedPeer peer([&](ScriptedPeer::Link& link) { received = link.Read(5); });
     tcp::Socket s = ConnectLoopback(peer.Port());
-    std::uint8_t frame[kdt::kFrameBufferSize] = {0x04, 0x02, 0x02, 0x01, 0x00, 0xEE};
+    kdt::FrameBuffer frame{0x04, 0x02, 0x02, 0x01, 0x00, 0xEE};
     EXPECT_TRUE(kdt::SendFrame(s, frame));
     tcp::SockShutdownClose(s);
   }
   EXPECT_EQ(received, (std::vector<std::uint8_t>{0x04, 0x02, 0x02, 0x01, 0xFB}));
 }
 
-TEST(ReceiveReply, AcceptsAValidReply) {
-  kdt::ReplyBytes reply = kdt::EncodeReply(SampleStatus(), 9);
-  ScriptedPeer peer([&](ScriptedPeer::Link& link) { link.Send(reply.data(), reply.size()); });
-  tcp::Socket s = ConnectLoopback(peer.Port());
-  std::uint8_t buffer[kdt::kFrameBufferSize];
-  EXPECT_TRUE(kdt::ReceiveReply(s, buffer));
-  EXPECT_TRUE(std::equal(reply.begin(), reply.end(), buffer));
-  tcp::SockShutdownClose(s);
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Join(const Bytes& a, const Bytes& b) {
+  Bytes joined = a;
+  joined.insert(joined.end(), b.begin(), b.end());
+  return joined;
 }
 
-// A reply of the wrong length is read whole, so the next reply on the
-// connection starts at its own length byte.
-TEST(ReceiveReply, WrongLengthIsConsumedWholeThenRejected) {
-  for (std::uint8_t announced : {std::uint8_t(81), std::uint8_t(83), std::uint8_t(255)}) {
-    kdt::ReplyBytes good = kdt::EncodeReply(SampleStatus());
-    ScriptedPeer peer([&](ScriptedPeer::Link& link) {
-      std::vector<std::uint8_t> wrong(announced + 1u, 0);
-      wrong[0] = announced;
-      link.Send(wrong);
-      link.Send(good.data(), good.size());
-    });
-    tcp::Socket s = ConnectLoopback(peer.Port());
-    std::uint8_t buffer[kdt::kFrameBufferSize];
-    EXPECT_FALSE(kdt::ReceiveReply(s, buffer)) << int(announced);
-    EXPECT_TRUE(kdt::ReceiveReply(s, buffer)) << int(announced);
-    tcp::SockShutdownClose(s);
+// What a unit sends, piece by piece, and what ReceiveReply makes of it, call
+// by call: the reply it accepts, or nothing when it rejects one.
+struct ReplyCase {
+  std::string name;
+  std::vector<Bytes> pieces;                // each sent on its own, a moment apart
+  std::vector<std::optional<Bytes>> calls;  // one ReceiveReply each
+  int lastError = 0;                        // of the last call, when it fails (0: not checked)
+  bool holdOpen = false;                    // the unit keeps the connection open, silent
+};
+
+std::vector<ReplyCase> ReplyCases() {
+  const Bytes good = [] {
+    const kdt::ReplyBytes reply = kdt::EncodeReply(SampleStatus(), 9);
+    return Bytes(reply.begin(), reply.end());
+  }();
+  const Bytes other = [] {
+    const kdt::ReplyBytes reply = kdt::EncodeReply(kdt::UnitStatus{}, 10);
+    return Bytes(reply.begin(), reply.end());
+  }();
+  Bytes changed = good;
+  changed[40] ^= 0x04;
+  std::vector<ReplyCase> cases = {
+      {"valid", {good}, {good}},
+      {"one changed byte", {changed}, {std::nullopt}},
+      {"two replies in one write", {Join(good, other)}, {good, other}},
+      {"closed inside a reply",
+       {Bytes(good.begin(), good.begin() + 50)},
+       {std::nullopt},
+       tcp::kConnReset},
+  };
+  // A reply of the wrong length is read whole, so the next one on the
+  // connection starts at its own length byte.
+  for (int announced : {81, 83, 255}) {
+    Bytes wrong(announced + 1u, 0);
+    wrong[0] = std::uint8_t(announced);
+    cases.push_back({"length " + std::to_string(announced), {wrong, good}, {std::nullopt, good}});
   }
+  for (std::size_t split = 1; split < good.size(); ++split) {
+    cases.push_back(
+        {"split after byte " + std::to_string(split),
+         {Bytes(good.begin(), good.begin() + split), Bytes(good.begin() + split, good.end())},
+         {good}});
+  }
+  return cases;
 }
 
-TEST(ReceiveReply, OneChangedByteFailsTheChecksum) {
-  kdt::ReplyBytes reply = kdt::EncodeReply(SampleStatus());
-  reply[40] ^= 0x04;
-  ScriptedPeer peer([&](ScriptedPeer::Link& link) { link.Send(reply.data(), reply.size()); });
-  tcp::Socket s = ConnectLoopback(peer.Port());
-  std::uint8_t buffer[kdt::kFrameBufferSize];
-  EXPECT_FALSE(kdt::ReceiveReply(s, buffer));
-  tcp::SockShutdownClose(s);
-}
-
-TEST(ReceiveReply, PartialReplyThenSilenceFailsAfterTheReadTimeOut) {
-  kdt::ReplyBytes reply = kdt::EncodeReply(SampleStatus());
+void PlayReplyCase(const ReplyCase& c) {
   ScriptedPeer peer([&](ScriptedPeer::Link& link) {
-    link.Send(reply.data(), 30);
-    link.HoldOpen();
+    for (const Bytes& piece : c.pieces) {
+      link.Send(piece);
+      link.Sleep(2);
+    }
+    if (c.holdOpen) link.HoldOpen();
   });
   tcp::Socket s = ConnectLoopback(peer.Port());
-  std::uint8_t buffer[kdt::kFrameBufferSize];
-  auto start = Clock::now();
-  EXPECT_FALSE(kdt::ReceiveReply(s, buffer));
-  EXPECT_EQ(tcp::SockLastError(), tcp::kWaitTimeout);
-  EXPECT_GE(ElapsedMs(start), std::int64_t(kdt::kTransferTimeoutMs));
-  EXPECT_LT(ElapsedMs(start), std::int64_t(kdt::kTransferTimeoutMs) + 3000);
+  kdt::FrameBuffer buffer{};
+  for (std::size_t i = 0; i < c.calls.size(); ++i) {
+    const bool accepted = kdt::ReceiveReply(s, buffer);
+    EXPECT_EQ(accepted, c.calls[i].has_value()) << c.name << ", call " << i;
+    if (accepted && c.calls[i]) {
+      EXPECT_TRUE(std::equal(c.calls[i]->begin(), c.calls[i]->end(), buffer.begin()))
+          << c.name << ", call " << i;
+    }
+  }
+  if (c.lastError != 0) {
+    EXPECT_EQ(tcp::SockLastError(), c.lastError) << c.name;
+  }
   peer.Release();
   tcp::SockShutdownClose(s);
 }
 
-TEST(ReceiveReply, UnitClosingMidReplyFailsWith10054) {
-  kdt::ReplyBytes reply = kdt::EncodeReply(SampleStatus());
-  ScriptedPeer peer([&](ScriptedPeer::Link& link) { link.Send(reply.data(), 50); });
-  tcp::Socket s = ConnectLoopback(peer.Port());
-  std::uint8_t buffer[kdt::kFrameBufferSize];
-  EXPECT_FALSE(kdt::ReceiveReply(s, buffer));
-  EXPECT_EQ(tcp::SockLastError(), tcp::kConnReset);
-  tcp::SockShutdownClose(s);
+TEST(ReceiveReply, TableOfWhatUnitsSend) {
+  for (const ReplyCase& c : ReplyCases()) PlayReplyCase(c);
+}
+
+TEST(ReceiveReply, PartialReplyThenSilenceFailsAfterTheReadTimeOut) {
+  const kdt::ReplyBytes reply = kdt::EncodeReply(SampleStatus());
+  auto start = Clock::now();
+  PlayReplyCase({"silent after 30 bytes",
+                 {Bytes(reply.begin(), reply.begin() + 30)},
+                 {std::nullopt},
+                 tcp::kWaitTimeout,
+                 true});
+  EXPECT_GE(ElapsedMs(start), std::int64_t(kdt::kTransferTimeoutMs));
+  EXPECT_LT(ElapsedMs(start), std::int64_t(kdt::kTransferTimeoutMs) + 3000);
 }
 
 }  // namespace

@@ -38,10 +38,6 @@ bool PumpUntil(Pred done, int timeoutMs = kLongWaitMs) {
   return true;
 }
 
-void PumpFor(int ms) {
-  PumpUntil([] { return false; }, ms);
-}
-
 int ThreadCount() {
   int count = 0;
   if (DIR* dir = opendir("/proc/self/task")) {
@@ -112,6 +108,28 @@ class SessionTest : public ::testing::Test {
     return session.Start(kLoopback, port, interval);
   }
 
+  // Watches the session, starts it on the port (the unit's by default) and
+  // waits for its first status.
+  bool ConnectedSession(TQmObject& session, int port = 0) {
+    Watch(session);
+    Start(session, port != 0 ? port : unit_->Port());
+    return PumpUntil([&] { return Saw("status"); });
+  }
+
+  // Once the unit has seen two more polls, every command queued before has
+  // gone out (commands replace polls) and every notification posted before
+  // has been handled (the worker posts before it sends again).
+  bool AfterTwoMorePolls() {
+    auto polls = [this] {
+      const auto frames = unit_->Frames();
+      return std::count_if(frames.begin(), frames.end(), IsPoll);
+    };
+    const auto target = polls() + 2;
+    const bool seen = PumpUntil([&] { return polls() >= target; });
+    QCoreApplication::sendPostedEvents();
+    return seen;
+  }
+
   bool Saw(const std::string& event) const {
     return std::find(events_.begin(), events_.end(), event) != events_.end();
   }
@@ -143,7 +161,8 @@ TEST_F(SessionTest, RefusedConnectionGivesOnlyAFailedConnectResult) {
   Watch(session);
   EXPECT_FALSE(Start(session, port));  // asynchronous: the outcome comes later
   ASSERT_TRUE(PumpUntil([&] { return !events_.empty() && !session.IsRunning(); }));
-  PumpFor(100);
+  session.Stop();  // the worker has ended: whatever it posted is queued
+  QCoreApplication::sendPostedEvents();
   EXPECT_EQ(events_, Events{"connect 0"});
 }
 
@@ -162,9 +181,7 @@ TEST_F(SessionTest, ConnectAttemptThatTimesOutGivesAFailedConnectResult) {
 TEST_F(SessionTest, SuccessfulConnectionReportsConnectThenStatusThenEndsOnStop) {
   StartUnit();
   TQmObject session;
-  Watch(session);
-  Start(session, unit_->Port());
-  ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));
+  ASSERT_TRUE(ConnectedSession(session));
   EXPECT_TRUE(session.IsConnected());
   EXPECT_EQ(session.Model(), 212);
   EXPECT_EQ(session.RelayName(1), "Main feed");
@@ -270,9 +287,7 @@ TEST_F(SessionTest, FirstExchangeIsAPollEvenWithACommandWaiting) {
 TEST_F(SessionTest, CommandsQueuedAtOnceGoOutInConsecutiveCyclesInOrder) {
   StartUnit();
   TQmObject session;
-  Watch(session);
-  Start(session, unit_->Port());
-  ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));
+  ASSERT_TRUE(ConnectedSession(session));
   session.SendSetInput(2, 1);
   session.SendSetName("Studio 2", 2);
   session.SendSetInput(2, 3);
@@ -298,10 +313,8 @@ TEST_F(SessionTest, CommandsWhileNotConnectedAreDropped) {
   session.Stop();
 
   StartUnit();
-  Watch(session);
-  Start(session, unit_->Port());
-  ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));
-  PumpFor(50);
+  ASSERT_TRUE(ConnectedSession(session));
+  ASSERT_TRUE(AfterTwoMorePolls());
   session.Stop();
   for (const auto& frame : unit_->Frames()) {
     EXPECT_TRUE(IsPoll(frame) || frame.bytes == kdt::GoodbyeFrame());
@@ -312,9 +325,7 @@ TEST_F(SessionTest, CommandsWhileNotConnectedAreDropped) {
 TEST_F(SessionTest, CommandQueuedWhileAConnectionEndsIsNeverSentLater) {
   StartUnit();
   TQmObject session;
-  Watch(session);
-  Start(session, unit_->Port());
-  ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));
+  ASSERT_TRUE(ConnectedSession(session));
   unit_->SetDelay(1500);
   unit_->SetFault(sim::Fault::kClose, 0);
   unit_->ClearFrames();
@@ -328,7 +339,7 @@ TEST_F(SessionTest, CommandQueuedWhileAConnectionEndsIsNeverSentLater) {
   events_.clear();
   Start(session, unit_->Port());
   ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));
-  PumpFor(100);
+  ASSERT_TRUE(AfterTwoMorePolls());
   session.Stop();
   for (const auto& frame : unit_->Frames()) EXPECT_NE(frame.bytes, kdt::SetInputFrame(2, 2));
 }
@@ -350,7 +361,7 @@ TEST_F(SessionTest, StatusOnlyWhenBytesTwoToEightyOneChange) {
   unit_->SetInput(2, 2);
   ASSERT_TRUE(PumpUntil([&] { return Count("status") == 2; }));
   EXPECT_EQ(session.RelayState(2) & 3, 2);
-  PumpFor(100);
+  ASSERT_TRUE(AfterTwoMorePolls());
   EXPECT_EQ(Count("status"), 2);
 }
 
@@ -371,11 +382,9 @@ TEST_F(SessionTest, SnapshotIsWrittenEvenWithoutHandlers) {
 TEST_F(SessionTest, StartWhileRunningIsRefusedAndKeepsTheConnection) {
   StartUnit();
   TQmObject session;
-  Watch(session);
-  Start(session, unit_->Port());
-  ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));
+  ASSERT_TRUE(ConnectedSession(session));
   EXPECT_FALSE(session.Start("127.0.0.2", 1, 1));
-  PumpFor(100);
+  ASSERT_TRUE(AfterTwoMorePolls());
   EXPECT_TRUE(session.IsConnected());
   EXPECT_EQ(unit_->ConnectionsAccepted(), 1);
   session.Stop();
@@ -391,8 +400,7 @@ TEST_F(SessionTest, StopDuringConnectAttemptThatFailsEndsWithConnectResultZero) 
   session.Stop();
   EXPECT_LT(ElapsedMs(start), kPromptMs);
   EXPECT_FALSE(session.IsRunning());
-  ASSERT_TRUE(PumpUntil([&] { return !events_.empty(); }));
-  PumpFor(50);
+  QCoreApplication::sendPostedEvents();
   EXPECT_EQ(events_, Events{"connect 0"});
 }
 
@@ -414,7 +422,7 @@ TEST_F(SessionTest, StopOnAnIdleSessionReturnsAtOnceAndPostsNothing) {
   TQmObject session;
   Watch(session);
   session.Stop();
-  PumpFor(50);
+  QCoreApplication::sendPostedEvents();
   EXPECT_TRUE(events_.empty());
 }
 
@@ -427,9 +435,7 @@ class StopWhileWaiting : public SessionTest,
 TEST_P(StopWhileWaiting, ReturnsPromptlyAndEndsAsRequested) {
   StartUnit();
   TQmObject session;
-  Watch(session);
-  Start(session, unit_->Port());
-  ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));
+  ASSERT_TRUE(ConnectedSession(session));
   unit_->SetFault(GetParam().fault, 0);
   unit_->ClearFrames();
   ASSERT_TRUE(unit_->WaitForFrames(1, kLongWaitMs));  // the worker now waits for the reply
@@ -471,9 +477,7 @@ TEST_F(SessionTest, ResponsiveUnitHasTheGoodbyesReplyRead) {
       errorAfterGoodbye = errno;
     });
     TQmObject session;
-    Watch(session);
-    Start(session, peer.Port());
-    ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));
+    ASSERT_TRUE(ConnectedSession(session, peer.Port()));
     session.Stop();
     ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
     EXPECT_EQ(events_.back(), "ended 0");
@@ -536,7 +540,7 @@ TEST_F(SessionTest, SynchronousStartThatCannotConnectPostsNothing) {
   session.Synchronous = true;
   EXPECT_FALSE(Start(session, port));
   EXPECT_FALSE(session.IsRunning());
-  PumpFor(100);
+  QCoreApplication::sendPostedEvents();
   EXPECT_TRUE(events_.empty());
 }
 
@@ -546,9 +550,7 @@ TEST_F(SessionTest, HeldUpWindowThreadFindsOnlyTheNewestStatus) {
   constexpr int kChanges = 2000;
   ChangingUnit unit(kChanges);
   TQmObject session;
-  Watch(session);
-  Start(session, unit.Port());
-  ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));
+  ASSERT_TRUE(ConnectedSession(session, unit.Port()));
   // Held up: no events are handled until the unit has made every change and
   // the worker has taken the last one (it sends again only after that).
   auto start = Clock::now();
@@ -614,7 +616,7 @@ TEST_F(SessionTest, NotificationsAfterShutdownAreRefused) {
   session.Stop();
   kdt::UnitThreadStartup();
   calls = 0;
-  PumpFor(50);
+  QCoreApplication::sendPostedEvents();
   EXPECT_EQ(calls, 0);
 }
 
@@ -647,8 +649,8 @@ TEST_F(SessionTest, NotificationsForADestroyedSessionAreDroppedSafely) {
     session->OnDisconnect.Assign([&](TQmObject*, std::int32_t) { ++calls; });
     session->Start(kLoopback, unit_->Port(), 1);
     unit_->WaitForFrames(5, kLongWaitMs);
-  }
-  PumpFor(100);
+  }  // the worker has ended: whatever it posted is queued
+  QCoreApplication::sendPostedEvents();
   EXPECT_EQ(calls, 0);
 }
 

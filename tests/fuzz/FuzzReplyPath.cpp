@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -23,10 +24,10 @@ bool ValidReplyAt(const std::uint8_t* data, std::size_t available) {
 
 // Decodes from a block of exactly the reply's size, so that any read past
 // its end is one that AddressSanitizer sees.
-void DecodeExactly(const std::uint8_t* reply) {
+void DecodeExactly(kdt::ReplyView reply) {
   auto exact = std::make_unique<std::uint8_t[]>(kdt::kReplyLength);
-  std::memcpy(exact.get(), reply, kdt::kReplyLength);
-  const kdt::UnitStatus status = kdt::DecodeReply(exact.get());
+  std::copy(reply.begin(), reply.end(), exact.get());
+  const kdt::UnitStatus status = kdt::DecodeReply(kdt::ReplyView(exact.get(), kdt::kReplyLength));
   for (const std::string& name : status.name) {
     if (name.size() > kdt::kReplyNameFieldLength) std::abort();
   }
@@ -41,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &bufferSize, sizeof bufferSize);
   if (size > 0 && write(fds[0], data, size) != ssize_t(size)) std::abort();
   shutdown(fds[0], SHUT_WR);  // the unit closes after its last byte: no read waits
-  std::uint8_t buffer[kdt::kFrameBufferSize];
+  kdt::FrameBuffer buffer;
   for (std::size_t offset = 0; offset < size;) {
     const std::size_t available = size - offset;
     const std::size_t frameLength = 1u + data[offset];
@@ -49,8 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (accepted != ValidReplyAt(data + offset, available)) std::abort();
     if (frameLength > available) break;  // the connection ended inside the frame
     if (accepted) {
-      if (std::memcmp(buffer, data + offset, kdt::kReplyLength) != 0) std::abort();
-      DecodeExactly(buffer);
+      if (!std::equal(buffer.begin(), buffer.begin() + kdt::kReplyLength, data + offset))
+        std::abort();
+      DecodeExactly(kdt::ReplyIn(buffer));
     }
     offset += frameLength;  // a rejected reply is consumed whole
   }

@@ -11,9 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   kdt::OctetArray octets;
   const bool valid = kdt::StrToIPBytes(text, octets);
   const std::uint32_t value = kdt::StrToIP(text);
-  const std::uint32_t fromOctets = std::uint32_t(octets[0]) | std::uint32_t(octets[1]) << 8 |
-                                   std::uint32_t(octets[2]) << 16 | std::uint32_t(octets[3]) << 24;
-  if (value != fromOctets) std::abort();
+  if (value != kdt::PackOctets(octets)) std::abort();
   const std::string plain = kdt::IPToStr(value);
   kdt::OctetArray again;
   if (!kdt::StrToIPBytes(plain, again) || again != octets) std::abort();

@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "AddressValue.h"
 #include "LoopbackPeer.h"
 
 using namespace testsupport;
@@ -24,8 +25,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kShortTimeoutMs = 400;
 constexpr int kSlack = 2500;  // generous: the machine may be busy
 
-std::uint32_t Addr(int a, int b, int c, int d) {
-  return std::uint32_t(a) | std::uint32_t(b) << 8 | std::uint32_t(c) << 16 | std::uint32_t(d) << 24;
+constexpr std::uint32_t Addr(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+  return kdt::PackOctets({a, b, c, d});
 }
 
 TEST(DottedToInAddr, ConvertsFieldsFirstInLowestByte) {

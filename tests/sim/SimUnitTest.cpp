@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "LoopbackPeer.h"
+#include "PanelCommands.h"
 
 using namespace testsupport;
 
@@ -32,6 +33,13 @@ class SimFixture : public ::testing::Test {
   }
 
   tcp::Socket Connect() { return ConnectLoopback(unit_->Port()); }
+
+  // A status reply that came back whole.
+  static kdt::UnitStatus Decode(const Bytes& reply) {
+    EXPECT_EQ(reply.size(), kdt::kReplyLength);
+    if (reply.size() != kdt::kReplyLength) return {};
+    return kdt::DecodeReply(kdt::ReplyView(reply.data(), kdt::kReplyLength));
+  }
 
   // Sends a frame as it stands (checksum included) and reads the whole reply.
   static Bytes Exchange(tcp::Socket s, Bytes frame, std::size_t replyLength = kdt::kReplyLength) {
@@ -67,8 +75,8 @@ TEST_F(SimFixture, AnswersAPollWithAValidStatus) {
   Bytes reply = Exchange(s, kdt::PollFrame());
   ASSERT_EQ(reply.size(), kdt::kReplyLength);
   EXPECT_EQ(reply[0], 82);
-  EXPECT_TRUE(kdt::ChecksumValid(reply.data()));
-  kdt::UnitStatus status = kdt::DecodeReply(reply.data());
+  EXPECT_TRUE(kdt::ChecksumValid(reply));
+  kdt::UnitStatus status = Decode(reply);
   EXPECT_EQ(status.model, 212);
   for (int r = 0; r < 3; ++r) {
     EXPECT_EQ(status.state[r] & kdt::kStateInputMask, 1);
@@ -83,7 +91,7 @@ TEST_F(SimFixture, AppliesSetInputAndSetName) {
   Exchange(s, kdt::PollFrame());
   Exchange(s, Bytes{0x04, 0x02, 0x02, 0x01, 0xFB});
   Exchange(s, kdt::SetNameFrame(3, "Studio 2"));
-  kdt::UnitStatus status = kdt::DecodeReply(Exchange(s, kdt::PollFrame()).data());
+  kdt::UnitStatus status = Decode(Exchange(s, kdt::PollFrame()));
   EXPECT_EQ(status.state[0] & kdt::kStateInputMask, 2);
   EXPECT_EQ(status.name[2], "Studio 2");
   EXPECT_TRUE(LogContains("set input 2 on relay 1"));
@@ -97,7 +105,8 @@ TEST_F(SimFixture, ConsecutiveRepliesDifferOnlyInByteOne) {
   Bytes a = Exchange(s, kdt::PollFrame());
   Bytes b = Exchange(s, kdt::PollFrame());
   EXPECT_NE(a[1], b[1]);
-  EXPECT_TRUE(kdt::RepliesEqual(a.data(), b.data()));
+  EXPECT_TRUE(kdt::RepliesEqual(kdt::ReplyView(a.data(), kdt::kReplyLength),
+                                kdt::ReplyView(b.data(), kdt::kReplyLength)));
   tcp::SockShutdownClose(s);
 }
 
@@ -106,7 +115,7 @@ TEST_F(SimFixture, ConnectionsShareOneUnit) {
   tcp::Socket first = Connect();
   tcp::Socket second = Connect();
   Exchange(first, kdt::SetInputFrame(2, 3));
-  kdt::UnitStatus seen = kdt::DecodeReply(Exchange(second, kdt::PollFrame()).data());
+  kdt::UnitStatus seen = Decode(Exchange(second, kdt::PollFrame()));
   EXPECT_EQ(seen.state[2] & kdt::kStateInputMask, 2);
   EXPECT_EQ(unit_->ConnectionsAccepted(), 2);
   tcp::SockShutdownClose(first);
@@ -147,7 +156,7 @@ TEST_F(SimFixture, LockedRelayIgnoresSetInput) {
   StartUnit();
   unit_->SetLocked(2, true);
   tcp::Socket s = Connect();
-  kdt::UnitStatus status = kdt::DecodeReply(Exchange(s, kdt::SetInputFrame(2, 2)).data());
+  kdt::UnitStatus status = Decode(Exchange(s, kdt::SetInputFrame(2, 2)));
   EXPECT_EQ(status.state[1], kdt::kStateLocked | 1);
   EXPECT_TRUE(LogContains("relay locked"));
   tcp::SockShutdownClose(s);
@@ -258,14 +267,14 @@ TEST_P(SimFaults, FaultStartsAfterItsCountOfGoodReplies) {
   options.faultAfter = c.after;
   StartUnit(options);
   tcp::Socket s = Connect();
-  std::uint8_t buffer[kdt::kFrameBufferSize];
+  kdt::FrameBuffer buffer;
   for (int i = 0; i < c.after; ++i) {
-    kdt::Frame poll = kdt::PollFrame();
-    ASSERT_TRUE(kdt::SendFrame(s, poll.data()));
+    kdt::LoadFrame(buffer, kdt::PollFrame());
+    ASSERT_TRUE(kdt::SendFrame(s, buffer));
     ASSERT_TRUE(kdt::ReceiveReply(s, buffer)) << i;
   }
-  kdt::Frame poll = kdt::PollFrame();
-  ASSERT_TRUE(kdt::SendFrame(s, poll.data()));
+  kdt::LoadFrame(buffer, kdt::PollFrame());
+  ASSERT_TRUE(kdt::SendFrame(s, buffer));
   auto start = Clock::now();
   EXPECT_FALSE(kdt::ReceiveReply(s, buffer));
   int error = tcp::SockLastError();
@@ -313,7 +322,7 @@ TEST_F(SimFixture, ReportsTheModelCodeItIsGiven) {
   options.model = 211;
   StartUnit(options);
   tcp::Socket s = Connect();
-  EXPECT_EQ(kdt::DecodeReply(Exchange(s, kdt::PollFrame()).data()).model, 211);
+  EXPECT_EQ(Decode(Exchange(s, kdt::PollFrame())).model, 211);
   tcp::SockShutdownClose(s);
 }
 

@@ -1,0 +1,25 @@
+// The unit's names are single bytes of the Windows Cyrillic code page
+// (windows-1251): the one table of it for the whole project, and the
+// conversions to and from UTF-8 for what runs on a terminal. Decoding and
+// encoding are exact inverses for every byte 1 to 255, so a name read from
+// the unit and sent back unchanged reaches it as the same bytes; 0x98, which
+// the code page leaves undefined, stands for U+0098. No dependencies.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kdt {
+
+char32_t CodePageCharacter(std::uint8_t byte);
+// False when the code page has no byte for the character. NUL has none
+// either: it ends a name.
+bool CodePageByte(char32_t character, std::uint8_t& byte);
+
+std::string DecodeToUtf8(std::string_view bytes);
+// False at the first character that has no byte, given in `offending`; text
+// that is not UTF-8 at all offends with U+FFFD.
+bool EncodeFromUtf8(std::string_view utf8, std::string& bytes, char32_t& offending);
+
+}  // namespace kdt
