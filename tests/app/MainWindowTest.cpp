@@ -95,7 +95,10 @@ class MainWindowTest : public PanelTest {
     unit_->SetState(2, 0x41);  // INPUT 1, locked
     unit_->SetName(3, "<b>Foyer</b> & co");
     WaitForName(3, "<b>Foyer</b> & co");  // shown as it stands, never as markup
-    QCOMPARE(window_->Btn2[1]->FaceColor(), kdt::kInput2Color);
+    // The colours themselves, as the design gives them: light green for
+    // INPUT 1 (0x88FF88), light orange for INPUT 2 (red FF, green CC, blue 55).
+    QCOMPARE(window_->Btn2[1]->FaceColor(), QColor("#FFCC55"));
+    QCOMPARE(window_->Btn1[2]->FaceColor(), QColor("#88FF88"));
     QCOMPARE(window_->Btn1[1]->FaceColor(), kdt::ButtonFaceColor());
     QVERIFY(!window_->Btn1[2]->isEnabled() && !window_->Btn2[2]->isEnabled());
     QVERIFY(window_->Btn1[1]->isEnabled() && window_->Btn2[3]->isEnabled());
@@ -109,6 +112,24 @@ class MainWindowTest : public PanelTest {
     QCOMPARE(window_->Btn1[2]->FaceColor(), kdt::kInput1Color);
     QVERIFY(!window_->Btn1[1]->isEnabled());
     QVERIFY(window_->Btn1[2]->isEnabled() && window_->Btn2[2]->isEnabled());
+
+    // Back from INPUT 2 to INPUT 1: only INPUT 1 looks selected.
+    unit_->SetState(1, 0x01);
+    unit_->SetName(3, "back");
+    WaitForName(3, "back");
+    QCOMPARE(window_->Btn1[1]->FaceColor(), kdt::kInput1Color);
+    QCOMPARE(window_->Btn2[1]->FaceColor(), kdt::ButtonFaceColor());
+  }
+
+  // A relay locked at INPUT 1 from the very first status is green all the
+  // same: the lock bit does not hide the input.
+  void relayLockedAtInput1FromTheStartIsShownGreen() {
+    unit_->SetState(2, 0x41);
+    CreateWindow(LoopbackSettings(kAddress));
+    Connect();
+    QCOMPARE(window_->Btn1[2]->FaceColor(), kdt::kInput1Color);
+    QCOMPARE(window_->Btn2[2]->FaceColor(), kdt::ButtonFaceColor());
+    QVERIFY(!window_->Btn1[2]->isEnabled() && !window_->Btn2[2]->isEnabled());
   }
 
   // The buttons wait for a status of a KDT-212; the caption does not, so that
@@ -154,13 +175,18 @@ class MainWindowTest : public PanelTest {
   }
 
   void droppedConnectionClearsTheWindow() {
+    unit_->SetInput(1, 2);  // RELAY C on INPUT 2: its INPUT 2 button is orange
     CreateWindow(LoopbackSettings(kAddress));
     Connect();
+    QCOMPARE(window_->Btn2[1]->FaceColor(), kdt::kInput2Color);
     unit_->SetFault(sim::Fault::kClose, 0);
     QVERIFY(QTest::qWaitFor([&] { return window_->MMConn->text() == "Connect"; }, kWaitMs));
     QVERIFY(AllInputButtons(false));
     QVERIFY(window_->PRName[2]->Caption().isEmpty());
-    QCOMPARE(window_->Btn1[2]->FaceColor(), kdt::ButtonFaceColor());
+    for (int r = 1; r <= 3; ++r) {
+      QCOMPARE(window_->Btn1[r]->FaceColor(), kdt::ButtonFaceColor());
+      QCOMPARE(window_->Btn2[r]->FaceColor(), kdt::ButtonFaceColor());
+    }
   }
 
   void failedFirstExchangeStillShowsConnect() {

@@ -24,6 +24,7 @@ TEST(StrToIPBytes, TableOfTexts) {
       {" \t10.0.0.1 \t", true, Value(10, 0, 0, 1)},
       {"10 . 0 . 0 . 1", true, Value(10, 0, 0, 1)},
       {"10 0 0 1", true, Value(10, 0, 0, 1)},
+      {"10\t0\t0\t1", true, Value(10, 0, 0, 1)},  // control characters separate as blanks do
       {"010.001.000.001", true, Value(10, 1, 0, 1)},
       {"$0A.0.0.$01", true, Value(10, 0, 0, 1)},
       {"0x0A.0.0.1", true, Value(10, 0, 0, 1)},
@@ -46,6 +47,7 @@ TEST(StrToIPBytes, TableOfTexts) {
       {"   \t ", false, 0},
       {"\"10.0.0.1\"", false, 0},
       {"\"1\"\"\".2.3.4", false, 0},  // the first piece is 1" after unquoting
+      {"\"1\"\"2\".3.4", false, 0},   // a doubled quote inside quotes: the piece is 1"2
   };
   for (const AddressCase& c : cases) {
     kdt::OctetArray octets{9, 9, 9, 9};

@@ -344,6 +344,29 @@ TEST_F(SessionTest, CommandQueuedWhileAConnectionEndsIsNeverSentLater) {
   for (const auto& frame : unit_->Frames()) EXPECT_NE(frame.bytes, kdt::SetInputFrame(2, 2));
 }
 
+// Commands still queued when the operator stops are not wanted any more: only
+// the one already on its way reaches the unit before the goodbye.
+TEST_F(SessionTest, CommandsQueuedAtStopAreNotSent) {
+  sim::SimOptions options;
+  options.delayMs = 50;  // a slow unit: the commands wait in the queue
+  StartUnit(options);
+  TQmObject session;
+  ASSERT_TRUE(ConnectedSession(session));
+  for (std::uint8_t relay = 1; relay <= 3; ++relay) session.SendSetInput(2, relay);
+  ASSERT_TRUE(PumpUntil([&] {
+    const auto frames = unit_->Frames();
+    return std::any_of(frames.begin(), frames.end(),
+                       [](const auto& f) { return f.bytes == kdt::SetInputFrame(2, 1); });
+  }));
+  session.Stop();
+  ASSERT_TRUE(PumpUntil([&] { return unit_->Frames().back().bytes == kdt::GoodbyeFrame(); }));
+  const auto frames = unit_->Frames();
+  const auto setInputs = std::count_if(frames.begin(), frames.end(), [](const auto& f) {
+    return f.bytes.size() > 1 && f.bytes[1] == kdt::kCmdSetInput;
+  });
+  EXPECT_EQ(setInputs, 1);
+}
+
 // --- Change detection and rate ----------------------------------------------
 
 TEST_F(SessionTest, StatusOnlyWhenBytesTwoToEightyOneChange) {
@@ -363,6 +386,27 @@ TEST_F(SessionTest, StatusOnlyWhenBytesTwoToEightyOneChange) {
   EXPECT_EQ(session.RelayState(2) & 3, 2);
   ASSERT_TRUE(AfterTwoMorePolls());
   EXPECT_EQ(Count("status"), 2);
+}
+
+// Each rate report measures its own period: with a unit that answers at a
+// steady pace, later reports stay near the first full one instead of adding
+// up the exchanges of every period before.
+TEST_F(SessionTest, RateReportsMeasureEachPeriod) {
+  sim::SimOptions options;
+  options.delayMs = 10;  // about 90 exchanges a second
+  StartUnit(options);
+  TQmObject session;
+  std::vector<std::int32_t> rates;
+  session.OnRate.Assign([&](TQmObject*, std::int32_t rate) { rates.push_back(rate); });
+  Start(session, unit_->Port());
+  ASSERT_TRUE(PumpUntil([&] { return rates.size() >= 6; }));
+  session.Stop();
+  const double firstFull = rates[1];  // the very first also counts the first exchange
+  ASSERT_GT(firstFull, 0);
+  for (std::size_t i = 2; i < rates.size(); ++i) {
+    EXPECT_LT(rates[i] / firstFull, 2.0) << "report " << i << ": " << rates[i];
+    EXPECT_GT(rates[i] / firstFull, 0.5) << "report " << i << ": " << rates[i];
+  }
 }
 
 TEST_F(SessionTest, SnapshotIsWrittenEvenWithoutHandlers) {

@@ -99,6 +99,16 @@ TEST_F(SimFixture, AppliesSetInputAndSetName) {
   tcp::SockShutdownClose(s);
 }
 
+// Every other test trusts the simulated unit: a set-input changes the input
+// bits and keeps the rest of the relay's state.
+TEST_F(SimFixture, SetInputKeepsTheOtherStateBits) {
+  StartUnit();
+  unit_->SetState(1, 0x81);
+  tcp::Socket s = Connect();
+  EXPECT_EQ(Decode(Exchange(s, kdt::SetInputFrame(2, 1))).state[0], 0x82);
+  tcp::SockShutdownClose(s);
+}
+
 TEST_F(SimFixture, ConsecutiveRepliesDifferOnlyInByteOne) {
   StartUnit();
   tcp::Socket s = Connect();
