@@ -1,6 +1,9 @@
 #include "UnitAddr.h"
 
+#include <QCloseEvent>
 #include <QKeyEvent>
+
+#include "X11WindowHints.h"
 
 namespace kdt {
 
@@ -62,7 +65,13 @@ TFormAddr::TFormAddr(QWidget* owner) : QDialog(owner) {
 
 void TFormAddr::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  SetMotifHints(this, kToolWindowHints);
   CancelButton->setFocus();  // where the dialog opens
+}
+
+void TFormAddr::closeEvent(QCloseEvent* event) {
+  if (isVisible()) done(kModalCancel);
+  event->accept();
 }
 
 TNumEdit* TFormAddr::AddOctetEdit(int left) {

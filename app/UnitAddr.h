@@ -34,6 +34,8 @@ class TFormAddr : public QDialog {
   // Key preview: the dialog sees a key before the focused control does.
   bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  // A close request from a window manager that offers one anyway is Cancel.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   TNumEdit* AddOctetEdit(int left);

@@ -11,6 +11,7 @@
 #include "TextRules.h"
 #include "UnitAddr.h"
 #include "UnitProcIP.h"
+#include "X11WindowHints.h"
 
 // The icon lives in this static library: its resource must be registered by
 // hand, or the linker leaves it out.
@@ -107,6 +108,11 @@ void TFormMain::BuildComponents() {
   SetTabOrder();
   layout()->setSizeConstraint(QLayout::SetFixedSize);  // the operator cannot resize it
   move(DesignedPosition());
+}
+
+void TFormMain::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  SetMotifHints(this, kFixedWindowHints);
 }
 
 void TFormMain::BuildRelayPanel(int r, int left) {

@@ -57,6 +57,9 @@ class TFormMain : public QMainWindow {
   void UpdateSyncCaptions();
   void RNEditExit();
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   void BuildComponents();
   void BuildRelayPanel(int relay, int left);

@@ -4,6 +4,9 @@
 #include <xcb/xcb.h>
 
 #include <QGuiApplication>
+#include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "PanelFixture.h"
 #include "PanelProcess.h"
@@ -53,6 +56,41 @@ QString Title(const QWidget* window) {
 
 QString LegacyTitle(const QWidget* window) {
   return QString::fromLatin1(Property(window, "WM_NAME"));
+}
+
+// A property of 32-bit items (cardinals, atoms, windows).
+std::vector<std::uint32_t> Items(const QWidget* window, const char* name) {
+  const QByteArray bytes = Property(window, name);
+  std::vector<std::uint32_t> items(std::size_t(bytes.size()) / sizeof(std::uint32_t));
+  std::memcpy(items.data(), bytes.constData(), items.size() * sizeof(std::uint32_t));
+  return items;
+}
+
+bool Contains(const std::vector<std::uint32_t>& items, std::uint32_t item) {
+  return std::find(items.begin(), items.end(), item) != items.end();
+}
+
+// What the window manager reads: the Motif hints' flags, functions and
+// decorations, and the minimum and maximum sizes of WM_NORMAL_HINTS.
+struct Frame {
+  std::uint32_t flags = 0, functions = 0, decorations = 0;
+  QSize minimum, maximum;
+};
+
+Frame FrameOf(const QWidget* window) {
+  Frame frame;
+  const std::vector<std::uint32_t> motif = Items(window, "_MOTIF_WM_HINTS");
+  if (motif.size() >= 3) {
+    frame.flags = motif[0];
+    frame.functions = motif[1];
+    frame.decorations = motif[2];
+  }
+  // flags, x, y, width, height, min width, min height, max width, max height, ...
+  const std::vector<std::uint32_t> size = Items(window, "WM_NORMAL_HINTS");
+  constexpr std::uint32_t kMinSize = 1u << 4, kMaxSize = 1u << 5;
+  if (size.size() >= 9 && (size[0] & kMinSize) != 0) frame.minimum = QSize(size[5], size[6]);
+  if (size.size() >= 9 && (size[0] & kMaxSize) != 0) frame.maximum = QSize(size[7], size[8]);
+  return frame;
 }
 
 // A top-level window of another process, found by the process id that Qt
@@ -119,6 +157,67 @@ class X11WindowTest : public PanelTest {
     window_->MMAddr->trigger();
     QCOMPARE(dialogTitle, QString("IP address:"));
     QCOMPARE(dialogLegacyTitle, QString("IP address:"));
+  }
+
+  // A fixed single border: move, minimise and close, no resizing; border,
+  // title, menu and minimise box.
+  void mainWindowFrameIsFixed() {
+    const Frame frame = FrameOf(window_.get());
+    QCOMPARE(frame.flags, 0x3u);         // functions and decorations given
+    QCOMPARE(frame.functions, 0x2Cu);    // move, minimise, close
+    QCOMPARE(frame.decorations, 0x3Au);  // border, title, menu, minimise
+    QVERIFY(frame.minimum.isValid());
+    QCOMPARE(frame.minimum, frame.maximum);
+    QCOMPARE(frame.minimum, window_->size());
+  }
+
+  // A tool window's border and caption and no caption buttons; a modal
+  // utility window over the main window, of one size.
+  void addressDialogFrameHasNoCaptionButtons() {
+    Frame frame;
+    std::vector<std::uint32_t> type, transientFor, state;
+    QSize size;
+    QTimer::singleShot(0, this, [&] {
+      QVERIFY(QTest::qWaitForWindowExposed(kdt::FormAddr));
+      frame = FrameOf(kdt::FormAddr);
+      type = Items(kdt::FormAddr, "_NET_WM_WINDOW_TYPE");
+      transientFor = Items(kdt::FormAddr, "WM_TRANSIENT_FOR");
+      state = Items(kdt::FormAddr, "_NET_WM_STATE");
+      size = kdt::FormAddr->size();
+      kdt::FormAddr->done(kdt::TFormAddr::kModalCancel);
+    });
+    window_->MMAddr->trigger();
+    QCOMPARE(frame.flags, 0x3u);
+    QCOMPARE(frame.functions, 0x4u);    // move only
+    QCOMPARE(frame.decorations, 0xAu);  // border and title
+    QCOMPARE(frame.minimum, QSize(193, 73));
+    QCOMPARE(frame.maximum, frame.minimum);
+    QVERIFY(Contains(type, Atom("_NET_WM_WINDOW_TYPE_UTILITY")));
+    QCOMPARE(transientFor, std::vector<std::uint32_t>{std::uint32_t(window_->winId())});
+    QVERIFY(Contains(state, Atom("_NET_WM_STATE_MODAL")));
+  }
+
+  // A window manager that offers a close box anyway sends WM_DELETE_WINDOW:
+  // the dialog takes it as Cancel.
+  void closeRequestActsAsCancel() {
+    int result = -1;
+    QTimer::singleShot(0, this, [&] {
+      QVERIFY(QTest::qWaitForWindowExposed(kdt::FormAddr));
+      xcb_client_message_event_t message{};
+      message.response_type = XCB_CLIENT_MESSAGE;
+      message.format = 32;
+      message.window = static_cast<xcb_window_t>(kdt::FormAddr->winId());
+      message.type = Atom("WM_PROTOCOLS");
+      message.data.data32[0] = Atom("WM_DELETE_WINDOW");
+      message.data.data32[1] = XCB_CURRENT_TIME;
+      xcb_send_event(Connection(), 0, message.window, XCB_EVENT_MASK_NO_EVENT,
+                     reinterpret_cast<const char*>(&message));
+      xcb_flush(Connection());
+      QVERIFY(QTest::qWaitFor([] { return !kdt::FormAddr->isVisible(); }, kWaitMs));
+      result = kdt::FormAddr->result();
+    });
+    window_->MMAddr->trigger();
+    QCOMPARE(result, kdt::TFormAddr::kModalCancel);
   }
 
   void messageBoxesAreCaptionedWithTheApplicationTitle() {
