@@ -1,12 +1,12 @@
 #include "CodePage.h"
 
 #include <array>
+#include <cstdio>
 
 namespace kdt {
 namespace {
 
 constexpr int kFirstHighByte = 0x80;
-constexpr char32_t kReplacement = 0xFFFD;
 
 // Unicode code points of bytes 0x80 to 0xFF.
 constexpr std::array<char16_t, 128> kHighBytes = {
@@ -29,11 +29,20 @@ void AppendUtf8(char32_t c, std::string& out) {
   } else if (c < 0x800) {
     out += static_cast<char>(0xC0 | (c >> 6));
     out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
   } else {
-    out += static_cast<char>(0xE0 | (c >> 12));  // the code page stays within 16 bits
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
     out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (c & 0x3F));
   }
+}
+
+bool IsControl(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c < 0xA0);
 }
 
 // The next character of UTF-8 text; U+FFFD for a sequence that is not one.
@@ -41,11 +50,11 @@ char32_t NextUtf8(std::string_view text, std::size_t& pos) {
   const auto lead = static_cast<unsigned char>(text[pos++]);
   if (lead < 0x80) return lead;
   int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
-  if (extra < 0 || lead > 0xF4) return kReplacement;
+  if (extra < 0 || lead > 0xF4) return kNotUtf8;
   char32_t c = lead & (0x3F >> extra);
   for (; extra > 0; --extra) {
     if (pos >= text.size() || (static_cast<unsigned char>(text[pos]) & 0xC0) != 0x80) {
-      return kReplacement;
+      return kNotUtf8;
     }
     c = c << 6 | (static_cast<unsigned char>(text[pos++]) & 0x3F);
   }
@@ -91,6 +100,34 @@ bool EncodeFromUtf8(std::string_view utf8, std::string& bytes, char32_t& offendi
     bytes += static_cast<char>(byte);
   }
   return true;
+}
+
+std::string PrintableText(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (char byte : bytes) {
+    const auto value = static_cast<std::uint8_t>(byte);
+    const char32_t c = CodePageCharacter(value);
+    if (IsControl(c)) {
+      text += "\\x";
+      text += kDigits[value >> 4];
+      text += kDigits[value & 0x0F];
+    } else if (c == '\\') {
+      text += "\\\\";
+    } else {
+      AppendUtf8(c, text);
+    }
+  }
+  return text;
+}
+
+std::string CharacterName(char32_t character) {
+  char code[16];
+  std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(character));
+  if (IsControl(character)) return code;
+  std::string name = "\"";
+  AppendUtf8(character, name);
+  return name + "\" (" + code + ")";
 }
 
 }  // namespace kdt

@@ -18,8 +18,19 @@ char32_t CodePageCharacter(std::uint8_t byte);
 bool CodePageByte(char32_t character, std::uint8_t& byte);
 
 std::string DecodeToUtf8(std::string_view bytes);
-// False at the first character that has no byte, given in `offending`; text
-// that is not UTF-8 at all offends with U+FFFD.
+// What EncodeFromUtf8 reports for text that is not UTF-8 at all.
+constexpr char32_t kNotUtf8 = 0xFFFD;
+// False at the first character that has no byte, given in `offending`.
 bool EncodeFromUtf8(std::string_view utf8, std::string& bytes, char32_t& offending);
+
+// The unit's bytes as text for a terminal or a log: UTF-8, with every control
+// character (C0, DEL, C1) and the backslash written as an escape (\x1B,
+// \\), so that a hostile name can neither move a terminal's cursor nor change
+// its colours, and no two names print alike.
+std::string PrintableText(std::string_view bytes);
+
+// A character as messages name it: "中" (U+4E2D); a control character by its
+// code point alone.
+std::string CharacterName(char32_t character);
 
 }  // namespace kdt

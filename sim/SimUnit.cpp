@@ -14,6 +14,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "CodePage.h"
+
 namespace sim {
 namespace {
 
@@ -290,7 +292,8 @@ void SimUnit::Apply(const Connection& conn, const kdt::FrameBuffer& frame) {
     std::string name(field, strnlen(field, kdt::kSetNameFieldLength));
     if (ValidRelay(relay)) {
       unit_.name[relay - 1] = name;
-      Log(who + "set name of relay " + std::to_string(relay) + " to \"" + name + "\"");
+      Log(who + "set name of relay " + std::to_string(relay) + " to \"" + kdt::PrintableText(name) +
+          "\"");
     } else {
       Log(who + "set name on relay " + std::to_string(relay) + ": out of range, ignored");
     }

@@ -1,6 +1,7 @@
 #include <QMenuBar>
 #include <QScreen>
 
+#include "PanelCommands.h"
 #include "PanelFixture.h"
 #include "UnitProcIP.h"
 
@@ -130,6 +131,18 @@ class MainWindowTest : public PanelTest {
     QCOMPARE(window_->Btn1[2]->FaceColor(), kdt::kInput1Color);
     QCOMPARE(window_->Btn2[2]->FaceColor(), kdt::ButtonFaceColor());
     QVERIFY(!window_->Btn1[2]->isEnabled() && !window_->Btn2[2]->isEnabled());
+  }
+
+  // Names typed in Cyrillic at the simulated unit's front panel reach the
+  // console in the unit's code page and show as typed.
+  void frontPanelNamesShowAsTyped() {
+    CreateWindow(LoopbackSettings(kAddress));
+    Connect();
+    std::string reply;
+    QVERIFY(sim::RunPanelCommand(*unit_, "name A Студия Ёжик №5", reply));
+    QVERIFY(sim::RunPanelCommand(*unit_, "name C Эфир «А»", reply));
+    WaitForName(3, QString::fromUtf8("Студия Ёжик №5"));
+    WaitForName(1, QString::fromUtf8("Эфир «А»"));
   }
 
   // The buttons wait for a status of a KDT-212; the caption does not, so that

@@ -370,4 +370,55 @@ TEST_F(SimFixture, FrontPanelCommandsChangeTheUnit) {
       << reply;
 }
 
+// Names typed at the front panel are read as the terminal's UTF-8 and stored
+// in the unit's code page; raw bytes come with --hex.
+TEST_F(SimFixture, FrontPanelNamesTakeTheUnitsCodePage) {
+  StartUnit();
+  struct Case {
+    std::string line;
+    bool ok;
+    std::string stored;  // relay 3's bytes afterwards
+    std::string said;    // part of the reply
+  };
+  const std::string before = unit_->Status().name[2];
+  const Case cases[] = {
+      {"name A Студия Ёжик №5", true,
+       "\xD1\xF2\xF3\xE4\xE8\xFF \xA8\xE6\xE8\xEA \xB9"
+       "5",
+       "name \"Студия Ёжик №5\""},
+      {"name A 中文", false,
+       "\xD1\xF2\xF3\xE4\xE8\xFF \xA8\xE6\xE8\xEA \xB9"
+       "5",
+       "RELAY A keeps its name: the unit's code page (windows-1251) has no \"中\" (U+4E2D)"},
+      {"name A " + std::string("\xFF"), false,
+       "\xD1\xF2\xF3\xE4\xE8\xFF \xA8\xE6\xE8\xEA \xB9"
+       "5",
+       "the text is not UTF-8"},
+      {"name A --hex 1B 5B 33 31 6D 5C", true, "\x1B[31m\\", "name \"\\x1B[31m\\\\\""},
+      {"name A --hex 4", false, "\x1B[31m\\", "not hexadecimal bytes"},
+      {"name A " + std::string(30, 'x'), true, std::string(25, 'x'),
+       "the unit keeps 25 characters of a name: cut to"},
+  };
+  for (const Case& c : cases) {
+    std::string reply;
+    EXPECT_EQ(sim::RunPanelCommand(*unit_, c.line, reply), c.ok) << c.line;
+    EXPECT_EQ(unit_->Status().name[2], c.stored) << c.line;
+    EXPECT_NE(reply.find(c.said), std::string::npos) << c.line << "\n" << reply;
+    EXPECT_EQ(reply.find('\x1B'), std::string::npos) << c.line;  // never a raw escape
+  }
+  EXPECT_NE(before, unit_->Status().name[2]);
+}
+
+// A name with control bytes, set over the wire, is logged escaped: it cannot
+// move the terminal's cursor or change its colours.
+TEST_F(SimFixture, HostileNamesAreLoggedEscaped) {
+  StartUnit();
+  tcp::Socket s = Connect();
+  Exchange(s, kdt::SetNameFrame(1, "\x1B[2J\aBell"));
+  EXPECT_TRUE(LogContains("set name of relay 1 to \"\\x1B[2J\\x07Bell\""));
+  std::lock_guard lock(logMutex_);
+  for (const std::string& line : log_) EXPECT_EQ(line.find('\x1B'), std::string::npos) << line;
+  tcp::SockShutdownClose(s);
+}
+
 }  // namespace
