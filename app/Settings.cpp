@@ -12,13 +12,6 @@ constexpr const char* kNetwork = "NETWORK";
 
 }  // namespace
 
-std::string SettingsPathFor(const std::string& executablePath) {
-  std::size_t nameStart = executablePath.find_last_of('/') + 1;  // npos + 1 == 0
-  std::size_t dot = executablePath.find_last_of('.');
-  if (dot == std::string::npos || dot < nameStart) return executablePath + ".ini";
-  return executablePath.substr(0, dot) + ".ini";
-}
-
 bool LoadPanelSettings(const std::string& path, PanelSettings& settings, std::string& error) {
   std::string text;
   if (!ReadTextFile(path, text, error)) return false;

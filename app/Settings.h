@@ -21,10 +21,6 @@ struct PanelSettings {
   std::array<bool, kRelayCount> sync{};  // index 0 is relay 1
 };
 
-// The executable's path with the extension of its file name replaced by
-// ".ini"; a name without a dot gets ".ini" appended.
-std::string SettingsPathFor(const std::string& executablePath);
-
 // Reads the file; keys that are missing or malformed take their defaults.
 bool LoadPanelSettings(const std::string& path, PanelSettings& settings, std::string& error);
 // Reads the file again and writes it back with the seven values, so that

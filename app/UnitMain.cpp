@@ -8,6 +8,7 @@
 
 #include "Cp1251.h"
 #include "Settings.h"
+#include "SettingsLocation.h"
 #include "TextRules.h"
 #include "UnitAddr.h"
 #include "UnitProcIP.h"
@@ -59,14 +60,9 @@ bool ShowsOnAScreen(std::int64_t left, std::int64_t top, QSize size) {
   return false;
 }
 
-QString SettingsPath() {
-  return QString::fromStdString(
-      SettingsPathFor(QCoreApplication::applicationFilePath().toStdString()));
-}
-
 }  // namespace
 
-TFormMain::TFormMain() {
+TFormMain::TFormMain(std::string settingsFile) : FSettingsFile(std::move(settingsFile)) {
   BuildComponents();
   FormCreate();
 }
@@ -196,7 +192,7 @@ void TFormMain::FormDestroy() {
 bool TFormMain::LoadSettings() {
   PanelSettings settings;
   std::string error;
-  if (!LoadPanelSettings(SettingsPath().toStdString(), settings, error)) {
+  if (!LoadPanelSettings(SettingsLocationNow().path, settings, error)) {
     ShowSettingsError(QString::fromStdString(error));
     return false;
   }
@@ -221,9 +217,16 @@ bool TFormMain::SaveSettings() {
   settings.autoConnect = MMNetAuto->isChecked();
   for (int r = 1; r <= kRelayCount; ++r) settings.sync[r - 1] = MMSyncItem[r]->isChecked();
   std::string error;
-  if (SavePanelSettings(SettingsPath().toStdString(), settings, error)) return true;
+  const SettingsLocation location = SettingsLocationNow();
+  if (location.inUserConfig) MakeSettingsFolder(location.path);  // a failure shows as the save's
+  if (SavePanelSettings(location.path, settings, error)) return true;
   ShowSettingsError(QString::fromStdString(error));
   return false;
+}
+
+SettingsLocation TFormMain::SettingsLocationNow() const {
+  if (!FSettingsFile.empty()) return {FSettingsFile, false};
+  return ChooseSettingsLocation(QCoreApplication::applicationFilePath().toStdString());
 }
 
 void TFormMain::ShowSettingsError(const QString& text) {

@@ -10,7 +10,9 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 
+#include "SettingsLocation.h"
 #include "UnitThread.h"
 #include "Widgets.h"
 
@@ -31,7 +33,9 @@ const QColor kInput2Color{255, 204, 85};   // INPUT 2 selected: light orange
 class TFormMain : public QMainWindow {
   Q_OBJECT
  public:
-  TFormMain();
+  // `settingsFile`: the settings file named on the command line; empty, the
+  // usual place (SettingsLocation.h).
+  explicit TFormMain(std::string settingsFile = {});
   ~TFormMain() override;
 
   // The components, named as the window's design names them.
@@ -51,6 +55,7 @@ class TFormMain : public QMainWindow {
 
   std::unique_ptr<TQmObject> FSession;
   std::uint32_t FAddress = 0;
+  const std::string FSettingsFile;
 
   bool LoadSettings();
   bool SaveSettings();
@@ -67,6 +72,7 @@ class TFormMain : public QMainWindow {
   void SetTabOrder();
   void FormCreate();
   void FormDestroy();
+  SettingsLocation SettingsLocationNow() const;
   void ShowSettingsError(const QString& text);
   void StartSession();
   void SetInputButtonsEnabled(bool enabled);

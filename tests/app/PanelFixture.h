@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "Settings.h"
+#include "SettingsLocation.h"
 #include "SimUnit.h"
 #include "UnitMain.h"
 #include "UnitThread.h"

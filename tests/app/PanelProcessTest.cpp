@@ -1,20 +1,47 @@
-// The console as a whole program: ended by the system, it closes in order.
+// The console as a whole program: its command line, where it keeps its
+// settings, and how it closes when the system ends it.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
+#include "ChildProcess.h"
+#include "OrdinaryUser.h"
 #include "PanelProcess.h"
 #include "SimUnit.h"
 #include "UnitFrames.h"
 
+using testsupport::PanelOptions;
 using testsupport::PanelProcess;
 
 namespace {
 
 constexpr int kWaitMs = 15000;  // a bound for what should take moments
-const PanelProcess::Environment kOffscreen = {{"QT_QPA_PLATFORM", "offscreen"}};
+const testsupport::Environment kOffscreen = {{"QT_QPA_PLATFORM", "offscreen"}};
+
+// True once the process handles the signal itself: its handlers are in place.
+bool Catches(pid_t pid, int signal) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("SigCgt:")) {
+      return ((std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1) != 0;
+    }
+  }
+  return false;
+}
+
+bool WaitUntilCatching(pid_t pid, int signal) {
+  for (int waited = 0; waited < kWaitMs; waited += 10) {
+    if (Catches(pid, signal)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
 
 // The tests may run at once, each with a unit on the console's port: each has
 // an address of 127.0.1.0/24 of its own.
@@ -47,7 +74,7 @@ class EndedBySignal : public PanelProcessTest, public ::testing::WithParamInterf
 
 TEST_P(EndedBySignal, SavesSaysGoodbyeAndExitsWithZero) {
   StartUnit(GetParam());
-  PanelProcess panel(Settings(), kOffscreen);
+  PanelProcess panel({Settings(), kOffscreen, {}});
   WaitUntilConnected();
   panel.Signal(GetParam());
   int status = 0;
@@ -68,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, EndedBySignal, ::testing::Values(SIGTERM, SIGI
 // waits) still ends at once on a second signal.
 TEST_F(PanelProcessTest, SecondSignalWhileClosingEndsAtOnce) {
   StartUnit(100);
-  PanelProcess panel(Settings(), kOffscreen);
+  PanelProcess panel({Settings(), kOffscreen, {}});
   WaitUntilConnected();
   std::filesystem::remove(panel.SettingsPath());
   std::filesystem::create_directory(panel.SettingsPath());  // the save will fail
@@ -78,6 +105,91 @@ TEST_F(PanelProcessTest, SecondSignalWhileClosingEndsAtOnce) {
   panel.Signal(SIGTERM);
   ASSERT_TRUE(panel.WaitForExit(kWaitMs, status));
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+}
+
+// --help and --version answer without a display; anything the console and
+// the toolkit do not know is refused in one line.
+TEST(PanelCommandLine, HelpVersionAndRefusals) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::string output;  // the start of standard output
+    std::string errors;  // all of standard error
+  };
+  const std::string usage = "usage: kdt212-panel [--settings FILE] [--help] [--version]\n";
+  const Case cases[] = {
+      {{"--help"}, 0, "Usage: kdt212-panel [--settings FILE]\n", ""},
+      {{"-h"}, 0, "Usage: kdt212-panel [--settings FILE]\n", ""},
+      {{"--version"}, 0, "kdt212-panel 1.1\n", ""},
+      {{"--bogus"}, 2, "", "kdt212-panel: unknown option '--bogus'; " + usage},
+      {{"stray"}, 2, "", "kdt212-panel: unexpected argument 'stray'; " + usage},
+      {{"--settings"}, 2, "", "kdt212-panel: --settings needs a file; " + usage},
+      {{"--settings="}, 2, "", "kdt212-panel: --settings needs a file; " + usage},
+  };
+  const testsupport::Environment noDisplay = {{"DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}};
+  for (const Case& c : cases) {
+    PanelProcess panel({"", noDisplay, c.arguments});
+    int status = 0;
+    ASSERT_TRUE(panel.WaitForExit(kWaitMs, status)) << c.arguments[0];
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.exitCode) << c.arguments[0];
+    EXPECT_EQ(panel.Process().Output().substr(0, c.output.size()), c.output) << c.arguments[0];
+    EXPECT_EQ(panel.Process().Errors(), c.errors) << c.arguments[0];
+  }
+}
+
+// --settings FILE: one window per unit, each with its own file, wherever the
+// program lies.
+TEST_F(PanelProcessTest, SettingsFileNamedOnTheCommandLine) {
+  StartUnit(110);
+  char pattern[] = "/tmp/kdt-unit-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string file = std::string(pattern) + "/unit-110.ini";
+  std::ofstream(file, std::ios::binary) << Settings();
+  PanelProcess panel({"", kOffscreen, {"--settings", file}});
+  WaitUntilConnected();  // to the unit the file names
+  panel.Signal(SIGTERM);
+  int status = 0;
+  ASSERT_TRUE(panel.WaitForExit(kWaitMs, status));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::string saved = testsupport::FileText(file);
+  EXPECT_EQ(saved.find(";not saved yet"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("ADDR=" + address_ + "\r\n"), std::string::npos) << saved;
+  EXPECT_FALSE(std::filesystem::exists(panel.SettingsPath()));  // nothing beside the program
+  std::filesystem::remove_all(pattern);
+}
+
+// An installed console cannot write beside itself: run by an ordinary user, it
+// keeps its settings in the user's configuration folder, made private to the
+// user on the first save.
+TEST(PanelSettingsLocation, InstalledConsoleUsesTheUsersConfigurationFolder) {
+  char pattern[] = "/tmp/kdt-home-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string config = std::string(pattern) + "/config";
+  std::filesystem::create_directory(config);
+  const testsupport::OrdinaryUser user;
+  user.Own(pattern);
+  user.Own(config);
+  {
+    PanelProcess panel({"",
+                        {{"QT_QPA_PLATFORM", "offscreen"},
+                         {"XDG_CONFIG_HOME", config},
+                         {"HOME", pattern},
+                         {"XDG_RUNTIME_DIR", ""}},
+                        {},
+                        true});
+    ASSERT_TRUE(WaitUntilCatching(panel.Pid(), SIGTERM)) << panel.Process().Errors();
+    panel.Signal(SIGTERM);
+    int status = 0;
+    ASSERT_TRUE(panel.WaitForExit(kWaitMs, status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << panel.Process().Errors();
+    EXPECT_FALSE(std::filesystem::exists(panel.SettingsPath()));
+  }
+  const std::string saved = testsupport::FileText(config + "/kdt212-panel/kdt212-panel.ini");
+  EXPECT_EQ(saved.rfind("[WINDOW]\r\nLEFT=", 0), 0u) << saved;
+  struct stat st {};
+  ASSERT_EQ(stat((config + "/kdt212-panel").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  std::filesystem::remove_all(pattern);
 }
 
 }  // namespace

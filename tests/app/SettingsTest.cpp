@@ -1,7 +1,5 @@
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,6 +12,7 @@
 #include <thread>
 
 #include "IniFile.h"
+#include "OrdinaryUser.h"
 #include "Settings.h"
 #include "TextFile.h"
 #include "UnitProcIP.h"
@@ -58,14 +57,6 @@ class SettingsFile : public ::testing::Test {
   fs::path dir_;
   std::string path_;
 };
-
-TEST(SettingsPath, ReplacesTheFileNamesExtension) {
-  EXPECT_EQ(kdt::SettingsPathFor("/opt/kdt/kdt212-panel"), "/opt/kdt/kdt212-panel.ini");
-  EXPECT_EQ(kdt::SettingsPathFor("/opt/kdt/panel.exe"), "/opt/kdt/panel.ini");
-  EXPECT_EQ(kdt::SettingsPathFor("/opt/kdt.d/panel"), "/opt/kdt.d/panel.ini");
-  EXPECT_EQ(kdt::SettingsPathFor("/opt/panel.v2.bin"), "/opt/panel.v2.ini");
-  EXPECT_EQ(kdt::SettingsPathFor("panel"), "panel.ini");
-}
 
 TEST_F(SettingsFile, MissingFileGivesDefaultsAndTheFirstSaveWritesTheKnownFile) {
   kdt::PanelSettings settings = Load();
@@ -189,56 +180,6 @@ TEST_F(SettingsFile, FileThatCannotBeReplacedFailsAndStaysAsItWas) {
   EXPECT_EQ(files, 1);
 }
 
-// Where a save may write, as an ordinary user meets it. The tests run as root,
-// which may write anything, so the save runs in a child process that drops
-// to nobody; run by anyone else, the child keeps that user's rights.
-class OrdinaryUser {
- public:
-  OrdinaryUser() {
-    if (geteuid() != 0) return;
-    const passwd* nobody = getpwnam("nobody");
-    if (nobody == nullptr) std::abort();
-    uid_ = nobody->pw_uid;
-    gid_ = nobody->pw_gid;
-  }
-  void Own(const std::string& path) const {
-    if (chown(path.c_str(), uid_, gid_) != 0) std::abort();
-  }
-  // A folder the user may enter, and write into or not.
-  void SetFolder(const std::string& folder, bool writable) const {
-    if (geteuid() == 0 && chown(folder.c_str(), writable ? uid_ : 0, 0) != 0) std::abort();
-    chmod(folder.c_str(), writable || geteuid() == 0 ? 0755 : 0555);
-  }
-  // Saves with the user's rights; the error text comes back through a pipe.
-  bool Save(const std::string& path, std::string& error) const {
-    int fds[2];
-    if (pipe(fds) != 0) std::abort();
-    const pid_t child = fork();
-    if (child == 0) {
-      close(fds[0]);
-      if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(gid_) != 0 || setuid(uid_) != 0))
-        _exit(2);
-      std::string text;
-      const bool saved = kdt::SavePanelSettings(path, kdt::PanelSettings{}, text);
-      if (write(fds[1], text.data(), text.size()) != ssize_t(text.size())) _exit(2);
-      _exit(saved ? 0 : 1);
-    }
-    close(fds[1]);
-    char buffer[512];
-    error.clear();
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) error.append(buffer, n);
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 2) << "could not drop privileges";
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  }
-
- private:
-  uid_t uid_ = geteuid();
-  gid_t gid_ = getegid();
-};
-
 ino_t InodeOf(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
@@ -260,7 +201,7 @@ TEST_F(SettingsFile, SavesWhereverAnOrdinaryUserMayWrite) {
       {"a write-protected file in a folder that is not writable", false, 0444, false},
       {"a write-protected file in a writable folder", true, 0444, false},
   };
-  const OrdinaryUser user;
+  const testsupport::OrdinaryUser user;
   const std::string kOld = "[EXTRA]\r\nKEY=old\r\n\r\n";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -273,7 +214,9 @@ TEST_F(SettingsFile, SavesWhereverAnOrdinaryUserMayWrite) {
     user.SetFolder(dir_.string(), c.folderWritable);
     const ino_t before = InodeOf(path_);
     std::string error;
-    EXPECT_EQ(user.Save(path_, error), c.saved) << error;
+    const bool saved =
+        user.Run([&](std::string& said) { return kdt::SavePanelSettings(path_, {}, said); }, error);
+    EXPECT_EQ(saved, c.saved) << error;
     user.SetFolder(dir_.string(), true);
     if (c.saved) {
       EXPECT_EQ(InodeOf(path_), before);  // written in place

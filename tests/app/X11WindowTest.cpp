@@ -135,8 +135,9 @@ class X11WindowTest : public PanelTest {
   // The program as it is started, not only its window: its start-up must not
   // give Qt a display name that the platform would append to the title.
   void runningConsoleTitleCarriesNoSuffix() {
-    PanelProcess panel(LoopbackSettings(kAddress),
-                       {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", qgetenv("DISPLAY").toStdString()}});
+    PanelProcess panel({LoopbackSettings(kAddress),
+                        {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", qgetenv("DISPLAY").toStdString()}},
+                        {}});
     xcb_window_t window = XCB_WINDOW_NONE;
     QVERIFY(QTest::qWaitFor(
         [&] { return (window = WindowOfProcess(panel.Pid())) != XCB_WINDOW_NONE; }, kWaitMs));

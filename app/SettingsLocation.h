@@ -1,0 +1,35 @@
+// Where the console keeps its settings file. The rule of the unit's original
+// console, the executable's path with ".ini", holds wherever it can work (the
+// build tree, a portable folder, any folder the user may write); an installed
+// program cannot write beside itself, so its file goes to the user's
+// configuration folder instead. In this order:
+//   1. a file named on the command line (--settings FILE);
+//   2. the file beside the executable, when it exists and may be written, or
+//      when its folder may be written;
+//   3. <name>.ini in $XDG_CONFIG_HOME/<name>/, else in ~/.config/<name>/,
+//      <name> being the executable's file name; the folder is made on the
+//      first save.
+#pragma once
+
+#include <string>
+
+namespace kdt {
+
+struct SettingsLocation {
+  std::string path;
+  bool inUserConfig = false;  // the folder may have to be made before a save
+};
+
+// The executable's path with the extension of its file name replaced by
+// ".ini"; a name without a dot gets ".ini" appended.
+std::string SettingsPathFor(const std::string& executablePath);
+
+// Rules 2 and 3; rule 1 is the caller's. Worked out anew for every read and
+// write, as the file beside the executable may come or go.
+SettingsLocation ChooseSettingsLocation(const std::string& executablePath);
+
+// Makes the folder of a settings file in the user's configuration folder,
+// private to the user; false with errno when that fails.
+bool MakeSettingsFolder(const std::string& path);
+
+}  // namespace kdt

@@ -1,0 +1,121 @@
+#include "ChildProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+
+namespace testsupport {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void Drain(int& fd, std::string& into) {
+  char buffer[4096];
+  const ssize_t n = read(fd, buffer, sizeof buffer);
+  if (n > 0) {
+    into.append(buffer, std::size_t(n));
+  } else if (n == 0) {
+    close(fd);
+    fd = -1;
+  }
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                           const Environment& environment) {
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) std::abort();
+  pid_ = fork();
+  if (pid_ == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the test
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    for (const auto& [name, value] : environment) {
+      if (value.empty()) {
+        unsetenv(name.c_str());
+      } else {
+        setenv(name.c_str(), value.c_str(), 1);
+      }
+    }
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  outFd_ = out[0];
+  errFd_ = err[0];
+}
+
+ChildProcess::~ChildProcess() {
+  int status = 0;
+  if (pid_ > 0 && !WaitForExit(0, status)) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+  }
+  if (outFd_ != -1) close(outFd_);
+  if (errFd_ != -1) close(errFd_);
+}
+
+void ChildProcess::Signal(int signal) const {
+  if (pid_ > 0) kill(pid_, signal);  // never -1: that would signal every process
+}
+
+// Reads whatever output arrives within the time-out.
+void ChildProcess::Collect(int timeoutMs) {
+  pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+  if (poll(fds, 2, timeoutMs) <= 0) return;
+  if ((fds[0].revents & (POLLIN | POLLHUP)) != 0) Drain(outFd_, output_);
+  if ((fds[1].revents & (POLLIN | POLLHUP)) != 0) Drain(errFd_, errors_);
+}
+
+bool ChildProcess::WaitForExit(int timeoutMs, int& status) {
+  if (pid_ <= 0) return true;
+  const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    Collect(10);
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      // What it wrote before it ended; bounded, should it have passed the
+      // pipes on to a process of its own.
+      const auto drained = Clock::now() + std::chrono::seconds(2);
+      while ((outFd_ != -1 || errFd_ != -1) && Clock::now() < drained) Collect(100);
+      return true;
+    }
+    if (Clock::now() >= until) return false;
+  }
+}
+
+bool ChildProcess::WaitForOutput(const std::string& text, int timeoutMs) {
+  const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (output_.find(text) == std::string::npos) {
+    if (Clock::now() >= until || outFd_ == -1) return false;
+    Collect(10);
+  }
+  return true;
+}
+
+Finished RunToEnd(const std::string& program, const std::vector<std::string>& arguments,
+                  const Environment& environment, int timeoutMs) {
+  ChildProcess child(program, arguments, environment);
+  int status = 0;
+  Finished finished;
+  if (child.WaitForExit(timeoutMs, status)) {
+    finished.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  finished.output = child.Output();
+  finished.errors = child.Errors();
+  return finished;
+}
+
+}  // namespace testsupport
