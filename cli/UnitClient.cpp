@@ -39,7 +39,8 @@ std::string UnitClient::Where() const {
 
 bool UnitClient::Connect() {
   tcp::Socket s = tcp::kInvalidSocket;
-  if (tcp::SockOpen(s) && tcp::SockConnectTimeout(s, address_, port_, int(timeoutMs_), &interrupted_)) {
+  if (tcp::SockOpen(s) &&
+      tcp::SockConnectTimeout(s, address_, port_, int(timeoutMs_), &interrupted_)) {
     socket_ = s;
     return true;
   }

@@ -1,0 +1,71 @@
+#include "Address.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
+
+#include "IniFile.h"
+#include "Settings.h"
+#include "SettingsLocation.h"
+#include "TextFile.h"
+#include "UnitProcIP.h"
+
+namespace cli {
+namespace {
+
+constexpr const char* kPanelName = "kdt212-panel";
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// The consoles this program may sit beside: installed in the same folder, or
+// built in the tree next to its own.
+std::optional<std::string> ConsoleSettingsFile(const std::string& self) {
+  const std::string folder = FolderOf(self);
+  for (const std::string& panel : {folder + "/" + kPanelName, folder + "/../app/" + kPanelName}) {
+    if (access(panel.c_str(), X_OK) != 0) continue;
+    const std::string file = kdt::ChooseSettingsLocation(panel).path;
+    if (access(file.c_str(), R_OK) == 0) return file;
+  }
+  return std::nullopt;
+}
+
+bool Accept(const std::string& text, const std::string& from, UnitAddress& unit,
+            std::string& problem) {
+  kdt::OctetArray octets;
+  if (!kdt::StrToIPBytes(text, octets)) {
+    problem = "not an IPv4 address: '" + text + "' (from " + from + ")";
+    return false;
+  }
+  unit = {kdt::IPToStr(kdt::PackOctets(octets)), from};
+  return true;
+}
+
+}  // namespace
+
+bool FindUnitAddress(const std::string& given, const std::string& self, UnitAddress& unit,
+                     std::string& problem) {
+  if (!given.empty()) return Accept(given, "--address", unit, problem);
+  if (const char* variable = std::getenv(kAddressVariable); variable != nullptr && *variable) {
+    return Accept(variable, kAddressVariable, unit, problem);
+  }
+  if (const std::optional<std::string> file = ConsoleSettingsFile(self)) {
+    std::string text, error;
+    const std::optional<std::string> address =
+        kdt::ReadTextFile(*file, text, error) ? kdt::IniContent::Parse(text).Read("NETWORK", "ADDR")
+                                              : std::nullopt;
+    if (address && !Accept(*address, *file, unit, problem)) return false;
+    if (address) {
+      unit.factoryFromFile = unit.address == kdt::kDefaultAddress;
+      return true;
+    }
+  }
+  problem = std::string("no unit address: give --address A, set ") + kAddressVariable +
+            ", or set the address in the console (Network, IP address...)";
+  return false;
+}
+
+}  // namespace cli

@@ -1,0 +1,161 @@
+#include "Report.h"
+
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "CodePage.h"
+#include "RelayNumbers.h"
+
+namespace cli {
+namespace {
+
+constexpr const char* kGreen = "\x1b[32m";   // INPUT 1, as the console paints it
+constexpr const char* kOrange = "\x1b[33m";  // INPUT 2
+constexpr const char* kPlain = "\x1b[0m";
+
+// Relays as the unit's front shows them, left to right: A, B, C.
+constexpr int kRelaysLeftToRight[] = {3, 2, 1};
+
+std::string JsonText(std::string_view utf8) {
+  std::string text = "\"";
+  for (char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      text += '\\';
+      text += c;
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+      text += escape;
+    } else {
+      text += c;
+    }
+  }
+  return text + "\"";
+}
+
+std::string Hex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0x0F];
+  }
+  return text;
+}
+
+bool Locked(std::uint8_t state) {
+  return (state & kdt::kStateLocked) != 0;
+}
+
+std::string InputJson(std::uint8_t state) {
+  const int input = InputOf(state);
+  return input != 0 ? std::to_string(input) : "null";
+}
+
+// The relay's fields, without the braces.
+std::string RelayFields(const kdt::UnitStatus& status, int relay) {
+  const std::uint8_t state = status.state[relay - 1];
+  const std::string& name = status.name[relay - 1];
+  return "\"relay\":\"" + std::string(1, kdt::RelayLetter(relay)) +
+         "\",\"number\":" + std::to_string(relay) + ",\"input\":" + InputJson(state) +
+         ",\"locked\":" + (Locked(state) ? "true" : "false") +
+         ",\"state\":" + std::to_string(state) + ",\"name\":" + JsonText(kdt::DecodeToUtf8(name)) +
+         ",\"name_hex\":\"" + Hex(name) + "\"";
+}
+
+// Local time, ISO 8601 to the millisecond, with the offset from UTC.
+std::string Now() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char date[32], offset[8];
+  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+  std::strftime(offset, sizeof offset, "%z", &local);  // +0100
+  char text[64];
+  std::snprintf(text, sizeof text, "%s.%03d%.3s:%s", date, int(millis), offset, offset + 3);
+  return text;
+}
+
+std::string Event(const char* event, bool json, const std::string& fields,
+                  const std::string& words) {
+  if (json) {
+    return "{\"time\":\"" + Now() + "\",\"event\":\"" + event + "\"" +
+           (fields.empty() ? "" : "," + fields) + "}\n";
+  }
+  return Now() + " " + words + "\n";
+}
+
+}  // namespace
+
+int InputOf(std::uint8_t state) {
+  const int bits = state & kdt::kStateInputMask;
+  return bits == kdt::kInput1 || bits == kdt::kInput2 ? bits : 0;
+}
+
+bool ColourWanted() {
+  const char* term = std::getenv("TERM");
+  return isatty(STDOUT_FILENO) == 1 && std::getenv("NO_COLOR") == nullptr &&
+         !(term != nullptr && std::strcmp(term, "dumb") == 0);
+}
+
+std::string StatusTable(const kdt::UnitStatus& status, const std::string& unit, bool colour) {
+  std::string text = "unit " + unit + ", model " + std::to_string(status.model) +
+                     (status.model == kdt::kModelKdt212 ? " (KDT-212)" : " (not a KDT-212)") +
+                     "\nRELAY  INPUT  LOCKED  NAME\n";
+  for (int relay : kRelaysLeftToRight) {
+    const std::uint8_t state = status.state[relay - 1];
+    const int input = InputOf(state);
+    const std::string shown = input != 0 ? std::to_string(input) : "?";
+    const char* paint = !colour || input == 0 ? "" : input == kdt::kInput1 ? kGreen : kOrange;
+    text += std::string(1, kdt::RelayLetter(relay)) + "      " + paint + shown +
+            (*paint != '\0' ? kPlain : "") + "      " + (Locked(state) ? "yes" : "no ") + "     " +
+            kdt::PrintableText(status.name[relay - 1]) + "\n";
+  }
+  return text;
+}
+
+std::string StatusJson(const kdt::UnitStatus& status, const std::string& unit) {
+  std::string text = "{\"unit\":" + JsonText(unit) + ",\"model\":" + std::to_string(status.model) +
+                     ",\"header\":" + std::to_string(status.header) + ",\"relays\":[";
+  for (int relay : kRelaysLeftToRight) {
+    text += (relay != kRelaysLeftToRight[0] ? ",{" : "{") + RelayFields(status, relay) + "}";
+  }
+  return text + "]}\n";
+}
+
+std::string ConnectedLine(const kdt::UnitStatus& status, const std::string& unit, bool json) {
+  return Event("connected", json,
+               "\"unit\":" + JsonText(unit) + ",\"model\":" + std::to_string(status.model),
+               "connected to " + unit + ", model " + std::to_string(status.model));
+}
+
+std::string DisconnectedLine(const std::string& reason, bool json) {
+  return Event("disconnected", json, "\"reason\":" + JsonText(reason),
+               "disconnected: " + reason + "; reconnecting");
+}
+
+std::string ModelLine(const kdt::UnitStatus& status, bool json) {
+  return Event("model", json, "\"model\":" + std::to_string(status.model),
+               "model " + std::to_string(status.model));
+}
+
+std::string RelayLine(const kdt::UnitStatus& status, int relay, bool json) {
+  const std::uint8_t state = status.state[relay - 1];
+  const int input = InputOf(state);
+  return Event("relay", json, RelayFields(status, relay),
+               kdt::RelayLabel(relay) + " input=" + (input != 0 ? std::to_string(input) : "?") +
+                   " locked=" + (Locked(state) ? "yes" : "no") + " name=\"" +
+                   kdt::PrintableText(status.name[relay - 1]) + "\"");
+}
+
+}  // namespace cli
