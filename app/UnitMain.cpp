@@ -76,7 +76,11 @@ void TFormMain::BuildComponents() {
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
   InitPanelResources();
-  setWindowIcon(QIcon(":/kdt212.png"));
+  QIcon icon;
+  for (int size : {16, 32, 48, 64}) {
+    icon.addFile(QString(":/icons/kdt212-panel-%1.png").arg(size), QSize(size, size));
+  }
+  setWindowIcon(icon);
   QFont font("Tahoma");
   font.setPixelSize(kFontPixelSize);
   setFont(font);

@@ -56,7 +56,7 @@ class MainWindowTest : public PanelTest {
     QVERIFY(window_->RNEdit->isHidden());
     QCOMPARE(window_->TimerCon->interval(), 1000);
     QVERIFY(window_->TimerCon->isActive());
-    QVERIFY(!window_->windowIcon().isNull());
+    QVERIFY(!window_->windowIcon().pixmap(32, 32).isNull());  // the icon really loads
     // Sync menu top to bottom: RELAY A, B, C.
     const auto items = window_->MMSync->actions();
     QCOMPARE(items.size(), 3);

@@ -1,0 +1,46 @@
+# What goes beside the programs when they are installed, and the Debian
+# package that CPack makes of it (scripts/package).
+set(KDT_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/kdt212-panel)
+
+# Debian keeps a package's changelog and manual pages compressed, without a
+# time stamp.
+set(KDT_COMPRESSED)
+foreach(file changelog man/kdt212-panel.1 man/kdt212ctl.1 man/kdt212-sim.1)
+  set(compressed ${CMAKE_CURRENT_BINARY_DIR}/packaging/${file}.gz)
+  add_custom_command(OUTPUT ${compressed}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/packaging/man
+    COMMAND gzip -9nc ${CMAKE_CURRENT_SOURCE_DIR}/packaging/${file} > ${compressed}
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/packaging/${file} VERBATIM)
+  list(APPEND KDT_COMPRESSED ${compressed})
+endforeach()
+add_custom_target(kdt_compressed_docs ALL DEPENDS ${KDT_COMPRESSED})
+
+install(FILES README.md packaging/copyright ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz
+  DESTINATION ${KDT_DOC_DIR})
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/man/kdt212-panel.1.gz
+  ${CMAKE_CURRENT_BINARY_DIR}/packaging/man/kdt212ctl.1.gz
+  ${CMAKE_CURRENT_BINARY_DIR}/packaging/man/kdt212-sim.1.gz
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME kdt212-panel)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "VORNEX")
+set(CPACK_PACKAGE_CONTACT "KDT-212 control panel developers <kdt212-panel@example.com>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "operator console for the VORNEX KDT-212 relay switch unit")
+# The long description: CPack puts the summary above it and indents it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+  "The KDT-212 switches each of its three relays between two inputs. The
+console connects to the unit over TCP, shows every relay's input and name,
+switches relays alone or in sync, renames them, and reconnects by itself.
+.
+The package also holds kdt212ctl, which switches and reads the unit from
+scripts, schedules and home-automation hubs, and kdt212-sim, a simulated
+unit for trying both without hardware.")
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+include(CPack)
