@@ -93,6 +93,7 @@ void TFormMain::BuildComponents() {
   RNEdit->setGeometry(kRenameEditBounds);
   RNEdit->setValidator(new TCodePageValidator(RNEdit));
   RNEdit->setMaxLength(kNameEditMaxLength);
+  RNEdit->setAccessibleName("Relay name");
   RNEdit->hide();
   // A longer name from the unit is shown whole; the limit is for typing, and
   // holds again once an edit brings the text within it.
@@ -136,6 +137,11 @@ void TFormMain::BuildRelayPanel(int r, int left) {
     button->setEnabled(false);
   }
   PRName[r]->Tag = r;
+  RPan[r]->setAccessibleName(RelayCaption(r));
+  Btn1[r]->setAccessibleName(RelayCaption(r) + " INPUT 1");
+  Btn2[r]->setAccessibleName(RelayCaption(r) + " INPUT 2");
+  PRName[r]->setAccessibleName(RelayCaption(r) + " name");
+  DescribeRelay(r, false, false);
   connect(PRName[r], &TPanel::DblClick, this, &TFormMain::PRName1DblClick);
   for (TPanel* panel : {RPan[r], PRCap[r], PRName[r]}) {
     connect(panel, &TPanel::MouseDown, this, &TFormMain::PRCap3MouseDown);
@@ -241,11 +247,34 @@ void TFormMain::ShowSettingsError(const QString& text) {
 
 void TFormMain::UpdateSyncCaptions() {
   for (int r = 1; r <= kRelayCount; ++r) {
-    PRCap[r]->SetCaption(RelayCaption(r) + (MMSyncItem[r]->isChecked() ? " (SYNC)" : ""));
+    const QString caption = RelayCaption(r) + (MMSyncItem[r]->isChecked() ? " (SYNC)" : "");
+    PRCap[r]->SetCaption(caption);
+    PRCap[r]->setAccessibleName(caption);
   }
 }
 
+// What the window shows by colour and by the buttons' state, in words, for
+// screen readers: which input is selected, whether the relay is locked, and
+// the relay's name.
+void TFormMain::DescribeRelay(int r, bool connected, bool locked) {
+  if (!connected) {
+    for (auto* widget : {static_cast<QWidget*>(Btn1[r]), static_cast<QWidget*>(Btn2[r]),
+                         static_cast<QWidget*>(PRName[r])}) {
+      widget->setAccessibleDescription("not connected");
+    }
+    return;
+  }
+  const QString lock = locked ? ", locked at the unit" : "";
+  Btn1[r]->setAccessibleDescription(
+      (Btn1[r]->FaceColor() == kInput1Color ? "selected input" : "not selected") + lock);
+  Btn2[r]->setAccessibleDescription(
+      (Btn2[r]->FaceColor() == kInput2Color ? "selected input" : "not selected") + lock);
+  PRName[r]->setAccessibleDescription(PRName[r]->Caption().isEmpty() ? "no name"
+                                                                     : PRName[r]->Caption());
+}
+
 void TFormMain::RNEditExit() {
+  RNEdit->setAccessibleName("Relay name");
   RNEdit->clear();
   RNEdit->hide();
   if (RNEdit->parentWidget() != centralWidget()) RNEdit->setParent(centralWidget());
@@ -269,6 +298,7 @@ void TFormMain::SessionDisconnect(TQmObject*, std::int32_t) {
     PRName[r]->SetCaption(QString());
     Btn1[r]->SetFaceColor(ButtonFaceColor());
     Btn2[r]->SetFaceColor(ButtonFaceColor());
+    DescribeRelay(r, false, false);
   }
   SetInputButtonsEnabled(false);
   RNEditExit();
@@ -290,6 +320,7 @@ void TFormMain::SessionStatus(TQmObject* sender) {
     const bool locked = (state & kStateLocked) != 0;
     Btn1[r]->setEnabled(!locked);
     Btn2[r]->setEnabled(!locked);
+    DescribeRelay(r, true, locked);
   }
 }
 
@@ -330,6 +361,7 @@ void TFormMain::PRName1DblClick(TPanel* sender) {
   if (!FSession->IsConnected()) return;
   const int r = sender->Tag;
   RNEdit->Tag = r;
+  RNEdit->setAccessibleName("New name of " + RelayCaption(r));
   RNEdit->setParent(RPan[r]);
   RNEdit->setGeometry(PRName[r]->geometry());
   RNEdit->show();

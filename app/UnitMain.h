@@ -76,6 +76,7 @@ class TFormMain : public QMainWindow {
   void ShowSettingsError(const QString& text);
   void StartSession();
   void SetInputButtonsEnabled(bool enabled);
+  void DescribeRelay(int relay, bool connected, bool locked);
 
   void SessionConnect(TQmObject* sender, bool connected);
   void SessionDisconnect(TQmObject* sender, std::int32_t code);

@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QPen>
 #include <QRegularExpressionValidator>
 
 namespace kdt {
@@ -34,6 +35,7 @@ QColor WindowTextColor() {
 namespace {
 
 constexpr int kBorderWidth = 1;
+constexpr int kFocusInset = 2;  // the focus rectangle, inside the raised edge
 
 QColor BorderColor() {
   return ButtonFaceColor().darker(160);
@@ -120,10 +122,25 @@ void TFlatButton::paintEvent(QPaintEvent*) {
     painter.drawLine(r.bottomLeft(), r.bottomRight());
     painter.drawLine(r.topRight(), r.bottomRight());
   }
+  if (hasFocus() && keyboardFocus_) {
+    painter.setPen(QPen(WindowTextColor(), 1, Qt::DotLine));
+    painter.drawRect(r.adjusted(kFocusInset, kFocusInset, -kFocusInset - 1, -kFocusInset - 1));
+  }
   painter.setFont(font());
   DrawCaption(
       painter, r, text(),
       isEnabled() ? WindowTextColor() : palette().color(QPalette::Disabled, QPalette::ButtonText));
+}
+
+void TFlatButton::focusInEvent(QFocusEvent* event) {
+  const Qt::FocusReason reason = event->reason();
+  if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+      reason == Qt::ShortcutFocusReason) {
+    keyboardFocus_ = true;
+  } else if (reason == Qt::MouseFocusReason) {
+    keyboardFocus_ = false;
+  }  // coming back with the window or from a menu, it keeps what it had
+  QAbstractButton::focusInEvent(event);
 }
 
 void TFlatButton::enterEvent(QEnterEvent* event) {

@@ -46,7 +46,9 @@ class TPanel : public QFrame {
 
 // A flat push button: no border until the mouse is over it, then a raised
 // edge in shades of the window colour; a face colour of its own once set,
-// the window colour, as its panel has, before; no focus rectangle.
+// the window colour, as its panel has, before. A dotted rectangle inside the
+// face shows the keyboard focus once the keyboard has moved it there, as
+// desktop buttons do; a button focused by a click shows none.
 class TFlatButton : public QAbstractButton {
   Q_OBJECT
  public:
@@ -62,10 +64,12 @@ class TFlatButton : public QAbstractButton {
   void paintEvent(QPaintEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
 
  private:
   QColor face_;
   bool hot_ = false;
+  bool keyboardFocus_ = false;  // the focus came by Tab or a shortcut
 };
 
 // A framed single-line edit with a tag.

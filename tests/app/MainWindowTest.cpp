@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QMenuBar>
 #include <QScreen>
 
@@ -25,6 +26,22 @@ class MainWindowTest : public PanelTest {
   MainWindowTest() : PanelTest(kAddress) {}
 
  private:
+  static QString Accessible(QWidget* widget, QAccessible::Text text) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    return face != nullptr ? face->text(text) : QString("(no interface)");
+  }
+
+  // The top edge of the focus rectangle: dots in the text colour, two pixels
+  // inside the face, where nothing else is ever drawn.
+  static bool ShowsFocusIndicator(QWidget* button) {
+    const QImage image = button->grab().toImage();
+    int dots = 0;
+    for (int x = 4; x < image.width() - 4; ++x) {
+      dots += image.pixelColor(x, 2) == kdt::WindowTextColor();
+    }
+    return dots > image.width() / 4;
+  }
+
   bool AllInputButtons(bool enabled) const {
     for (int r = 1; r <= 3; ++r) {
       if (window_->Btn1[r]->isEnabled() != enabled || window_->Btn2[r]->isEnabled() != enabled)
@@ -143,6 +160,64 @@ class MainWindowTest : public PanelTest {
     QVERIFY(sim::RunPanelCommand(*unit_, "name C Эфир «А»", reply));
     WaitForName(3, QString::fromUtf8("Студия Ёжик №5"));
     WaitForName(1, QString::fromUtf8("Эфир «А»"));
+  }
+
+  // What the window shows by colour, a screen reader hears in words.
+  void accessibleNamesAndStatesSayWhatTheColoursShow() {
+    unit_->SetInput(2, 2);      // RELAY B on INPUT 2
+    unit_->SetLocked(1, true);  // RELAY C locked, on INPUT 1
+    CreateWindow(LoopbackSettings(kAddress));
+    QCOMPARE(Accessible(window_->Btn1[3], QAccessible::Name), QString("RELAY A INPUT 1"));
+    QCOMPARE(Accessible(window_->Btn1[3], QAccessible::Description), QString("not connected"));
+    Connect();
+    struct Expected {
+      QWidget* widget;
+      QString name;
+      QString description;
+    };
+    const Expected expected[] = {
+        {window_->Btn1[2], "RELAY B INPUT 1", "not selected"},
+        {window_->Btn2[2], "RELAY B INPUT 2", "selected input"},
+        {window_->Btn1[1], "RELAY C INPUT 1", "selected input, locked at the unit"},
+        {window_->Btn2[1], "RELAY C INPUT 2", "not selected, locked at the unit"},
+        {window_->Btn1[3], "RELAY A INPUT 1", "selected input"},
+        {window_->PRName[2], "RELAY B name", "Backup feed"},
+        {window_->PRCap[1], "RELAY C", ""},
+        {window_->RPan[3], "RELAY A", ""},
+    };
+    for (const Expected& e : expected) {
+      QCOMPARE(Accessible(e.widget, QAccessible::Name), e.name);
+      QCOMPARE(Accessible(e.widget, QAccessible::Description), e.description);
+    }
+    QVERIFY(QAccessible::queryAccessibleInterface(window_->Btn1[1])->state().disabled);
+    window_->MMSyncItem[1]->trigger();
+    QCOMPARE(Accessible(window_->PRCap[1], QAccessible::Name), QString("RELAY C (SYNC)"));
+    window_->MMConn->trigger();  // Disconnect
+    QVERIFY(QTest::qWaitFor([&] { return window_->MMConn->text() == "Connect"; }, kWaitMs));
+    QCOMPARE(Accessible(window_->Btn2[2], QAccessible::Description), QString("not connected"));
+    QCOMPARE(Accessible(window_->PRName[2], QAccessible::Description), QString("not connected"));
+  }
+
+  // The keyboard's focus shows as a dotted rectangle inside the focused
+  // button's face, whatever its colour; a click does not show it.
+  void focusIndicatorShowsForTheKeyboardOnly() {
+    unit_->SetInput(2, 2);  // RELAY B's INPUT 2 is orange
+    CreateWindow(LoopbackSettings(kAddress));
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    Connect();
+    window_->Btn1[2]->setFocus(Qt::MouseFocusReason);
+    QTest::keyClick(window_->Btn1[2], Qt::Key_Tab);  // on to RELAY B's INPUT 2
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window_->Btn2[2]));
+    for (int r = 1; r <= 3; ++r) {
+      for (kdt::TFlatButton* button : {window_->Btn1[r], window_->Btn2[r]}) {
+        QCOMPARE(ShowsFocusIndicator(button), button == window_->Btn2[2]);
+      }
+    }
+    QTest::mouseClick(window_->Btn1[3], Qt::LeftButton);  // the mouse takes the focus
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window_->Btn1[3]));
+    QVERIFY(!ShowsFocusIndicator(window_->Btn1[3]));
+    QVERIFY(!ShowsFocusIndicator(window_->Btn2[2]));
   }
 
   // The buttons wait for a status of a KDT-212; the caption does not, so that

@@ -78,8 +78,14 @@ int main(int argc, char** argv) {
     });
     window.MMAddr->trigger();
 
+    window.activateWindow();
+    const bool active = QTest::qWaitForWindowActive(&window);
+    window.Btn1[2]->setFocus(Qt::MouseFocusReason);
+    QTest::keyClick(window.Btn1[2], Qt::Key_Tab);
+    shoot("7-keyboard-focus-on-relay-b-input-2", active && window.Btn2[2]->hasFocus());
+
     window.MMConn->trigger();
-    shoot("7-disconnected", Wait([&] { return window.MMConn->text() == "Connect"; }));
+    shoot("8-disconnected", Wait([&] { return window.MMConn->text() == "Connect"; }));
   }
   kdt::UnitThreadShutdown();
   return failures == 0 ? 0 : 1;
