@@ -14,6 +14,7 @@
 #include <fstream>
 #include <memory>
 
+#include "RecordingUnit.h"
 #include "Settings.h"
 #include "SettingsLocation.h"
 #include "SimUnit.h"
@@ -45,15 +46,6 @@ inline std::string ReadPanelSettings() {
 inline std::string LoopbackSettings(const std::string& address, bool autoConnect = false,
                                     const std::string& extra = "") {
   return "[NETWORK]\r\nADDR=" + address + "\r\nAUTO=" + (autoConnect ? "1" : "0") + "\r\n" + extra;
-}
-
-// The frames of one command code that the unit received, in order.
-inline std::vector<kdt::Frame> FramesWithCode(const sim::SimUnit& unit, std::uint8_t code) {
-  std::vector<kdt::Frame> frames;
-  for (const auto& f : unit.Frames()) {
-    if (f.bytes.size() > 1 && f.bytes[1] == code) frames.push_back(f.bytes);
-  }
-  return frames;
 }
 
 // Waits until the unit has received `count` more polls than it has now, then
@@ -114,10 +106,9 @@ inline std::unique_ptr<sim::SimUnit> StartUnitOn(const std::string& address,
                                                  sim::SimOptions options = {}) {
   options.address = address;
   options.port = kdt::kUnitPort;
-  options.recordFrames = true;
-  auto unit = std::make_unique<sim::SimUnit>(options);
   std::string error;
-  if (!unit->Start(error)) qFatal("cannot start the simulated unit: %s", error.c_str());
+  auto unit = StartRecordingUnit(options, error);
+  if (!unit) qFatal("cannot start the simulated unit: %s", error.c_str());
   return unit;
 }
 

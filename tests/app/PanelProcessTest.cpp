@@ -13,6 +13,7 @@
 #include "ChildProcess.h"
 #include "OrdinaryUser.h"
 #include "PanelProcess.h"
+#include "RecordingUnit.h"
 #include "SimUnit.h"
 #include "UnitFrames.h"
 
@@ -52,10 +53,9 @@ class PanelProcessTest : public ::testing::Test {
     sim::SimOptions options;
     options.address = address_;
     options.port = kdt::kUnitPort;
-    options.recordFrames = true;
-    unit_ = std::make_unique<sim::SimUnit>(options);
     std::string error;
-    ASSERT_TRUE(unit_->Start(error)) << error;
+    unit_ = testsupport::StartRecordingUnit(options, error);
+    ASSERT_TRUE(unit_) << error;
   }
 
   // A comment line: every save drops it, so its absence shows the file saved.

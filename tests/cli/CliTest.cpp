@@ -16,6 +16,7 @@
 #include "Loopback.h"
 #include "LoopbackPeer.h"
 #include "PanelCommands.h"
+#include "RecordingUnit.h"
 #include "SimUnit.h"
 
 using namespace testsupport;
@@ -49,10 +50,9 @@ class CliTest : public ::testing::Test {
  protected:
   void StartUnit(sim::SimOptions options = {}) {
     options.port = 0;
-    options.recordFrames = true;
-    unit_ = std::make_unique<sim::SimUnit>(options);
     std::string error;
-    ASSERT_TRUE(unit_->Start(error)) << error;
+    unit_ = StartRecordingUnit(options, error);
+    ASSERT_TRUE(unit_) << error;
   }
 
   // The program with the unit's address and port, and whatever else.
@@ -60,14 +60,6 @@ class CliTest : public ::testing::Test {
     arguments.insert(arguments.begin(),
                      {"--address", kLoopback, "--port", std::to_string(unit_->Port())});
     return RunToEnd(KDT_CTL_PATH, arguments, environment);
-  }
-
-  std::vector<kdt::Frame> FramesWithCode(std::uint8_t code) const {
-    std::vector<kdt::Frame> frames;
-    for (const auto& f : unit_->Frames()) {
-      if (f.bytes.size() > 1 && f.bytes[1] == code) frames.push_back(f.bytes);
-    }
-    return frames;
   }
 
   void Panel(const std::string& line) {
@@ -129,7 +121,8 @@ TEST_F(CliTest, SetSwitchesAndWaitsForTheUnitToShowIt) {
   EXPECT_EQ(run.exitCode, kOk) << run.errors;
   EXPECT_EQ(run.output, "");
   EXPECT_EQ(unit_->Status().state[2] & kdt::kStateInputMask, 2);
-  EXPECT_EQ(FramesWithCode(kdt::kCmdSetInput), std::vector<kdt::Frame>{kdt::SetInputFrame(2, 3)});
+  EXPECT_EQ(FramesWithCode(*unit_, kdt::kCmdSetInput),
+            std::vector<kdt::Frame>{kdt::SetInputFrame(2, 3)});
   // Relay numbers are the unit's: 1 is RELAY C.
   EXPECT_EQ(Ctl({"set", "1", "2"}).exitCode, kOk);
   EXPECT_EQ(unit_->Status().state[0] & kdt::kStateInputMask, 2);
@@ -142,7 +135,7 @@ TEST_F(CliTest, LockedRelayIsRefusedAndNothingIsSent) {
   EXPECT_EQ(run.exitCode, kRefused);
   EXPECT_EQ(run.errors, "kdt212ctl: 127.0.0.1:" + std::to_string(unit_->Port()) +
                             ": RELAY B is locked at the unit\n");
-  EXPECT_TRUE(FramesWithCode(kdt::kCmdSetInput).empty());
+  EXPECT_TRUE(FramesWithCode(*unit_, kdt::kCmdSetInput).empty());
 }
 
 // A unit that answers but does not switch: a failure once the time-out is over.

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "LoopbackPeer.h"
+#include "RecordingUnit.h"
 #include "SimUnit.h"
 #include "UnitThreadEvents.h"
 
@@ -87,10 +88,9 @@ class SessionTest : public ::testing::Test {
  protected:
   void StartUnit(sim::SimOptions options = {}) {
     options.port = 0;
-    options.recordFrames = true;
-    unit_ = std::make_unique<sim::SimUnit>(options);
     std::string error;
-    ASSERT_TRUE(unit_->Start(error)) << error;
+    unit_ = StartRecordingUnit(options, error);
+    ASSERT_TRUE(unit_) << error;
   }
 
   // Records every notification except the rate, in the order delivered.

@@ -10,6 +10,7 @@
 
 #include "LoopbackPeer.h"
 #include "PanelCommands.h"
+#include "RecordingUnit.h"
 
 using namespace testsupport;
 
@@ -23,13 +24,12 @@ class SimFixture : public ::testing::Test {
  protected:
   void StartUnit(sim::SimOptions options = {}) {
     options.port = 0;
-    options.recordFrames = true;
-    unit_ = std::make_unique<sim::SimUnit>(options, [this](const std::string& line) {
+    std::string error;
+    unit_ = StartRecordingUnit(options, error, [this](const std::string& line) {
       std::lock_guard lock(logMutex_);
       log_.push_back(line);
     });
-    std::string error;
-    ASSERT_TRUE(unit_->Start(error)) << error;
+    ASSERT_TRUE(unit_) << error;
   }
 
   tcp::Socket Connect() { return ConnectLoopback(unit_->Port()); }
