@@ -121,7 +121,7 @@ class Run {
     const auto until = Clock::now() + std::chrono::milliseconds(options_.timeoutMs);
     while (!done()) {
       if (Clock::now() >= until) {
-        return Fail(kExitRefused, client_, what + " within the time-out; the unit did not do it");
+        return Fail(kExitRefused, client_, what + " within " + SecondsText(options_.timeoutMs));
       }
       Pause(kPollPauseMs, interrupted_);
       if (interrupted_ || !client_.Poll(status_)) return Lost();
@@ -146,14 +146,14 @@ class Run {
       }
       return true;
     };
-    return Await(allSwitched, "not switched to INPUT " + std::to_string(options_.input));
+    return Await(allSwitched, "the unit did not switch to INPUT " + std::to_string(options_.input));
   }
 
   int Rename() {
     const int relay = options_.relays[0];
     if (!client_.Exchange(kdt::SetNameFrame(std::uint8_t(relay), name_), status_)) return Lost();
     return Await([&] { return status_.name[relay - 1] == name_; },
-                 kdt::RelayLabel(relay) + " not renamed");
+                 "the unit did not rename " + kdt::RelayLabel(relay));
   }
 
   // Prints the unit's state, then one line per change, until interrupted;

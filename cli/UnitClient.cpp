@@ -13,17 +13,19 @@ constexpr std::uint32_t kGoodbyeGraceMs = 100;
 // The socket layer's last error in words.
 std::string Reason(std::uint32_t timeoutMs) {
   const int error = tcp::SockLastError();
-  if (error == tcp::kWaitTimeout) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%g", timeoutMs / 1000.0);
-    return std::string("no answer within ") + seconds + " s";
-  }
+  if (error == tcp::kWaitTimeout) return "no answer within " + SecondsText(timeoutMs);
   if (error == tcp::kConnReset) return "the unit closed the connection";
   if (error == tcp::kAbandoned) return "interrupted";
   return std::strerror(error);
 }
 
 }  // namespace
+
+std::string SecondsText(std::uint32_t milliseconds) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%g s", milliseconds / 1000.0);
+  return seconds;
+}
 
 UnitClient::UnitClient(std::string address, int port, std::uint32_t timeoutMs,
                        const std::atomic<bool>& interrupted)

@@ -13,6 +13,9 @@
 
 namespace cli {
 
+// "3 s", "0.5 s": a time-out as messages give it.
+std::string SecondsText(std::uint32_t milliseconds);
+
 class UnitClient {
  public:
   // `timeoutMs` bounds the connection attempt and each read of a reply.
