@@ -179,6 +179,23 @@ double Percentile(std::vector<double> values, double p) {
   return values[index];
 }
 
+// The console's CPU against the paced minimal client's, in rounds that take
+// turns, so that both meet the same moods of a shared machine; the shares
+// are the totals of the rounds.
+struct CpuComparison {
+  double console = 0;
+  double client = 0;
+};
+
+CpuComparison CompareCpu(int port, int rounds, double secondsEach) {
+  CpuComparison shares;
+  for (int i = 0; i < rounds; ++i) {
+    shares.client += MinimalClient(port, secondsEach, 1).cpuShare / rounds;
+    shares.console += RunSession(port, 1, secondsEach).cpuShare / rounds;
+  }
+  return shares;
+}
+
 // --- How long Stop holds the window thread ------------------------------------
 
 constexpr int kStopTries = 5;
@@ -237,9 +254,9 @@ int main(int argc, char** argv) {
     // The same client, paced like the console and with the same timer slack:
     // the floor of what a 1 ms pause and a blocking read cost on this machine.
     prctl(PR_SET_TIMERSLACK, 1UL);
-    const ClientFigures pacedClient = MinimalClient(port, 2.0, 1);
     const RunFigures fast = RunSession(port, 0, 2.0);
     const RunFigures paced = RunSession(port, 1, 3.0);
+    const CpuComparison cpu = CompareCpu(port, 4, 2.0);
     const double roundTripMs = 1000.0 / minimal;
     const double ideal = 1000.0 / (1.0 + roundTripMs);
     const std::vector<double> latencies = ChangeLatencies(unit, port, 200);
@@ -251,12 +268,12 @@ int main(int argc, char** argv) {
                      Format("%.0f / %.0f = %.2f", paced.rate, ideal, paced.rate / ideal), ">= 0.90",
                      paced.rate / ideal >= 0.9);
     // The machine is shared: an absolute share flips from run to run, while
-    // the paced minimal client, measured in the same run, moves with it.
-    const double cpuRatio = paced.cpuShare / pacedClient.cpuShare;
-    allMet &= Report("CPU, quiet, Interval 1, vs paced minimal client",
-                     Format("%.2f %% / %.2f %% = %.2f", paced.cpuShare * 100,
-                            pacedClient.cpuShare * 100, cpuRatio),
-                     "<= 1.30", cpuRatio <= 1.3);
+    // the paced minimal client, measured in turns with it, moves with it.
+    const double cpuRatio = cpu.console / cpu.client;
+    allMet &=
+        Report("CPU, quiet, Interval 1, vs paced minimal client",
+               Format("%.2f %% / %.2f %% = %.2f", cpu.console * 100, cpu.client * 100, cpuRatio),
+               "<= 1.30", cpuRatio <= 1.3);
     allMet &= Report("heap allocations per quiet cycle (worker thread)",
                      Format("%.4f", paced.allocsPerCycle), "0", paced.allocsPerCycle == 0);
     const double median = Percentile(latencies, 0.5), p99 = Percentile(latencies, 0.99);
