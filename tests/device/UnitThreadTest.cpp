@@ -390,7 +390,8 @@ TEST_F(SessionTest, StatusOnlyWhenBytesTwoToEightyOneChange) {
 
 // Each rate report measures its own period: with a unit that answers at a
 // steady pace, later reports stay near the first full one instead of adding
-// up the exchanges of every period before.
+// up the exchanges of every period before (the eighth would be four times
+// the second). The bounds leave room for a busy machine.
 TEST_F(SessionTest, RateReportsMeasureEachPeriod) {
   sim::SimOptions options;
   options.delayMs = 10;  // about 90 exchanges a second
@@ -399,13 +400,13 @@ TEST_F(SessionTest, RateReportsMeasureEachPeriod) {
   std::vector<std::int32_t> rates;
   session.OnRate.Assign([&](TQmObject*, std::int32_t rate) { rates.push_back(rate); });
   Start(session, unit_->Port());
-  ASSERT_TRUE(PumpUntil([&] { return rates.size() >= 6; }));
+  ASSERT_TRUE(PumpUntil([&] { return rates.size() >= 8; }));
   session.Stop();
   const double firstFull = rates[1];  // the very first also counts the first exchange
   ASSERT_GT(firstFull, 0);
   for (std::size_t i = 2; i < rates.size(); ++i) {
-    EXPECT_LT(rates[i] / firstFull, 2.0) << "report " << i << ": " << rates[i];
-    EXPECT_GT(rates[i] / firstFull, 0.5) << "report " << i << ": " << rates[i];
+    EXPECT_LT(rates[i] / firstFull, 2.5) << "report " << i << ": " << rates[i];
+    EXPECT_GT(rates[i] / firstFull, 0.4) << "report " << i << ": " << rates[i];
   }
 }
 
