@@ -6,20 +6,12 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "TextFile.h"
+
 namespace kdt {
 namespace {
 
 constexpr mode_t kPrivateFolder = 0700;  // as the XDG base directory rules ask
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string FileNameOf(const std::string& path) {
-  return path.substr(path.find_last_of('/') + 1);  // npos + 1 == 0
-}
 
 bool CanKeepBeside(const std::string& file) {
   if (access(file.c_str(), F_OK) == 0 && access(file.c_str(), W_OK) == 0) return true;

@@ -33,17 +33,6 @@ std::string ResolvedPath(const std::string& path) {
   return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
 }
 
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 bool IsSuffixCharacter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
@@ -70,7 +59,7 @@ bool IsStale(int fd) {
 }
 
 void RemoveStaleTemporaries(const std::string& target) {
-  const std::string folder = FolderOf(target), name = NameOf(target);
+  const std::string folder = FolderOf(target), name = FileNameOf(target);
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return;
   while (const dirent* entry = readdir(dir)) {
@@ -141,6 +130,16 @@ bool RewriteInPlace(const std::string& target, std::string_view text) {
 }
 
 }  // namespace
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string FileNameOf(const std::string& path) {
+  return path.substr(path.find_last_of('/') + 1);  // npos + 1 == 0
+}
 
 bool ReadTextFile(const std::string& path, std::string& text, std::string& error) {
   text.clear();

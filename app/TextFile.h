@@ -20,4 +20,9 @@ bool ReadTextFile(const std::string& path, std::string& text, std::string& error
 // removed first.
 bool WriteTextFile(const std::string& path, std::string_view text, std::string& error);
 
+// The folder of a file's path ("." for a bare name, "/" at the root) and the
+// file's name in it.
+std::string FolderOf(const std::string& path);
+std::string FileNameOf(const std::string& path);
+
 }  // namespace kdt

@@ -16,15 +16,10 @@ namespace {
 
 constexpr const char* kPanelName = "kdt212-panel";
 
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
 // The consoles this program may sit beside: installed in the same folder, or
 // built in the tree next to its own.
 std::optional<std::string> ConsoleSettingsFile(const std::string& self) {
-  const std::string folder = FolderOf(self);
+  const std::string folder = kdt::FolderOf(self);
   for (const std::string& panel : {folder + "/" + kPanelName, folder + "/../app/" + kPanelName}) {
     if (access(panel.c_str(), X_OK) != 0) continue;
     const std::string file = kdt::ChooseSettingsLocation(panel).path;
