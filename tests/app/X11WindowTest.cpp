@@ -93,9 +93,10 @@ Frame FrameOf(const QWidget* window) {
   return frame;
 }
 
-// A top-level window of another process, found by the process id that Qt
-// gives every window; XCB_WINDOW_NONE while it has none.
-xcb_window_t WindowOfProcess(pid_t pid) {
+// A top-level window of another process whose title starts with `title`,
+// found by the process id that Qt gives every window (the process has other
+// windows too); XCB_WINDOW_NONE while it has none.
+xcb_window_t TitledWindowOfProcess(pid_t pid, const QByteArray& title) {
   const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(Connection())).data->root;
   xcb_query_tree_reply_t* tree =
       xcb_query_tree_reply(Connection(), xcb_query_tree(Connection(), root), nullptr);
@@ -105,7 +106,7 @@ xcb_window_t WindowOfProcess(pid_t pid) {
     const QByteArray owner = Property(children[i], "_NET_WM_PID");
     if (owner.size() == sizeof(std::uint32_t) &&
         *reinterpret_cast<const std::uint32_t*>(owner.constData()) == std::uint32_t(pid) &&
-        !Property(children[i], "_NET_WM_NAME").isEmpty()) {
+        Property(children[i], "_NET_WM_NAME").startsWith(title)) {
       found = children[i];
     }
   }
@@ -140,7 +141,10 @@ class X11WindowTest : public PanelTest {
                         {}});
     xcb_window_t window = XCB_WINDOW_NONE;
     QVERIFY(QTest::qWaitFor(
-        [&] { return (window = WindowOfProcess(panel.Pid())) != XCB_WINDOW_NONE; }, kWaitMs));
+        [&] {
+          return (window = TitledWindowOfProcess(panel.Pid(), kdt::kAppTitle)) != XCB_WINDOW_NONE;
+        },
+        kWaitMs));
     QCOMPARE(QString::fromUtf8(Property(window, "_NET_WM_NAME")), QString("VORNEX KDT-212 v1.1"));
     QCOMPARE(QString::fromLatin1(Property(window, "WM_NAME")), QString("VORNEX KDT-212 v1.1"));
   }
