@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
+#include <string_view>
 
 #include "TextFile.h"
 
@@ -13,9 +15,25 @@ namespace {
 
 constexpr mode_t kPrivateFolder = 0700;  // as the XDG base directory rules ask
 
+// Folders of installed programs, as the file system hierarchy gives them.
+constexpr std::string_view kInstalledProgramsRoots[] = {"/usr", "/opt", "/bin", "/sbin"};
+
+bool IsAtOrBelow(std::string_view folder, std::string_view root) {
+  return folder.starts_with(root) && (folder.size() == root.size() || folder[root.size()] == '/');
+}
+
+bool IsBelowAnInstalledRoot(std::string_view folder) {
+  for (std::string_view root : kInstalledProgramsRoots) {
+    if (IsAtOrBelow(folder, root)) return true;
+  }
+  return false;
+}
+
 bool CanKeepBeside(const std::string& file) {
+  const std::string folder = FolderOf(file);
+  if (IsInstalledProgramsFolder(folder)) return false;
   if (access(file.c_str(), F_OK) == 0 && access(file.c_str(), W_OK) == 0) return true;
-  return access(FolderOf(file).c_str(), W_OK) == 0;
+  return access(folder.c_str(), W_OK) == 0;
 }
 
 // $XDG_CONFIG_HOME when it is an absolute path, else ~/.config; empty when
@@ -42,6 +60,12 @@ std::string SettingsPathFor(const std::string& executablePath) {
   std::size_t dot = executablePath.find_last_of('.');
   if (dot == std::string::npos || dot < nameStart) return executablePath + ".ini";
   return executablePath.substr(0, dot) + ".ini";
+}
+
+bool IsInstalledProgramsFolder(const std::string& folder) {
+  char resolved[PATH_MAX];
+  if (IsBelowAnInstalledRoot(folder)) return true;
+  return realpath(folder.c_str(), resolved) != nullptr && IsBelowAnInstalledRoot(resolved);
 }
 
 SettingsLocation ChooseSettingsLocation(const std::string& executablePath) {

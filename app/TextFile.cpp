@@ -16,6 +16,10 @@
 namespace kdt {
 namespace {
 
+// A save's temporary file: the settings file's name, this marker and six
+// random letters or digits. It sorts beside the file, and no person names a
+// file so, so that a leftover can be told from a file of the user's.
+constexpr std::string_view kTemporaryMarker = ".kdt-saving-";
 constexpr std::size_t kTemporarySuffixLength = 6;
 constexpr int kTemporaryAttempts = 100;
 // A temporary file is locked by its writer from a moment after it is made
@@ -37,14 +41,13 @@ bool IsSuffixCharacter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
 
-// The settings file's name, a dot and six letters or digits: the form that
-// every save of this program has given its temporary file.
 bool IsTemporaryFileOf(std::string_view name, std::string_view settingsName) {
-  if (name.size() != settingsName.size() + 1 + kTemporarySuffixLength ||
-      !name.starts_with(settingsName) || name[settingsName.size()] != '.') {
+  const std::size_t prefixLength = settingsName.size() + kTemporaryMarker.size();
+  if (name.size() != prefixLength + kTemporarySuffixLength || !name.starts_with(settingsName) ||
+      name.substr(settingsName.size(), kTemporaryMarker.size()) != kTemporaryMarker) {
     return false;
   }
-  for (char c : name.substr(settingsName.size() + 1)) {
+  for (char c : name.substr(prefixLength)) {
     if (!IsSuffixCharacter(c)) return false;
   }
   return true;
@@ -81,7 +84,7 @@ int CreateTemporary(const std::string& target, std::string& temporary) {
   std::random_device random;
   std::uniform_int_distribution<std::size_t> pick(0, sizeof kAlphabet - 2);
   for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-    temporary = target + ".";
+    temporary = target + std::string(kTemporaryMarker);
     for (std::size_t i = 0; i < kTemporarySuffixLength; ++i) temporary += kAlphabet[pick(random)];
     const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {

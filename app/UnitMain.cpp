@@ -108,7 +108,7 @@ void TFormMain::BuildComponents() {
   BuildMenu();
   SetTabOrder();
   layout()->setSizeConstraint(QLayout::SetFixedSize);  // the operator cannot resize it
-  move(DesignedPosition());
+  PlaceAt(DesignedPosition());
 }
 
 void TFormMain::showEvent(QShowEvent* event) {
@@ -209,9 +209,9 @@ bool TFormMain::LoadSettings() {
   // A position off every screen (a monitor since removed, a hand-edited
   // file) would hide the window for good: it opens where it was designed to.
   if (ShowsOnAScreen(settings.left, settings.top, sizeHint())) {
-    move(settings.left, settings.top);
+    PlaceAt({settings.left, settings.top});
   } else {
-    move(DesignedPosition());
+    PlaceAt(DesignedPosition());
   }
   FAddress = settings.address;
   MMNetAuto->setChecked(settings.autoConnect);
@@ -221,8 +221,8 @@ bool TFormMain::LoadSettings() {
 
 bool TFormMain::SaveSettings() {
   PanelSettings settings;
-  settings.left = pos().x();
-  settings.top = pos().y();
+  settings.left = Placement().x();
+  settings.top = Placement().y();
   settings.address = FAddress;
   settings.autoConnect = MMNetAuto->isChecked();
   for (int r = 1; r <= kRelayCount; ++r) settings.sync[r - 1] = MMSyncItem[r]->isChecked();
@@ -232,6 +232,19 @@ bool TFormMain::SaveSettings() {
   if (SavePanelSettings(location.path, settings, error)) return true;
   ShowSettingsError(QString::fromStdString(error));
   return false;
+}
+
+// The position is kept as the client area's, in both directions. Before the
+// window is first shown its frame is not known, and a window manager places
+// a window by its client area (Openbox, with the gravity Qt gives): a
+// position saved with the frame and restored without it would creep by the
+// frame's size on every run.
+void TFormMain::PlaceAt(QPoint topLeft) {
+  setGeometry(QRect(topLeft, size()));
+}
+
+QPoint TFormMain::Placement() const {
+  return geometry().topLeft();
 }
 
 SettingsLocation TFormMain::SettingsLocationNow() const {
@@ -305,8 +318,13 @@ void TFormMain::SessionDisconnect(TQmObject*, std::int32_t) {
   MMConn->setText("Connect");
 }
 
+// A status of another model leaves the window as it was, but for the input
+// buttons: a unit that no longer says it is a KDT-212 is sent no commands.
 void TFormMain::SessionStatus(TQmObject* sender) {
-  if (sender->Model() != kModelKdt212) return;
+  if (sender->Model() != kModelKdt212) {
+    SetInputButtonsEnabled(false);
+    return;
+  }
   for (int r = 1; r <= kRelayCount; ++r) {
     const std::uint8_t state = sender->RelayState(r);
     PRName[r]->SetCaption(DecodeCp1251(sender->RelayName(r)));

@@ -72,6 +72,8 @@ class TFormMain : public QMainWindow {
   void SetTabOrder();
   void FormCreate();
   void FormDestroy();
+  void PlaceAt(QPoint topLeft);
+  QPoint Placement() const;
   SettingsLocation SettingsLocationNow() const;
   void ShowSettingsError(const QString& text);
   void StartSession();

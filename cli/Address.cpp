@@ -53,10 +53,14 @@ bool FindUnitAddress(const std::string& given, const std::string& self, UnitAddr
         kdt::ReadTextFile(*file, text, error) ? kdt::IniContent::Parse(text).Read("NETWORK", "ADDR")
                                               : std::nullopt;
     if (address && !Accept(*address, *file, unit, problem)) return false;
-    if (address) {
-      unit.factoryFromFile = unit.address == kdt::kDefaultAddress;
-      return true;
+    // The console writes the factory address until the operator sets one:
+    // it says nothing about where the unit is.
+    if (address && unit.address == kdt::kDefaultAddress) {
+      problem = std::string("no unit address: ") + *file + " holds only the factory address; " +
+                "give --address " + kdt::kDefaultAddress + " if that really is the unit";
+      return false;
     }
+    if (address) return true;
   }
   problem = std::string("no unit address: give --address A, set ") + kAddressVariable +
             ", or set the address in the console (Network, IP address...)";

@@ -1,7 +1,9 @@
 // Which unit a run talks to: --address, else $KDT212_ADDRESS, else the
 // address in the console's settings file, found beside an installed or built
 // kdt212-panel as the console itself would find it. Never the factory address
-// by default: with none given anywhere, the run is refused.
+// by default: a settings file that holds only the factory address, which the
+// console writes until the operator sets one, counts as none, and with none
+// given anywhere the run is refused.
 #pragma once
 
 #include <string>
@@ -13,9 +15,6 @@ constexpr const char* kAddressVariable = "KDT212_ADDRESS";
 struct UnitAddress {
   std::string address;  // plain dotted decimal
   std::string from;     // where it was found, for messages
-  // Taken from a settings file that holds the unit's factory address, which
-  // the console writes until the operator sets one: worth a word on stderr.
-  bool factoryFromFile = false;
 };
 
 // `given` is --address (empty when not given); `self` is this program's own

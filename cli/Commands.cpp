@@ -31,8 +31,12 @@ void Say(const std::string& text) {
 }
 
 // One line on stderr: the program, the unit, the reason.
+void Tell(const UnitClient& client, const std::string& text) {
+  std::fprintf(stderr, "kdt212ctl: %s: %s\n", client.Where().c_str(), text.c_str());
+}
+
 int Fail(int code, const UnitClient& client, const std::string& reason) {
-  std::fprintf(stderr, "kdt212ctl: %s: %s\n", client.Where().c_str(), reason.c_str());
+  Tell(client, reason);
   return code;
 }
 
@@ -53,7 +57,11 @@ class Run {
 
   int Execute() {
     if (options_.command == Command::kName && !EncodeName()) return kExitUsage;
-    if (!client_.Connect() || !client_.Poll(status_)) return Lost();
+    if (!client_.Connect() || !client_.Poll(status_)) {
+      if (options_.command != Command::kWatch || !options_.wait || interrupted_) return Lost();
+      Tell(client_, client_.Error() + "; waiting for the unit");
+      if (!Reconnect()) return kExitOk;  // interrupted while waiting, as watch ends
+    }
     if (options_.command == Command::kStatus) {
       Say(options_.json ? StatusJson(status_, client_.Where())
                         : StatusTable(status_, client_.Where(), ColourWanted()));
@@ -171,15 +179,21 @@ class Run {
       }
       if (interrupted_) break;
       Say(DisconnectedLine(client_.Error(), options_.json));
-      while (!interrupted_) {
-        Pause(kReconnectPauseMs, interrupted_);
-        if (!interrupted_ && client_.Connect() && client_.Poll(status_)) break;
-      }
-      if (interrupted_) break;
+      if (!Reconnect()) break;
       Say(ConnectedLine(status_, client_.Where(), options_.json));
       SayChanges(nullptr);
     }
     return kExitOk;  // the client says goodbye as it goes
+  }
+
+  // A new attempt every second until one gets a status; false when
+  // interrupted first. Attempts that fail say nothing.
+  bool Reconnect() {
+    while (!interrupted_) {
+      Pause(kReconnectPauseMs, interrupted_);
+      if (!interrupted_ && client_.Connect() && client_.Poll(status_)) return true;
+    }
+    return false;
   }
 
   // Every relay when there is no previous status, else those that changed.

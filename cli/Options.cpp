@@ -77,6 +77,8 @@ bool TakeOptions(const std::vector<std::string>& arguments, Options& options,
       return true;
     } else if (arg == "--json") {
       options.json = true;
+    } else if (arg == "--wait") {
+      options.wait = true;
     } else if (arg == "--address" || arg == "-a") {
       if (!value("--address", options.address)) return false;
     } else if (arg == "--port") {
@@ -154,6 +156,10 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options,
   for (const CommandName& command : kCommands) {
     if (words[0] != command.name) continue;
     options.command = command.command;
+    if (options.wait && options.command != Command::kWatch) {
+      problem = "--wait goes with watch only";
+      return false;
+    }
     if (command.fixedArguments >= 0 && int(words.size()) - 1 != command.fixedArguments) {
       problem = words[0] + ": takes " + std::to_string(command.fixedArguments) + " argument" +
                 (command.fixedArguments == 1 ? "" : "s");
@@ -166,7 +172,7 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options,
 }
 
 std::string UsageLine() {
-  return "usage: kdt212ctl [--address A] [--json] COMMAND ...; kdt212ctl --help tells more";
+  return "usage: kdt212ctl [OPTIONS] COMMAND [ARGUMENTS], --help tells more";
 }
 
 std::string HelpText() {
@@ -180,7 +186,8 @@ Commands:
   name RELAY TEXT      rename a relay (windows-1251, at most 24 characters)
   is RELAY INPUT       exit 0 when the relay is on that input, 1 when it is not
   watch                print a line for every change until interrupted;
-                       reconnects by itself after a drop
+                       reconnects by itself after a drop; with --wait, also
+                       waits for a unit that is not there yet
 
 RELAY is A, B or C (either case), or the unit's relay number: 3 is RELAY A,
 2 is RELAY B, 1 is RELAY C. INPUT is 1 or 2.
@@ -192,6 +199,8 @@ Options:
   -t, --timeout S   seconds to wait for the connection and for each reply, and
                     for a switch or a new name to show (3)
   --json            status and watch as JSON: one object, or one per line
+  --wait            watch: keep trying while the unit cannot be reached at
+                    start, as after a drop (a hub that starts it at boot)
   -h, --help        this help
   --version         the version
   --                ends the options, for a name that starts with a dash

@@ -15,6 +15,7 @@ struct Options {
   int port = 0;         // --port; 0: the unit's own
   std::uint32_t timeoutMs = 3000;
   bool json = false;
+  bool wait = false;        // watch: a unit not there yet is waited for
   std::vector<int> relays;  // unit relay numbers: 1 is RELAY C, 3 is RELAY A
   int input = 0;
   std::string text;  // the new name, as given (UTF-8)

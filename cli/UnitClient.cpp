@@ -6,8 +6,9 @@
 namespace cli {
 namespace {
 
-// After an interruption or a failure, the goodbye's reply is not waited for
-// longer than the console waits when it stops.
+// The goodbye's reply is a courtesy: it is not waited for longer than the
+// console waits when it stops, so that a unit that answers everything but the
+// goodbye does not hold up every run.
 constexpr std::uint32_t kGoodbyeGraceMs = 100;
 
 // The socket layer's last error in words.
@@ -76,8 +77,7 @@ void UnitClient::Goodbye() {
   if (!Connected()) return;
   kdt::FrameBuffer buffer;
   kdt::LoadFrame(buffer, kdt::GoodbyeFrame());
-  const std::uint32_t replyMs = interrupted_ ? kGoodbyeGraceMs : timeoutMs_;
-  if (kdt::SendFrame(socket_, buffer)) kdt::ReceiveReply(socket_, buffer, nullptr, replyMs);
+  if (kdt::SendFrame(socket_, buffer)) kdt::ReceiveReply(socket_, buffer, nullptr, kGoodbyeGraceMs);
   tcp::SockShutdownClose(socket_);
 }
 

@@ -41,7 +41,7 @@ std::string OwnPath() {
 }
 
 int Refuse(const std::string& problem) {
-  std::fprintf(stderr, "kdt212ctl: %s\n%s\n", problem.c_str(), cli::UsageLine().c_str());
+  std::fprintf(stderr, "kdt212ctl: %s; %s\n", problem.c_str(), cli::UsageLine().c_str());
   return cli::kExitUsage;
 }
 
@@ -63,10 +63,6 @@ int main(int argc, char** argv) {
   }
   cli::UnitAddress unit;
   if (!cli::FindUnitAddress(options.address, OwnPath(), unit, problem)) return Refuse(problem);
-  if (unit.factoryFromFile) {
-    std::fprintf(stderr, "kdt212ctl: using the factory address %s from %s\n", unit.address.c_str(),
-                 unit.from.c_str());
-  }
   CatchInterrupts();
   return cli::RunCommand(options, unit, interrupted);
 }

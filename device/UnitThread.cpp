@@ -135,9 +135,11 @@ void PostToThreadWindow(SessionEvent* event, std::uint64_t generation) {
   QCoreApplication::postEvent(ThreadWindow, event);
 }
 
-std::uint64_t CurrentWindowGeneration() {
+// The generation of the window in place; false when there is none.
+bool CurrentWindowGeneration(std::uint64_t& generation) {
   std::lock_guard lock(windowMutex);
-  return windowGeneration;
+  generation = windowGeneration;
+  return ThreadWindow != nullptr;
 }
 
 }  // namespace
@@ -170,7 +172,7 @@ std::int32_t RateFromCount(std::uint32_t exchanges, std::uint32_t elapsedMs) {
   return static_cast<std::int32_t>(std::nearbyint(double(exchanges) * 1000.0 / double(elapsedMs)));
 }
 
-TQmObject::TQmObject() : id_(NextSessionId()), windowGeneration_(CurrentWindowGeneration()) {
+TQmObject::TQmObject() : id_(NextSessionId()) {
   snapshot_.state = {1, 1, 1};
   Sessions()[id_] = this;
 }
@@ -183,6 +185,12 @@ TQmObject::~TQmObject() {
 bool TQmObject::Start(const std::string& host, int port, std::uint32_t interval) {
   if (IsRunning()) return false;
   if (worker_.joinable()) worker_.join();  // a worker that ended by itself
+  if (!CurrentWindowGeneration(windowGeneration_)) {
+    startProblem_ = "the session's event delivery has not started (UnitThreadStartup)";
+    qWarning("TQmObject::Start refused: %s", startProblem_.c_str());
+    return false;
+  }
+  startProblem_.clear();
   // Nothing queued for an earlier connection may reach this one.
   DiscardCommands();
   interval_ = interval;
@@ -197,9 +205,10 @@ bool TQmObject::Start(const std::string& host, int port, std::uint32_t interval)
   running_ = true;
   try {
     worker_ = std::thread(&TQmObject::WorkerRoutine, this);
-  } catch (const std::system_error&) {
+  } catch (const std::system_error& e) {
     running_ = false;
     finished_.Set();
+    startProblem_ = std::string("no worker thread: ") + e.what();
     return false;
   }
   if (!synchronous_) return false;

@@ -64,8 +64,13 @@ class TQmObject {
 
   // Starts a worker for one connection. Returns false when already running,
   // and always in the asynchronous mode: the outcome then follows as a
-  // connect-result or ended notification.
+  // connect-result or ended notification. A session may be made at any time,
+  // but started only while the event delivery runs (UnitThreadStartup):
+  // otherwise nothing could ever report the outcome, and Start refuses,
+  // with the reason in StartProblem().
   bool Start(const std::string& host, int port, std::uint32_t interval);
+  // Why the last Start made no worker; empty when it made one.
+  const std::string& StartProblem() const { return startProblem_; }
   // Ends the connection with the goodbye and waits for the worker to end,
   // at most about kStopGraceMs whatever the unit does. When it returns, the
   // worker's last notification has been posted.
@@ -108,7 +113,6 @@ class TQmObject {
   void Post(int message, std::int32_t value, std::shared_ptr<StatusMailbox> mailbox = nullptr);
 
   const std::uint32_t id_;
-  const std::uint64_t windowGeneration_;  // of the ThreadWindow it posts to
   std::thread worker_;
   std::atomic<bool> running_{false};
   std::atomic<bool> stop_{true};
@@ -118,6 +122,7 @@ class TQmObject {
   ManualResetEvent finished_{true};
 
   // Written by Start before the worker exists, only read by it.
+  std::uint64_t windowGeneration_ = 0;  // of the ThreadWindow it posts to
   std::string host_ = "127.0.0.1";
   int port_ = kUnitPort;
   std::uint32_t interval_ = 0;
@@ -128,6 +133,7 @@ class TQmObject {
   std::deque<Frame> commands_;
 
   UnitStatus snapshot_;  // main thread only
+  std::string startProblem_;
 };
 
 }  // namespace kdt

@@ -17,6 +17,8 @@ add_custom_target(kdt_compressed_docs ALL DEPENDS ${KDT_COMPRESSED})
 
 install(FILES README.md packaging/copyright ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz
   DESTINATION ${KDT_DOC_DIR})
+# The README's pictures, where its links point.
+install(DIRECTORY docs/ DESTINATION ${KDT_DOC_DIR}/docs FILES_MATCHING PATTERN "*.png")
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/man/kdt212-panel.1.gz
   ${CMAKE_CURRENT_BINARY_DIR}/packaging/man/kdt212ctl.1.gz
   ${CMAKE_CURRENT_BINARY_DIR}/packaging/man/kdt212-sim.1.gz

@@ -3,9 +3,10 @@
 
 KDT_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # What building and testing need; the run and screenshot scripts add their own.
-# Xvfb runs the tests of what only a real X server shows.
+# Xvfb runs the tests of what only a real X server shows, Openbox those of
+# what only a window manager shows.
 KDT_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev libxcb1-dev
-  libgtest-dev xvfb xauth)
+  libgtest-dev xvfb xauth openbox)
 
 # Installs whichever of the packages are missing; apt-get runs only then.
 kdt_install_missing() {

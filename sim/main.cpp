@@ -27,6 +27,7 @@ struct Arguments {
   sim::SimOptions options;
   std::vector<std::string> locks;
   std::vector<ScriptStep> script;
+  bool help = false;
 };
 
 std::mutex outputMutex;
@@ -50,13 +51,15 @@ void LogLine(const std::string& line) {
   Print(stderr, std::string(stamp) + millis + " kdt212-sim: " + line);
 }
 
-const char* const kUsage =
-    "usage: kdt212-sim [--address A] [--port P] [--fault KIND [--after N]] [--delay MS]\n"
+const char* const kHelp =
+    "Usage: kdt212-sim [--address A] [--port P] [--fault KIND [--after N]] [--delay MS]\n"
     "                  [--model N] [--lock R]... [--script \"MS:COMMAND;MS:COMMAND...\"]\n"
     "                  [--log-polls]\n"
-    "Listens on 127.0.0.1:10001 by default. Faults: none, silent, close, bad-length,\n"
-    "bad-checksum, partial; each starts after --after good replies on a connection.\n"
-    "--script runs front-panel commands at the given milliseconds after start.\n";
+    "A simulated VORNEX KDT-212 unit. Listens on 127.0.0.1:10001 by default.\n"
+    "Faults: none, silent, close, bad-length, bad-checksum, partial; each starts\n"
+    "after --after good replies on a connection. --script runs front-panel\n"
+    "commands at the given milliseconds after start. Lines on standard input act\n"
+    "as the unit's front panel (help lists them).\n";
 
 bool ParseScript(const std::string& text, std::vector<ScriptStep>& steps) {
   std::istringstream in(text);
@@ -72,14 +75,22 @@ bool ParseScript(const std::string& text, std::vector<ScriptStep>& steps) {
   return true;
 }
 
-bool ParseArguments(int argc, char** argv, Arguments& args) {
+// False with a one-line reason.
+bool ParseArguments(int argc, char** argv, Arguments& args, std::string& problem) {
   for (int i = 1; i < argc; ++i) {
     std::string flag = argv[i];
+    if (flag == "--help" || flag == "-h") {
+      args.help = true;
+      return true;
+    }
     if (flag == "--log-polls") {
       args.options.logPolls = true;
       continue;
     }
-    if (i + 1 >= argc) return false;
+    if (i + 1 >= argc) {
+      problem = flag.starts_with("--") ? flag + " needs a value" : "unexpected '" + flag + "'";
+      return false;
+    }
     std::string value = argv[++i];
     int number = 0;
     if (flag == "--address") {
@@ -97,6 +108,7 @@ bool ParseArguments(int argc, char** argv, Arguments& args) {
       args.locks.push_back(value);
     } else if (flag == "--script" && ParseScript(value, args.script)) {
     } else {
+      problem = "cannot take " + flag + " '" + value + "'";
       return false;
     }
   }
@@ -152,9 +164,14 @@ void ReadConsole(sim::SimUnit& unit, const std::atomic<bool>& quit) {
 
 int main(int argc, char** argv) {
   Arguments args;
-  if (!ParseArguments(argc, argv, args)) {
-    std::fputs(kUsage, stderr);
+  std::string problem;
+  if (!ParseArguments(argc, argv, args, problem)) {
+    std::fprintf(stderr, "kdt212-sim: %s; kdt212-sim --help tells more\n", problem.c_str());
     return 2;
+  }
+  if (args.help) {
+    std::fputs(kHelp, stdout);
+    return 0;
   }
   // Signals are taken by sigwait below, never by a serving thread.
   sigset_t signals;

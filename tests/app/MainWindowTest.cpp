@@ -235,6 +235,25 @@ class MainWindowTest : public PanelTest {
     QVERIFY(QTest::qWaitFor([&] { return AllInputButtons(true); }, kWaitMs));
   }
 
+  // A unit whose model changes during a session: the buttons go as before the
+  // first status, and the names and colours stay as the last KDT-212 status
+  // left them.
+  void modelChangingDuringASessionDisablesTheButtons() {
+    unit_->SetInput(2, 2);
+    CreateWindow(LoopbackSettings(kAddress));
+    Connect();
+    QVERIFY(AllInputButtons(true));
+    unit_->SetModel(211);
+    QVERIFY(QTest::qWaitFor([&] { return AllInputButtons(false); }, kWaitMs));
+    WaitForPollsAfterNow();
+    QVERIFY(AllInputButtons(false));
+    QCOMPARE(window_->PRName[1]->Caption(), QString("Main feed"));
+    QCOMPARE(window_->Btn2[2]->FaceColor(), kdt::kInput2Color);
+    QCOMPARE(window_->MMConn->text(), QString("Disconnect"));
+    unit_->SetModel(212);
+    QVERIFY(QTest::qWaitFor([&] { return AllInputButtons(true); }, kWaitMs));
+  }
+
   void syncSendsToEveryRelayInSync() {
     CreateWindow(LoopbackSettings(kAddress));
     Connect();
@@ -304,7 +323,7 @@ class MainWindowTest : public PanelTest {
   void settingsAreLoadedAtCreationAndSavedAtDestruction() {
     CreateWindow("[window]\r\nleft = 50\r\nTOP=60\r\n" + LoopbackSettings(kAddress) +
                  "[RELAY B]\r\nSYNC=1\r\n[EXTRA]\r\nKEY=1\r\n");
-    QCOMPARE(window_->pos(), QPoint(50, 60));
+    QCOMPARE(window_->geometry().topLeft(), QPoint(50, 60));
     QCOMPARE(kdt::IPToStr(window_->FAddress), kAddress);
     QVERIFY(window_->MMSyncItem[2]->isChecked());
     QVERIFY(!window_->MMSyncItem[1]->isChecked());
@@ -314,7 +333,7 @@ class MainWindowTest : public PanelTest {
     window_->MMSyncItem[1]->trigger();
     QCOMPARE(window_->PRCap[1]->Caption(), QString("RELAY C (SYNC)"));
     window_->MMNetAuto->setChecked(true);
-    window_->move(70, 80);
+    window_->setGeometry(QRect(QPoint(70, 80), window_->size()));  // the client area
     window_.reset();
     QCOMPARE(QString::fromStdString(ReadPanelSettings()),
              QString("[window]\r\nLEFT=70\r\nTOP=80\r\n\r\n"
@@ -345,7 +364,7 @@ class MainWindowTest : public PanelTest {
     for (const Case& c : cases) {
       CreateWindow("[WINDOW]\r\nLEFT=" + std::to_string(c.saved.x()) +
                    "\r\nTOP=" + std::to_string(c.saved.y()) + "\r\n" + LoopbackSettings(kAddress));
-      QCOMPARE(window_->pos(), c.opened);
+      QCOMPARE(window_->geometry().topLeft(), c.opened);
       window_.reset();
       const std::string saved = ReadPanelSettings();
       QVERIFY(saved.find("LEFT=" + std::to_string(c.opened.x()) +
@@ -376,7 +395,7 @@ class MainWindowTest : public PanelTest {
     QCOMPARE(catcher.texts,
              QStringList{"VORNEX KDT-212|Cannot open file \"" + path + "\". Is a directory"});
     QCOMPARE(catcher.icons.front(), QMessageBox::Critical);
-    QCOMPARE(window_->pos(), QPoint(217, 179));
+    QCOMPARE(window_->geometry().topLeft(), QPoint(217, 179));
     QCOMPARE(window_->FAddress, 0u);
     QVERIFY(!window_->MMNetAuto->isChecked());
     window_.reset();  // the save fails the same way, and the program goes on

@@ -137,6 +137,19 @@ TEST(PanelCommandLine, HelpVersionAndRefusals) {
   }
 }
 
+// The toolkit's own options, with their values, are the toolkit's: the
+// console starts with them and no display of its own.
+TEST(PanelCommandLine, ToolkitOptionsWithTheirValues) {
+  PanelProcess panel({"[NETWORK]\r\nADDR=127.0.1.120\r\nAUTO=0\r\n",
+                      {{"DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}},
+                      {"-platform", "offscreen", "-style", "fusion", "--stylesheet=", "-reverse"}});
+  ASSERT_TRUE(WaitUntilCatching(panel.Pid(), SIGTERM)) << panel.Process().Errors();
+  panel.Signal(SIGTERM);
+  int status = 0;
+  ASSERT_TRUE(panel.WaitForExit(kWaitMs, status));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << panel.Process().Errors();
+}
+
 // --settings FILE: one window per unit, each with its own file, wherever the
 // program lies.
 TEST_F(PanelProcessTest, SettingsFileNamedOnTheCommandLine) {

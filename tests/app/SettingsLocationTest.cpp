@@ -94,6 +94,20 @@ TEST_F(SettingsLocation, BesideTheProgramWhereTheFileMayBeWritten) {
   EXPECT_FALSE(inUserConfig);
 }
 
+// A file beside the program that the user may read but not write, in a folder
+// the user may not write, is not the user's: a save could not keep it.
+TEST_F(SettingsLocation, ReadOnlyFileBesideInAReadOnlyFolderIsNotUsed) {
+  std::ofstream(program_ + ".ini") << "[NETWORK]\n";
+  chmod((program_ + ".ini").c_str(), 0444);
+  user_.SetFolder((root_ / "bin").string(), false);
+  setenv("HOME", (root_ / "home").c_str(), 1);
+  unsetenv("XDG_CONFIG_HOME");
+  bool inUserConfig = false;
+  EXPECT_EQ(ChosenByOrdinaryUser(inUserConfig),
+            (root_ / "home/.config/kdt212-panel/kdt212-panel.ini").string());
+  EXPECT_TRUE(inUserConfig);
+}
+
 // An installed program: neither its folder nor a file beside it may be
 // written, so the settings go to the user's configuration folder.
 TEST_F(SettingsLocation, InTheUsersConfigurationFolderForAnInstalledProgram) {
@@ -119,6 +133,45 @@ TEST_F(SettingsLocation, InTheUsersConfigurationFolderForAnInstalledProgram) {
     EXPECT_EQ(ChosenByOrdinaryUser(inUserConfig), c.expected) << (c.xdg ? c.xdg : "unset");
     EXPECT_TRUE(inUserConfig);
   }
+}
+
+// Nothing is ever written among installed programs, not even by root, who
+// may write anywhere: a program there keeps its settings in the user's
+// configuration folder. The build tree and a portable folder keep theirs
+// beside the program. Run as root, the test shows it for the one user who
+// could do harm.
+TEST_F(SettingsLocation, NeverAmongInstalledProgramsNotEvenForRoot) {
+  setenv("HOME", (root_ / "home").c_str(), 1);
+  unsetenv("XDG_CONFIG_HOME");
+  fs::create_directory_symlink("/usr/bin", root_ / "linked");
+  struct Case {
+    std::string program;
+    bool inUserConfig;
+  };
+  const Case cases[] = {
+      {"/usr/bin/kdt212-panel", true},
+      {"/usr/local/bin/kdt212-panel", true},
+      {"/opt/vornex/kdt212-panel", true},
+      {"/bin/kdt212-panel", true},
+      {"/sbin/kdt212-panel", true},
+      {(root_ / "linked" / "kdt212-panel").string(), true},  // /usr/bin through a link
+      {program_, false},                                     // a portable folder
+  };
+  const std::string config = (root_ / "home/.config/kdt212-panel/kdt212-panel.ini").string();
+  fs::permissions(root_ / "bin", fs::perms::owner_all);
+  for (const Case& c : cases) {
+    const kdt::SettingsLocation location = kdt::ChooseSettingsLocation(c.program);
+    EXPECT_EQ(location.inUserConfig, c.inUserConfig) << c.program;
+    EXPECT_EQ(location.path, c.inUserConfig ? config : kdt::SettingsPathFor(c.program))
+        << c.program;
+  }
+}
+
+TEST(InstalledProgramsFolder, WholeFolderNamesOnly) {
+  for (const char* folder : {"/usr", "/usr/bin", "/usr/local/bin", "/opt", "/opt/x", "/bin"})
+    EXPECT_TRUE(kdt::IsInstalledProgramsFolder(folder)) << folder;
+  for (const char* folder : {"/usrlocal", "/optimal/x", "/binaries", "/home/usr", "/tmp"})
+    EXPECT_FALSE(kdt::IsInstalledProgramsFolder(folder)) << folder;
 }
 
 TEST_F(SettingsLocation, TheFolderIsMadePrivateToTheUser) {

@@ -286,12 +286,19 @@ TEST_F(SettingsFile, LeftoversOfKilledSavesAreRemoved) {
     bool kept;
   };
   const Case cases[] = {
-      {"kdt212-panel.ini.Ab12Cd", true, false, false},
-      {"kdt212-panel.ini.Zz99Yy", false, false, true},  // a save in flight, just begun
-      {"kdt212-panel.ini.Locked", true, true, true},    // another console is saving
+      {"kdt212-panel.ini.kdt-saving-Ab12Cd", true, false, false},
+      {"kdt212-panel.ini.kdt-saving-Zz99Yy", false, false, true},  // a save just begun
+      {"kdt212-panel.ini.kdt-saving-Locked", true, true, true},    // another console saving
+      {"kdt212-panel.ini.kdt-saving-Ab12C", true, false, true},
+      {"kdt212-panel.ini.kdt-saving-Ab12Cde", true, false, true},
+      {"kdt212-panel.ini.kdt-saving-Ab12C-", true, false, true},
+      {"other.ini.kdt-saving-Ab12Cd", true, false, true},
+      // The user's own files, however much they look like leftovers.
+      {"kdt212-panel.ini.backup", true, false, true},
+      {"kdt212-panel.ini.bak001", true, false, true},
+      {"kdt212-panel.ini.old123", true, false, true},
+      {"kdt212-panel.ini.Ab12Cd", true, false, true},
       {"kdt212-panel.ini.bak", true, false, true},
-      {"kdt212-panel.ini.Ab12C", true, false, true},
-      {"other.ini.Ab12Cd", true, false, true},
   };
   std::vector<int> held;
   for (const Case& c : cases) {
@@ -310,6 +317,42 @@ TEST_F(SettingsFile, LeftoversOfKilledSavesAreRemoved) {
   Save(kdt::PanelSettings{});
   for (const Case& c : cases) EXPECT_EQ(fs::exists(dir_ / c.name), c.kept) << c.name;
   for (int fd : held) close(fd);
+}
+
+// The lock is what tells a save in flight from a leftover: whoever opens a
+// temporary file that already holds text finds it locked for as long as it
+// has its temporary name. (It is locked a moment after it is made, before
+// any text is written.)
+TEST_F(SettingsFile, TemporaryFileIsLockedUntilItTakesThePlace) {
+  std::atomic<bool> saving{true};
+  std::atomic<int> seen{0}, unlocked{0};
+  std::thread watcher([&] {
+    while (saving) {
+      for (const auto& entry : fs::directory_iterator(dir_)) {
+        const std::string path = entry.path().string();
+        if (path.find(".kdt-saving-") == std::string::npos) continue;
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;  // it has taken the settings file's place meanwhile
+        struct stat held {
+        }, named{};
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &held) == 0 && held.st_size > 0 &&
+            stat(path.c_str(), &named) == 0 && named.st_ino == held.st_ino) {
+          ++unlocked;
+        }
+        ++seen;
+        close(fd);
+      }
+    }
+  });
+  kdt::PanelSettings settings;
+  for (int i = 0; i < 1000 && (seen < 200 || i < 100); ++i) {
+    settings.left = i;
+    Save(settings);
+  }
+  saving = false;
+  watcher.join();
+  EXPECT_EQ(unlocked, 0) << "of " << seen << " temporary files seen";
+  EXPECT_GT(seen, 0);  // the watcher did see saves in flight
 }
 
 TEST_F(SettingsFile, SaveThroughALinkWritesTheLinkedFile) {

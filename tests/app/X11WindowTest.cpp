@@ -5,12 +5,12 @@
 
 #include <QGuiApplication>
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include "PanelFixture.h"
 #include "PanelProcess.h"
 #include "UnitAddr.h"
+#include "X11Properties.h"
 
 using namespace testsupport;
 using kdt::TFormMain;
@@ -24,26 +24,11 @@ xcb_connection_t* Connection() {
 }
 
 xcb_atom_t Atom(const char* name) {
-  auto cookie = xcb_intern_atom(Connection(), 0, static_cast<std::uint16_t>(strlen(name)), name);
-  xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(Connection(), cookie, nullptr);
-  const xcb_atom_t atom = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-  free(reply);
-  return atom;
+  return x11::Atom(Connection(), name);
 }
 
-// The raw bytes of a window property, whatever its type.
 QByteArray Property(xcb_window_t window, const char* name) {
-  xcb_flush(Connection());
-  auto cookie =
-      xcb_get_property(Connection(), 0, window, Atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 1024);
-  xcb_get_property_reply_t* reply = xcb_get_property_reply(Connection(), cookie, nullptr);
-  QByteArray bytes;
-  if (reply != nullptr) {
-    bytes = QByteArray(static_cast<const char*>(xcb_get_property_value(reply)),
-                       xcb_get_property_value_length(reply));
-  }
-  free(reply);
-  return bytes;
+  return QByteArray::fromStdString(x11::Property(Connection(), window, name));
 }
 
 QByteArray Property(const QWidget* window, const char* name) {
@@ -58,12 +43,8 @@ QString LegacyTitle(const QWidget* window) {
   return QString::fromLatin1(Property(window, "WM_NAME"));
 }
 
-// A property of 32-bit items (cardinals, atoms, windows).
 std::vector<std::uint32_t> Items(const QWidget* window, const char* name) {
-  const QByteArray bytes = Property(window, name);
-  std::vector<std::uint32_t> items(std::size_t(bytes.size()) / sizeof(std::uint32_t));
-  std::memcpy(items.data(), bytes.constData(), items.size() * sizeof(std::uint32_t));
-  return items;
+  return x11::Items(Connection(), static_cast<xcb_window_t>(window->winId()), name);
 }
 
 bool Contains(const std::vector<std::uint32_t>& items, std::uint32_t item) {
@@ -97,7 +78,7 @@ Frame FrameOf(const QWidget* window) {
 // found by the process id that Qt gives every window (the process has other
 // windows too); XCB_WINDOW_NONE while it has none.
 xcb_window_t TitledWindowOfProcess(pid_t pid, const QByteArray& title) {
-  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(Connection())).data->root;
+  const xcb_window_t root = x11::Root(Connection());
   xcb_query_tree_reply_t* tree =
       xcb_query_tree_reply(Connection(), xcb_query_tree(Connection(), root), nullptr);
   xcb_window_t found = XCB_WINDOW_NONE;

@@ -8,13 +8,16 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "ChildProcess.h"
 #include "CodePage.h"
 #include "Loopback.h"
 #include "LoopbackPeer.h"
+#include "OrdinaryUser.h"
 #include "PanelCommands.h"
 #include "RecordingUnit.h"
 #include "SimUnit.h"
@@ -86,6 +89,33 @@ TEST_F(CliTest, StatusForPeopleIsATableWithoutColourWhenPiped) {
   EXPECT_EQ(unit_->Frames().back().bytes, kdt::GoodbyeFrame());
 }
 
+// On a terminal the inputs are coloured as the console paints them, unless
+// the user asks for none (NO_COLOR, of any value) or the terminal cannot.
+TEST_F(CliTest, ColourOnlyOnATerminalThatWantsIt) {
+  StartUnit();
+  Panel("input A 2");
+  struct Case {
+    Environment environment;
+    bool coloured;
+  };
+  const Case cases[] = {
+      {{{"TERM", "xterm"}, {"NO_COLOR", ""}}, true},
+      {{{"TERM", "xterm"}, {"NO_COLOR", "1"}}, false},
+      {{{"TERM", "dumb"}, {"NO_COLOR", ""}}, false},
+  };
+  for (const Case& c : cases) {
+    const Finished run = RunToEnd(
+        KDT_CTL_PATH, {"--address", kLoopback, "--port", std::to_string(unit_->Port()), "status"},
+        c.environment, 20000, OutputTo::kTerminal);
+    ASSERT_EQ(run.exitCode, kOk) << run.errors;
+    EXPECT_NE(run.output.find("RELAY  INPUT"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("\x1b[33m2\x1b[0m") != std::string::npos, c.coloured)
+        << c.environment[0].second << " " << c.environment[1].second << "\n"
+        << run.output;
+    EXPECT_EQ(run.output.find('\x1b') != std::string::npos, c.coloured);
+  }
+}
+
 TEST_F(CliTest, StatusAsJsonCarriesNamesAsTextAndAsBytes) {
   StartUnit();
   Panel("name A Студия 2");
@@ -115,6 +145,32 @@ TEST_F(CliTest, StatusAsJsonCarriesNamesAsTextAndAsBytes) {
   EXPECT_EQ(run.output.find('\x1b'), std::string::npos);
 }
 
+// Names are the unit's bytes: whatever they hold comes back exactly from the
+// JSON of status and of watch, and the table escapes what a terminal would
+// act on (DEL, and 0x98, which the code page leaves undefined).
+TEST_F(CliTest, AnyNameSurvivesJsonAndPrintsEscaped) {
+  StartUnit();
+  const std::string tricky = R"(a\"b\\c")";
+  Panel("name A " + tricky);
+  Panel("name B --hex 41 7F 98 42");
+  const Finished status = Ctl({"status", "--json"});
+  ASSERT_EQ(status.exitCode, kOk) << status.errors;
+  const QJsonArray relays = ParseObject(status.output)["relays"].toArray();
+  EXPECT_EQ(relays[0].toObject()["name"].toString().toStdString(), tricky);
+  EXPECT_EQ(relays[1].toObject()["name"].toString(), QString::fromUtf16(u"A\u007F\u0098B"));
+
+  ChildProcess watch(KDT_CTL_PATH, {"--address", kLoopback, "--port", std::to_string(unit_->Port()),
+                                    "watch", "--json"});
+  ASSERT_TRUE(watch.WaitForOutput("\"relay\":\"C\"", kWaitMs)) << watch.Errors();
+  Panel("name C " + tricky);
+  ASSERT_TRUE(watch.WaitForLines(5, kWaitMs)) << watch.Output();
+  EXPECT_EQ(ParseObject(Lines(watch.Output())[4])["name"].toString().toStdString(), tricky);
+
+  const Finished table = Ctl({"status"});
+  EXPECT_NE(table.output.find("A\\x7F\\x98B"), std::string::npos) << table.output;
+  EXPECT_NE(table.output.find(R"(a\\"b\\\\c")"), std::string::npos) << table.output;
+}
+
 TEST_F(CliTest, SetSwitchesAndWaitsForTheUnitToShowIt) {
   StartUnit();
   const Finished run = Ctl({"set", "a", "2"});
@@ -138,28 +194,42 @@ TEST_F(CliTest, LockedRelayIsRefusedAndNothingIsSent) {
   EXPECT_TRUE(FramesWithCode(*unit_, kdt::kCmdSetInput).empty());
 }
 
+// A unit that answers every frame with the same status, RELAY A on INPUT 1,
+// or none at all; it counts the frames it gets.
+class UnchangingUnit {
+ public:
+  explicit UnchangingUnit(bool answers)
+      : peer_([this, answers](ScriptedPeer::Link& link) {
+          kdt::UnitStatus status;
+          status.model = kdt::kModelKdt212;
+          status.state = {1, 1, 1};
+          const kdt::ReplyBytes reply = kdt::EncodeReply(status);
+          for (;;) {
+            const auto length = link.Read(1);
+            if (length.empty() || link.Read(length[0]).size() != length[0]) return;
+            ++frames_;
+            if (answers) link.Send(reply.data(), reply.size());
+          }
+        }) {}
+  int Port() const { return peer_.Port(); }
+  int Frames() const { return frames_; }
+
+ private:
+  std::atomic<int> frames_{0};
+  ScriptedPeer peer_;  // last: its script uses the counter
+};
+
 // A unit that answers but does not switch: a failure once the time-out is over.
 TEST(CliUnit, UnitThatDoesNotSwitchFailsAfterTheTimeOut) {
-  ScriptedPeer peer([](ScriptedPeer::Link& link) {
-    kdt::UnitStatus status;
-    status.model = kdt::kModelKdt212;
-    status.state = {1, 1, 1};
-    const kdt::ReplyBytes reply = kdt::EncodeReply(status);
-    for (;;) {
-      const auto length = link.Read(1);
-      if (length.empty() || link.Read(length[0]).size() != length[0]) return;
-      link.Send(reply.data(), reply.size());
-    }
-  });
+  UnchangingUnit unit(true);
   auto start = Clock::now();
   const Finished run = RunToEnd(
       KDT_CTL_PATH,
-      {"-a", kLoopback, "--port", std::to_string(peer.Port()), "-t", "0.5", "set", "A", "2"});
+      {"-a", kLoopback, "--port", std::to_string(unit.Port()), "-t", "0.5", "set", "A", "2"});
   EXPECT_EQ(run.exitCode, kRefused);
-  EXPECT_EQ(run.errors, "kdt212ctl: 127.0.0.1:" + std::to_string(peer.Port()) +
+  EXPECT_EQ(run.errors, "kdt212ctl: 127.0.0.1:" + std::to_string(unit.Port()) +
                             ": the unit did not switch to INPUT 2 within 0.5 s\n");
   EXPECT_LT(ElapsedMs(start), 2500);
-  peer.Release();
 }
 
 TEST_F(CliTest, SyncSwitchesTheRelaysInConsecutiveCycles) {
@@ -181,6 +251,10 @@ TEST_F(CliTest, NameGoesOutInTheUnitsCodePageStrippedAsTheConsoleDoes) {
   const Finished run = Ctl({"name", "B", "  Студия", "2\t"});
   EXPECT_EQ(run.exitCode, kOk) << run.errors;
   EXPECT_EQ(unit_->Status().name[1], "\xD1\xF2\xF3\xE4\xE8\xFF 2");
+  // The longest name the unit takes: 24 characters, 24 bytes in its code page.
+  const std::string longest = "Студия-" + std::string(17, 'x');
+  EXPECT_EQ(Ctl({"name", "A", longest}).exitCode, kOk);
+  EXPECT_EQ(kdt::DecodeToUtf8(unit_->Status().name[2]), longest);
 }
 
 // Text the unit cannot take is refused before anything is sent: the program
@@ -246,12 +320,12 @@ TEST(CliUnit, UsageHelpAndVersion) {
   const Case cases[] = {
       {{"--help"}, kOk, "Usage: kdt212ctl [OPTIONS] COMMAND [ARGUMENTS]\n", ""},
       {{"--version"}, kOk, "kdt212ctl 1.1\n", ""},
-      {{}, kUsage, "", "kdt212ctl: no command given\nusage: kdt212ctl"},
-      {{"switch", "A", "2"}, kUsage, "", "kdt212ctl: unknown command 'switch'\n"},
-      {{"--verbose", "status"}, kUsage, "", "kdt212ctl: unknown option '--verbose'\n"},
-      {{"set", "D", "1"}, kUsage, "", "kdt212ctl: set: no relay 'D' (A, B, C or 3, 2, 1)\n"},
-      {{"set", "A", "3"}, kUsage, "", "kdt212ctl: set: no input '3' (1 or 2)\n"},
-      {{"is", "A"}, kUsage, "", "kdt212ctl: is: takes 2 arguments\n"},
+      {{}, kUsage, "", "kdt212ctl: no command given; usage: kdt212ctl [OPTIONS] COMMAND"},
+      {{"switch", "A", "2"}, kUsage, "", "kdt212ctl: unknown command 'switch';"},
+      {{"--verbose", "status"}, kUsage, "", "kdt212ctl: unknown option '--verbose';"},
+      {{"set", "D", "1"}, kUsage, "", "kdt212ctl: set: no relay 'D' (A, B, C or 3, 2, 1);"},
+      {{"set", "A", "3"}, kUsage, "", "kdt212ctl: set: no input '3' (1 or 2);"},
+      {{"is", "A"}, kUsage, "", "kdt212ctl: is: takes 2 arguments;"},
       {{"--timeout", "soon", "status"}, kUsage, "", "kdt212ctl: --timeout takes seconds"},
       {{"--address", "300.1.1.1", "status"}, kUsage, "", "kdt212ctl: not an IPv4 address: '300"},
   };
@@ -261,6 +335,9 @@ TEST(CliUnit, UsageHelpAndVersion) {
     EXPECT_EQ(run.exitCode, c.exitCode) << what;
     EXPECT_EQ(run.output.substr(0, c.output.size()), c.output) << what;
     EXPECT_EQ(run.errors.substr(0, c.errors.size()), c.errors) << what;
+    if (c.exitCode == kUsage) {
+      EXPECT_EQ(Lines(run.errors).size(), 1u) << run.errors;  // one line
+    }
   }
 }
 
@@ -295,19 +372,87 @@ TEST_F(CliTest, AddressFromTheEnvironmentOrTheConsolesSettings) {
   run = RunToEnd(ctl, {"--port", port, "is", "A", "1"}, clean);
   EXPECT_EQ(run.exitCode, kOk) << run.errors;
   EXPECT_EQ(run.errors, "");
+
+  // A variable that is set but empty counts as not set.
+  run = RunToEnd("/usr/bin/env", {"KDT212_ADDRESS=", ctl, "--port", port, "is", "A", "1"}, clean);
+  EXPECT_EQ(run.exitCode, kOk) << run.errors;
   fs::remove_all(folder);
 }
 
-// watch: the state first, then one line per change made at the unit; Ctrl+C
-// says goodbye and ends it with 0.
-TEST_F(CliTest, WatchSeesFrontPanelChangesAndEndsWithAGoodbyeOnCtrlC) {
+// The console writes the factory address into its settings file until the
+// operator sets one: that says nothing about where the unit is, so it counts
+// as no address. The run goes in a network of its own with nothing in it:
+// should it try the factory address all the same, it reaches no real network.
+TEST(CliUnit, FactoryAddressInTheConsolesSettingsIsNoAddress) {
+  char pattern[] = "/tmp/kdt-ctl-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const fs::path folder = pattern;
+  fs::copy_file(KDT_CTL_PATH, folder / "kdt212ctl");
+  std::ofstream(folder / "kdt212-panel") << "";
+  fs::permissions(folder / "kdt212-panel", fs::perms::owner_all);
+  std::ofstream(folder / "kdt212-panel.ini") << "[NETWORK]\r\nADDR=192.168.0.200\r\nAUTO=0\r\n";
+  const Finished run =
+      RunToEnd("/usr/bin/unshare", {"--net", "--", (folder / "kdt212ctl").string(), "status"},
+               {{"KDT212_ADDRESS", ""}, {"XDG_CONFIG_HOME", pattern}, {"HOME", pattern}});
+  EXPECT_EQ(run.exitCode, kUsage) << run.errors;
+  EXPECT_EQ(run.errors, "kdt212ctl: no unit address: " + (folder / "kdt212-panel.ini").string() +
+                            " holds only the factory address; give --address 192.168.0.200 if "
+                            "that really is the unit; usage: kdt212ctl [OPTIONS] COMMAND "
+                            "[ARGUMENTS], --help tells more\n");
+  fs::remove_all(folder);
+}
+
+// A settings file beside the console that the user may read but not write,
+// in a folder the user may not write, is not the user's: run by an ordinary
+// user, kdt212ctl takes the address from the user's configuration folder, as
+// the console would.
+TEST_F(CliTest, ReadOnlySettingsBesideTheConsoleAreNotTheUsers) {
+  StartUnit();
+  char pattern[] = "/tmp/kdt-ctl-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const fs::path folder = pattern;
+  fs::create_directories(folder / "bin");
+  fs::create_directories(folder / "home/.config/kdt212-panel");
+  fs::copy_file(KDT_CTL_PATH, folder / "bin/kdt212ctl");
+  std::ofstream(folder / "bin/kdt212-panel") << "";
+  fs::permissions(folder / "bin/kdt212-panel", fs::perms::owner_all | fs::perms::group_exec |
+                                                   fs::perms::others_exec | fs::perms::others_read);
+  // Beside the console: an address where nothing listens.
+  std::ofstream(folder / "bin/kdt212-panel.ini") << "[NETWORK]\r\nADDR=127.0.0.2\r\n";
+  fs::permissions(folder / "bin/kdt212-panel.ini",
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  std::ofstream(folder / "home/.config/kdt212-panel/kdt212-panel.ini")
+      << "[NETWORK]\r\nADDR=127.0.0.1\r\n";
+  const testsupport::OrdinaryUser user;
+  for (const char* home : {"home", "home/.config", "home/.config/kdt212-panel",
+                           "home/.config/kdt212-panel/kdt212-panel.ini"}) {
+    user.Own((folder / home).string());
+  }
+  user.SetFolder(pattern, false);
+  user.SetFolder((folder / "bin").string(), false);
+  const auto [program, arguments] =
+      user.Command((folder / "bin/kdt212ctl").string(),
+                   {"--port", std::to_string(unit_->Port()), "is", "A", "1"});
+  const Finished run = RunToEnd(
+      program, arguments,
+      {{"KDT212_ADDRESS", ""}, {"XDG_CONFIG_HOME", ""}, {"HOME", (folder / "home").string()}});
+  EXPECT_EQ(run.exitCode, kOk) << run.errors;
+  fs::remove_all(folder);
+}
+
+// watch: the state first, then one line per change made at the unit; Ctrl+C,
+// and the signals with which a service manager or a logout end it, say
+// goodbye and end it with 0.
+class WatchEnded : public CliTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(WatchEnded, SeesFrontPanelChangesAndEndsWithAGoodbye) {
   StartUnit();
   ChildProcess watch(KDT_CTL_PATH, {"--address", kLoopback, "--port", std::to_string(unit_->Port()),
                                     "watch", "--json"});
   ASSERT_TRUE(watch.WaitForOutput("\"relay\":\"C\"", kWaitMs)) << watch.Errors();
   Panel("input A 2");
   ASSERT_TRUE(watch.WaitForOutput("\"input\":2", kWaitMs)) << watch.Output();
-  watch.Signal(SIGINT);
+  watch.Signal(GetParam());
   int status = 0;
   ASSERT_TRUE(watch.WaitForExit(kWaitMs, status));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kOk) << status;
@@ -323,6 +468,9 @@ TEST_F(CliTest, WatchSeesFrontPanelChangesAndEndsWithAGoodbyeOnCtrlC) {
   EXPECT_EQ(unit_->Frames().back().bytes, kdt::GoodbyeFrame());
 }
 
+INSTANTIATE_TEST_SUITE_P(Signals, WatchEnded, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const auto& param) { return std::string(sigabbrev_np(param.param)); });
+
 TEST_F(CliTest, WatchReconnectsAfterADrop) {
   StartUnit();
   ChildProcess watch(KDT_CTL_PATH,
@@ -335,6 +483,111 @@ TEST_F(CliTest, WatchReconnectsAfterADrop) {
   ASSERT_TRUE(watch.WaitForOutput("RELAY B input=1 locked=no name=\"Back again\"", kWaitMs))
       << watch.Output();
   EXPECT_GE(unit_->ConnectionsAccepted(), 2);
+  watch.Signal(SIGTERM);
+  int status = 0;
+  ASSERT_TRUE(watch.WaitForExit(kWaitMs, status));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kOk);
+}
+
+// A unit that answers everything but the goodbye: the run closes the
+// connection once the goodbye's grace of 100 ms is over, whether it ends by
+// itself or is interrupted. The peer measures from the goodbye to the close.
+TEST(CliUnit, GoodbyesReplyIsNotAwaitedPastItsGrace) {
+  for (const bool interrupted : {false, true}) {
+    std::atomic<std::int64_t> closedAfterMs{-1};
+    ScriptedPeer peer([&](ScriptedPeer::Link& link) {
+      kdt::UnitStatus status;
+      status.model = kdt::kModelKdt212;
+      status.state = {1, 1, 1};
+      const kdt::ReplyBytes reply = kdt::EncodeReply(status);
+      for (;;) {
+        const auto length = link.Read(1);
+        if (length.empty()) return;
+        const auto body = link.Read(length[0]);
+        if (body.size() != length[0]) return;
+        if (body[0] == kdt::kCmdGoodbye) break;
+        link.Send(reply.data(), reply.size());
+      }
+      const auto goodbye = Clock::now();
+      link.Read(1);  // nothing comes: the client's close ends the read
+      closedAfterMs = ElapsedMs(goodbye);
+    });
+    const std::vector<std::string> arguments = {"--address", kLoopback, "--port",
+                                                std::to_string(peer.Port()),
+                                                interrupted ? "watch" : "status"};
+    ChildProcess run(KDT_CTL_PATH, arguments);
+    if (interrupted) {
+      ASSERT_TRUE(run.WaitForOutput("RELAY C", kWaitMs)) << run.Errors();
+      run.Signal(SIGINT);
+    }
+    int status = 0;
+    ASSERT_TRUE(run.WaitForExit(kWaitMs, status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kOk) << run.Errors();
+    const auto start = Clock::now();
+    while (closedAfterMs < 0 && ElapsedMs(start) < kWaitMs) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_GE(closedAfterMs, 90) << (interrupted ? "watch" : "status");  // it did wait a little
+    EXPECT_LT(closedAfterMs, 600) << (interrupted ? "watch" : "status");
+  }
+}
+
+// Ctrl+C while a run waits for the unit (a reply that does not come, a switch
+// that does not show) ends it with 130.
+TEST(CliUnit, InterruptedRunsExitWith130) {
+  struct Case {
+    std::vector<std::string> command;
+    bool answers;
+    int framesBefore;  // seen by the unit before the interruption
+  };
+  const Case cases[] = {
+      {{"status"}, false, 1},        // no reply to the first poll
+      {{"set", "A", "2"}, true, 4},  // the command, then polls that never show the switch
+  };
+  for (const Case& c : cases) {
+    UnchangingUnit unit(c.answers);
+    std::vector<std::string> arguments = {
+        "--address", kLoopback, "--port", std::to_string(unit.Port()), "--timeout", "60"};
+    arguments.insert(arguments.end(), c.command.begin(), c.command.end());
+    ChildProcess run(KDT_CTL_PATH, arguments);
+    const auto start = Clock::now();
+    while (unit.Frames() < c.framesBefore && ElapsedMs(start) < kWaitMs) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_GE(unit.Frames(), c.framesBefore) << c.command[0];
+    run.Signal(SIGINT);
+    int status = 0;
+    ASSERT_TRUE(run.WaitForExit(kWaitMs, status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130)
+        << c.command[0] << " " << status << " " << run.Errors();
+  }
+}
+
+// watch --wait: a hub starts it at boot, before the unit is there. It says
+// once that it waits, then serves as soon as the unit comes. Without --wait
+// a unit that is not there is an error at once.
+TEST(CliUnit, WatchWaitsForAUnitThatIsNotThereYet) {
+  const int port = FreeLoopbackPort();
+  const std::vector<std::string> base = {"--address", kLoopback, "--port", std::to_string(port),
+                                         "watch"};
+  const Finished plain = RunToEnd(KDT_CTL_PATH, base);
+  EXPECT_EQ(plain.exitCode, kUnreachable);
+
+  std::vector<std::string> waiting = base;
+  waiting.push_back("--wait");
+  ChildProcess watch(KDT_CTL_PATH, waiting);
+  const auto start = Clock::now();
+  while (watch.Errors().empty() && ElapsedMs(start) < kWaitMs) watch.WaitForOutput("?", 50);
+  EXPECT_EQ(watch.Errors(), "kdt212ctl: 127.0.0.1:" + std::to_string(port) +
+                                ": cannot connect: Connection refused; waiting for the unit\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // a few attempts
+  sim::SimOptions options;
+  options.port = static_cast<std::uint16_t>(port);
+  std::string error;
+  auto unit = StartRecordingUnit(options, error);
+  ASSERT_TRUE(unit) << error;
+  ASSERT_TRUE(watch.WaitForOutput("RELAY C", kWaitMs)) << watch.Errors();
+  EXPECT_EQ(Lines(watch.Errors()).size(), 1u) << watch.Errors();  // no line per attempt
   watch.Signal(SIGTERM);
   int status = 0;
   ASSERT_TRUE(watch.WaitForExit(kWaitMs, status));

@@ -353,10 +353,11 @@ TEST_F(SimFixture, FrontPanelCommandsChangeTheUnit) {
   StartUnit();
   std::string reply;
   const std::pair<const char*, bool> lines[] = {
-      {"input A 2", true},    {"name b Studio 7", true}, {"lock 1 on", true},
-      {"state C 0x43", true}, {"model 99", true},        {"fault silent 4", true},
-      {"input 4 1", false},   {"input 1 3", false},      {"lock 2 maybe", false},
-      {"fly away", false},    {"fault wobble", false},
+      {"input A 2", true},     {"name b Studio 7", true}, {"lock 1 on", true},
+      {"state C 0x43", true},  {"model 99", true},        {"fault silent 4", true},
+      {"input 3 2", true},     {"input 4 1", false},      {"input 0 1", false},
+      {"input 1 3", false},    {"lock 2 maybe", false},   {"fly away", false},
+      {"fault wobble", false},
   };
   for (const auto& [line, ok] : lines)
     EXPECT_EQ(sim::RunPanelCommand(*unit_, line, reply), ok) << line;
@@ -396,6 +397,10 @@ TEST_F(SimFixture, FrontPanelNamesTakeTheUnitsCodePage) {
        "the text is not UTF-8"},
       {"name A --hex 1B 5B 33 31 6D 5C", true, "\x1B[31m\\", "name \"\\x1B[31m\\\\\""},
       {"name A --hex 4", false, "\x1B[31m\\", "not hexadecimal bytes"},
+      {"name A --hex 41 7F 98 42", true,
+       "A\x7F\x98"
+       "B",
+       "name \"A\\x7F\\x98B\""},
       {"name A " + std::string(30, 'x'), true, std::string(25, 'x'),
        "the unit keeps 25 characters of a name: cut to"},
   };

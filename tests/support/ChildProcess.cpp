@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 
@@ -20,7 +23,7 @@ void Drain(int& fd, std::string& into) {
   const ssize_t n = read(fd, buffer, sizeof buffer);
   if (n > 0) {
     into.append(buffer, std::size_t(n));
-  } else if (n == 0) {
+  } else if (n == 0 || errno != EINTR) {  // a terminal's end reads as EIO
     close(fd);
     fd = -1;
   }
@@ -29,9 +32,16 @@ void Drain(int& fd, std::string& into) {
 }  // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                           const Environment& environment) {
+                           const Environment& environment, OutputTo outputTo) {
   int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) std::abort();
+  if (pipe2(err, O_CLOEXEC) != 0) std::abort();
+  if (outputTo == OutputTo::kTerminal) {
+    if (openpty(&out[0], &out[1], nullptr, nullptr, nullptr) != 0) std::abort();
+    fcntl(out[0], F_SETFD, FD_CLOEXEC);
+    fcntl(out[1], F_SETFD, FD_CLOEXEC);
+  } else if (pipe2(out, O_CLOEXEC) != 0) {
+    std::abort();
+  }
   pid_ = fork();
   if (pid_ == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the test
@@ -105,9 +115,18 @@ bool ChildProcess::WaitForOutput(const std::string& text, int timeoutMs) {
   return true;
 }
 
+bool ChildProcess::WaitForLines(std::size_t count, int timeoutMs) {
+  const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::size_t(std::count(output_.begin(), output_.end(), '\n')) < count) {
+    if (Clock::now() >= until || outFd_ == -1) return false;
+    Collect(10);
+  }
+  return true;
+}
+
 Finished RunToEnd(const std::string& program, const std::vector<std::string>& arguments,
-                  const Environment& environment, int timeoutMs) {
-  ChildProcess child(program, arguments, environment);
+                  const Environment& environment, int timeoutMs, OutputTo outputTo) {
+  ChildProcess child(program, arguments, environment, outputTo);
   int status = 0;
   Finished finished;
   if (child.WaitForExit(timeoutMs, status)) {

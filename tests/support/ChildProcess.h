@@ -14,10 +14,14 @@ namespace testsupport {
 // Variables added to the test's own environment; an empty value removes one.
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
+// Where a child's standard output goes: a pipe, or a pseudo-terminal, for
+// what a program does only on a terminal (colour).
+enum class OutputTo { kPipe, kTerminal };
+
 class ChildProcess {
  public:
   ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-               const Environment& environment = {});
+               const Environment& environment = {}, OutputTo outputTo = OutputTo::kPipe);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -29,6 +33,8 @@ class ChildProcess {
   bool WaitForExit(int timeoutMs, int& status);
   // Waits until the output holds `text`, at most the time-out.
   bool WaitForOutput(const std::string& text, int timeoutMs);
+  // Waits until the output holds `count` whole lines, at most the time-out.
+  bool WaitForLines(std::size_t count, int timeoutMs);
 
   const std::string& Output() const { return output_; }
   const std::string& Errors() const { return errors_; }
@@ -51,6 +57,7 @@ struct Finished {
   std::string errors;
 };
 Finished RunToEnd(const std::string& program, const std::vector<std::string>& arguments,
-                  const Environment& environment = {}, int timeoutMs = 20000);
+                  const Environment& environment = {}, int timeoutMs = 20000,
+                  OutputTo outputTo = OutputTo::kPipe);
 
 }  // namespace testsupport

@@ -13,6 +13,7 @@ namespace testsupport {
 namespace {
 
 constexpr int kCannotDrop = 2;
+constexpr const char* kSetpriv = "/usr/bin/setpriv";  // util-linux: drops privileges, then execs
 
 }  // namespace
 
@@ -61,6 +62,15 @@ bool OrdinaryUser::Run(const std::function<bool(std::string& said)>& work,
     return false;
   }
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::pair<std::string, std::vector<std::string>> OrdinaryUser::Command(
+    const std::string& program, const std::vector<std::string>& arguments) const {
+  if (geteuid() != 0) return {program, arguments};
+  std::vector<std::string> all = {"--reuid=" + std::to_string(uid_),
+                                  "--regid=" + std::to_string(gid_), "--clear-groups", program};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  return {kSetpriv, all};
 }
 
 }  // namespace testsupport

@@ -7,6 +7,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace testsupport {
 
@@ -23,6 +25,11 @@ class OrdinaryUser {
   // it returned, or false when the rights could not be dropped. `said` gets
   // the text the work put in its argument.
   bool Run(const std::function<bool(std::string& said)>& work, std::string& said) const;
+
+  // A program and its arguments as the user runs them: behind setpriv,
+  // which drops to the user and then runs it, when run by root.
+  std::pair<std::string, std::vector<std::string>> Command(
+      const std::string& program, const std::vector<std::string>& arguments) const;
 
  private:
   uid_t uid_;

@@ -1,6 +1,5 @@
 #include "PanelProcess.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +7,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <tuple>
+
+#include "OrdinaryUser.h"
 
 namespace fs = std::filesystem;
 
@@ -15,7 +17,6 @@ namespace testsupport {
 namespace {
 
 constexpr const char* kPanelName = "kdt212-panel";
-constexpr const char* kSetpriv = "/usr/bin/setpriv";  // util-linux: drops privileges, then execs
 
 }  // namespace
 
@@ -33,16 +34,8 @@ PanelProcess::PanelProcess(const PanelOptions& options) {
   if (options.installed) {
     // Root's folder, which nobody may enter but not write; anyone else's,
     // write-protected for its owner.
-    const bool root = geteuid() == 0;
-    chmod(folder_.c_str(), root ? 0755 : 0555);
-    if (root) {
-      const passwd* nobody = getpwnam("nobody");
-      if (nobody == nullptr) std::abort();
-      arguments.insert(arguments.begin(),
-                       {"--reuid=" + std::to_string(nobody->pw_uid),
-                        "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups", program});
-      program = kSetpriv;
-    }
+    chmod(folder_.c_str(), geteuid() == 0 ? 0755 : 0555);
+    std::tie(program, arguments) = OrdinaryUser().Command(program, arguments);
   }
   process_ = std::make_unique<ChildProcess>(program, arguments, options.environment);
 }
