@@ -5,25 +5,12 @@
 namespace kdt {
 
 QString DecodeCp1251(std::string_view bytes) {
-  QString text;
-  text.reserve(static_cast<qsizetype>(bytes.size()));
-  for (char byte : bytes) {
-    text += QChar(static_cast<char16_t>(CodePageCharacter(static_cast<std::uint8_t>(byte))));
-  }
-  return text;
+  return QString::fromStdString(DecodeToUtf8(bytes));
 }
 
 bool EncodeCp1251(const QString& text, std::string& bytes) {
-  bytes.clear();
-  for (QChar c : text) {
-    std::uint8_t byte = 0;
-    if (!CodePageByte(c.unicode(), byte)) {
-      bytes.clear();
-      return false;
-    }
-    bytes += static_cast<char>(byte);
-  }
-  return true;
+  char32_t offending = 0;
+  return EncodeFromUtf8(text.toStdString(), bytes, offending);
 }
 
 bool IsCp1251(QChar c) {

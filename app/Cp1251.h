@@ -1,5 +1,6 @@
-// The unit's code page (CodePage.h) for the window's text: a relay's name as
-// the window shows it, and an edit that takes only what the code page carries.
+// The unit's code page for the window's text, through CodePage.h (its one
+// table and encoder): a relay's name as the window shows it, and an edit that
+// takes only what the code page carries.
 #pragma once
 
 #include <QString>

@@ -88,7 +88,7 @@ void TFormMain::BuildComponents() {
   client->setFixedSize(kClientWidth, kClientHeight);
   setCentralWidget(client);
   // Left to right RELAY A, B, C; neighbours overlap by one pixel.
-  for (int r = 3; r >= 1; --r) BuildRelayPanel(r, kRelayPanelLeft[r]);
+  for (int r : kRelaysLeftToRight) BuildRelayPanel(r, kRelayPanelLeft[r]);
   RNEdit = new TEdit(client);
   RNEdit->setGeometry(kRenameEditBounds);
   RNEdit->setValidator(new TCodePageValidator(RNEdit));
@@ -160,7 +160,7 @@ void TFormMain::BuildMenu() {
   MMNetAuto = MMNet->addAction("Autoconnect");
   MMNetAuto->setCheckable(true);
   MMSync = menuBar()->addMenu("&Sync");
-  for (int r = 3; r >= 1; --r) {
+  for (int r : kRelaysLeftToRight) {
     MMSyncItem[r] = MMSync->addAction(RelayCaption(r));
     MMSyncItem[r]->setCheckable(true);
     MMSyncItem[r]->setData(r);  // the item's tag
@@ -328,14 +328,14 @@ void TFormMain::SessionStatus(TQmObject* sender) {
   for (int r = 1; r <= kRelayCount; ++r) {
     const std::uint8_t state = sender->RelayState(r);
     PRName[r]->SetCaption(DecodeCp1251(sender->RelayName(r)));
-    if ((state & kStateInputMask) == kInput1) {
+    if (InputOf(state) == kInput1) {
       Btn1[r]->SetFaceColor(kInput1Color);
       Btn2[r]->SetFaceColor(ButtonFaceColor());
-    } else if ((state & kStateInputMask) == kInput2) {
+    } else if (InputOf(state) == kInput2) {
       Btn2[r]->SetFaceColor(kInput2Color);
       Btn1[r]->SetFaceColor(ButtonFaceColor());
     }
-    const bool locked = (state & kStateLocked) != 0;
+    const bool locked = IsLocked(state);
     Btn1[r]->setEnabled(!locked);
     Btn2[r]->setEnabled(!locked);
     DescribeRelay(r, true, locked);

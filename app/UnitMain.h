@@ -14,6 +14,7 @@
 
 #include "SettingsLocation.h"
 #include "UnitThread.h"
+#include "Version.h"
 #include "Widgets.h"
 
 namespace kdt {
@@ -22,7 +23,7 @@ namespace kdt {
 // start of the main window's. Not Qt's application display name, which the
 // X11 platform would append to every window title.
 constexpr const char* kAppTitle = "VORNEX KDT-212";
-constexpr const char* kVersionSuffix = " v1.1";
+constexpr const char* kVersionSuffix = " v" KDT_VERSION;
 constexpr std::uint32_t kExchangeIntervalMs = 1;
 constexpr int kTimerConPeriodMs = 1000;
 

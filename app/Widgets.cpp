@@ -15,13 +15,15 @@
 #include <QPen>
 #include <QRegularExpressionValidator>
 
+#include "Platform.h"
+
 namespace kdt {
 
 void RegisterFonts() {
   // Only the regular face: with wine's bold face registered as well, Qt
   // reports bold text but draws it with the regular outlines. Without it,
   // bold is drawn emboldened, as it should look.
-  const char* const tahoma = "/usr/share/wine/fonts/tahoma.ttf";
+  const QString tahoma = QString::fromStdString(WindowFaceFontFile());
   if (QFile::exists(tahoma)) QFontDatabase::addApplicationFont(tahoma);
 }
 

@@ -5,7 +5,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -23,6 +22,7 @@
 #include <vector>
 
 #include "Loopback.h"
+#include "Platform.h"
 #include "Report.h"
 #include "SimProcess.h"
 #include "UnitThread.h"
@@ -151,7 +151,7 @@ std::vector<double> ChangeLatencies(SimProcess& unit, int port, int changes) {
   std::vector<double> latencies;
   std::uint8_t expected = 1;
   session.OnStatus.Assign([&](kdt::TQmObject* s) {
-    if ((s->RelayState(1) & kdt::kStateInputMask) != expected || switchedAt == 0) return;
+    if (kdt::InputOf(s->RelayState(1)) != expected || switchedAt == 0) return;
     latencies.push_back(double((Clock::now().time_since_epoch().count() - switchedAt)) / 1e6);
     switchedAt = 0;
   });
@@ -264,7 +264,7 @@ int main(int argc, char** argv) {
                 1e6 * fast.consoleCpu / fast.consoleRate, 1e6 * fast.clientCpu / fast.clientRate);
     // The same client, paced like the console and with the same timer slack:
     // the floor of what a 1 ms pause and a blocking read cost on this machine.
-    prctl(PR_SET_TIMERSLACK, 1UL);
+    kdt::UseFineTimerSlack();
     const RunFigures paced = RunSession(port, 1, 3.0);
     const Comparison cpu = CompareInTurns(port, 1, 4, 2.0);
     const double roundTripMs = 1000.0 / fast.clientRate;

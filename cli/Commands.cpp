@@ -8,7 +8,7 @@
 
 #include "CodePage.h"
 #include "ExitCodes.h"
-#include "RelayNumbers.h"
+#include "Relays.h"
 #include "Report.h"
 #include "TextRules.h"
 #include "UnitClient.h"
@@ -74,8 +74,9 @@ class Run {
     }
     switch (options_.command) {
       case Command::kIs:
-        return InputOf(status_.state[options_.relays[0] - 1]) == options_.input ? kExitOk
-                                                                                : kExitNotInState;
+        return kdt::InputOf(status_.state[options_.relays[0] - 1]) == options_.input
+                   ? kExitOk
+                   : kExitNotInState;
       case Command::kSet:
       case Command::kSync:
         return SwitchInputs();
@@ -129,7 +130,8 @@ class Run {
     const auto until = Clock::now() + std::chrono::milliseconds(options_.timeoutMs);
     while (!done()) {
       if (Clock::now() >= until) {
-        return Fail(kExitRefused, client_, what + " within " + SecondsText(options_.timeoutMs));
+        return Fail(kExitRefused, client_,
+                    what + " within " + tcp::SecondsText(options_.timeoutMs));
       }
       Pause(kPollPauseMs, interrupted_);
       if (interrupted_ || !client_.Poll(status_)) return Lost();
@@ -139,7 +141,7 @@ class Run {
 
   int SwitchInputs() {
     for (int relay : options_.relays) {
-      if ((status_.state[relay - 1] & kdt::kStateLocked) != 0) {
+      if (kdt::IsLocked(status_.state[relay - 1])) {
         return Fail(kExitRefused, client_, kdt::RelayLabel(relay) + " is locked at the unit");
       }
     }
@@ -150,7 +152,7 @@ class Run {
     }
     const auto allSwitched = [&] {
       for (int relay : options_.relays) {
-        if (InputOf(status_.state[relay - 1]) != options_.input) return false;
+        if (kdt::InputOf(status_.state[relay - 1]) != options_.input) return false;
       }
       return true;
     };
@@ -201,7 +203,7 @@ class Run {
     if (previous != nullptr && previous->model != status_.model) {
       Say(ModelLine(status_, options_.json));
     }
-    for (int relay : {3, 2, 1}) {
+    for (int relay : kdt::kRelaysLeftToRight) {
       const int r = relay - 1;
       if (previous == nullptr || previous->state[r] != status_.state[r] ||
           previous->name[r] != status_.name[r]) {

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "RelayNumbers.h"
+#include "Relays.h"
 #include "UnitFrames.h"
 
 namespace cli {
@@ -22,11 +22,8 @@ constexpr CommandName kCommands[] = {
     {"help", Command::kHelp, 0},
 };
 
-// A relay as the unit names it, A, B or C in either case, or its number.
 bool ParseRelay(const std::string& text, int& relay) {
-  if (text.size() != 1) return false;
-  relay = kdt::RelayOfLetter(text[0]);
-  if (relay == 0 && text[0] >= '1' && text[0] <= '0' + kdt::kRelayCount) relay = text[0] - '0';
+  relay = kdt::ParseRelay(text);
   return relay != 0;
 }
 

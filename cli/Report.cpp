@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "CodePage.h"
-#include "RelayNumbers.h"
+#include "Relays.h"
 
 namespace cli {
 namespace {
@@ -17,9 +17,6 @@ namespace {
 constexpr const char* kGreen = "\x1b[32m";   // INPUT 1, as the console paints it
 constexpr const char* kOrange = "\x1b[33m";  // INPUT 2
 constexpr const char* kPlain = "\x1b[0m";
-
-// Relays as the unit's front shows them, left to right: A, B, C.
-constexpr int kRelaysLeftToRight[] = {3, 2, 1};
 
 std::string JsonText(std::string_view utf8) {
   std::string text = "\"";
@@ -39,23 +36,8 @@ std::string JsonText(std::string_view utf8) {
   return text + "\"";
 }
 
-std::string Hex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  for (char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0x0F];
-  }
-  return text;
-}
-
-bool Locked(std::uint8_t state) {
-  return (state & kdt::kStateLocked) != 0;
-}
-
 std::string InputJson(std::uint8_t state) {
-  const int input = InputOf(state);
+  const int input = kdt::InputOf(state);
   return input != 0 ? std::to_string(input) : "null";
 }
 
@@ -65,9 +47,9 @@ std::string RelayFields(const kdt::UnitStatus& status, int relay) {
   const std::string& name = status.name[relay - 1];
   return "\"relay\":\"" + std::string(1, kdt::RelayLetter(relay)) +
          "\",\"number\":" + std::to_string(relay) + ",\"input\":" + InputJson(state) +
-         ",\"locked\":" + (Locked(state) ? "true" : "false") +
+         ",\"locked\":" + (kdt::IsLocked(state) ? "true" : "false") +
          ",\"state\":" + std::to_string(state) + ",\"name\":" + JsonText(kdt::DecodeToUtf8(name)) +
-         ",\"name_hex\":\"" + Hex(name) + "\"";
+         ",\"name_hex\":\"" + kdt::HexText(name) + "\"";
 }
 
 // Local time, ISO 8601 to the millisecond, with the offset from UTC.
@@ -97,11 +79,6 @@ std::string Event(const char* event, bool json, const std::string& fields,
 
 }  // namespace
 
-int InputOf(std::uint8_t state) {
-  const int bits = state & kdt::kStateInputMask;
-  return bits == kdt::kInput1 || bits == kdt::kInput2 ? bits : 0;
-}
-
 bool ColourWanted() {
   const char* term = std::getenv("TERM");
   return isatty(STDOUT_FILENO) == 1 && std::getenv("NO_COLOR") == nullptr &&
@@ -112,14 +89,14 @@ std::string StatusTable(const kdt::UnitStatus& status, const std::string& unit, 
   std::string text = "unit " + unit + ", model " + std::to_string(status.model) +
                      (status.model == kdt::kModelKdt212 ? " (KDT-212)" : " (not a KDT-212)") +
                      "\nRELAY  INPUT  LOCKED  NAME\n";
-  for (int relay : kRelaysLeftToRight) {
+  for (int relay : kdt::kRelaysLeftToRight) {
     const std::uint8_t state = status.state[relay - 1];
-    const int input = InputOf(state);
+    const int input = kdt::InputOf(state);
     const std::string shown = input != 0 ? std::to_string(input) : "?";
     const char* paint = !colour || input == 0 ? "" : input == kdt::kInput1 ? kGreen : kOrange;
     text += std::string(1, kdt::RelayLetter(relay)) + "      " + paint + shown +
-            (*paint != '\0' ? kPlain : "") + "      " + (Locked(state) ? "yes" : "no ") + "     " +
-            kdt::PrintableText(status.name[relay - 1]) + "\n";
+            (*paint != '\0' ? kPlain : "") + "      " + (kdt::IsLocked(state) ? "yes" : "no ") +
+            "     " + kdt::PrintableText(status.name[relay - 1]) + "\n";
   }
   return text;
 }
@@ -127,8 +104,8 @@ std::string StatusTable(const kdt::UnitStatus& status, const std::string& unit, 
 std::string StatusJson(const kdt::UnitStatus& status, const std::string& unit) {
   std::string text = "{\"unit\":" + JsonText(unit) + ",\"model\":" + std::to_string(status.model) +
                      ",\"header\":" + std::to_string(status.header) + ",\"relays\":[";
-  for (int relay : kRelaysLeftToRight) {
-    text += (relay != kRelaysLeftToRight[0] ? ",{" : "{") + RelayFields(status, relay) + "}";
+  for (int relay : kdt::kRelaysLeftToRight) {
+    text += (relay != kdt::kRelaysLeftToRight[0] ? ",{" : "{") + RelayFields(status, relay) + "}";
   }
   return text + "]}\n";
 }
@@ -151,10 +128,10 @@ std::string ModelLine(const kdt::UnitStatus& status, bool json) {
 
 std::string RelayLine(const kdt::UnitStatus& status, int relay, bool json) {
   const std::uint8_t state = status.state[relay - 1];
-  const int input = InputOf(state);
+  const int input = kdt::InputOf(state);
   return Event("relay", json, RelayFields(status, relay),
                kdt::RelayLabel(relay) + " input=" + (input != 0 ? std::to_string(input) : "?") +
-                   " locked=" + (Locked(state) ? "yes" : "no") + " name=\"" +
+                   " locked=" + (kdt::IsLocked(state) ? "yes" : "no") + " name=\"" +
                    kdt::PrintableText(status.name[relay - 1]) + "\"");
 }
 

@@ -22,7 +22,4 @@ std::string DisconnectedLine(const std::string& reason, bool json);
 std::string ModelLine(const kdt::UnitStatus& status, bool json);
 std::string RelayLine(const kdt::UnitStatus& status, int relay, bool json);
 
-// The relay's input from its state byte: 1, 2, or 0 when the bits say neither.
-int InputOf(std::uint8_t state);
-
 }  // namespace cli

@@ -1,20 +1,17 @@
 // One connection to a unit for a command-line run: connect, exchange frames
 // one at a time (a command in place of a poll, each answered by the unit's
-// status), and end with the goodbye. Built on the frame protocol and the
-// socket layer; every wait can be cut short by the interrupt flag.
+// status), and end with the goodbye. Built on the unit's link; every wait can
+// be cut short by the interrupt flag.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 
-#include "TcpSockets.h"
 #include "UnitFrames.h"
+#include "UnitLink.h"
 
 namespace cli {
-
-// "3 s", "0.5 s": a time-out as messages give it.
-std::string SecondsText(std::uint32_t milliseconds);
 
 class UnitClient {
  public:
@@ -26,7 +23,7 @@ class UnitClient {
   UnitClient& operator=(const UnitClient&) = delete;
 
   bool Connect();
-  bool Connected() const { return socket_ != tcp::kInvalidSocket; }
+  bool Connected() const { return link_.IsOpen(); }
   // One exchange: a poll, or the frame in its place. On success `status` is
   // the unit's reply; on failure the connection is closed and Error() says why.
   bool Poll(kdt::UnitStatus& status);
@@ -41,12 +38,13 @@ class UnitClient {
 
  private:
   void Fail(const std::string& why);
+  std::string Reason() const;
 
   const std::string address_;
   const int port_;
   const std::uint32_t timeoutMs_;
   const std::atomic<bool>& interrupted_;
-  tcp::Socket socket_ = tcp::kInvalidSocket;
+  kdt::UnitLink link_;
   std::string error_;
 };
 

@@ -1,9 +1,5 @@
 // kdt212ctl: the KDT-212 unit from scripts and home-automation hubs.
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <climits>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,33 +8,14 @@
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "Options.h"
+#include "Platform.h"
+#include "Version.h"
 
 namespace {
 
-// Ctrl+C, and the ends that a service manager or a logout sends: the run
-// gives up what it waits for and says goodbye. A second one ends it at once.
+// Set by Ctrl+C and the like: the run gives up what it waits for and says
+// goodbye.
 std::atomic<bool> interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-
-void OnInterrupt(int signal) {
-  if (interrupted.exchange(true)) {
-    ::signal(signal, SIG_DFL);
-    raise(signal);
-  }
-}
-
-void CatchInterrupts() {
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-}
-
-std::string OwnPath() {
-  char path[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  return length > 0 ? std::string(path, std::size_t(length)) : std::string();
-}
 
 int Refuse(const std::string& problem) {
   std::fprintf(stderr, "kdt212ctl: %s; %s\n", problem.c_str(), cli::UsageLine().c_str());
@@ -62,7 +39,9 @@ int main(int argc, char** argv) {
     return cli::kExitOk;
   }
   cli::UnitAddress unit;
-  if (!cli::FindUnitAddress(options.address, OwnPath(), unit, problem)) return Refuse(problem);
-  CatchInterrupts();
+  if (!cli::FindUnitAddress(options.address, kdt::OwnExecutablePath(), unit, problem)) {
+    return Refuse(problem);
+  }
+  kdt::CatchInterrupts(interrupted);
   return cli::RunCommand(options, unit, interrupted);
 }

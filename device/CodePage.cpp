@@ -102,16 +102,24 @@ bool EncodeFromUtf8(std::string_view utf8, std::string& bytes, char32_t& offendi
   return true;
 }
 
-std::string PrintableText(std::string_view bytes) {
+std::string HexText(std::string_view bytes, std::string_view separator) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string text;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto value = static_cast<std::uint8_t>(bytes[i]);
+    if (i != 0) text += separator;
+    text += kDigits[value >> 4];
+    text += kDigits[value & 0x0F];
+  }
+  return text;
+}
+
+std::string PrintableText(std::string_view bytes) {
+  std::string text;
   for (char byte : bytes) {
-    const auto value = static_cast<std::uint8_t>(byte);
-    const char32_t c = CodePageCharacter(value);
+    const char32_t c = CodePageCharacter(static_cast<std::uint8_t>(byte));
     if (IsControl(c)) {
-      text += "\\x";
-      text += kDigits[value >> 4];
-      text += kDigits[value & 0x0F];
+      text += "\\x" + HexText(std::string_view(&byte, 1));
     } else if (c == '\\') {
       text += "\\\\";
     } else {

@@ -29,6 +29,10 @@ bool EncodeFromUtf8(std::string_view utf8, std::string& bytes, char32_t& offendi
 // its colours, and no two names print alike.
 std::string PrintableText(std::string_view bytes);
 
+// The bytes in hexadecimal, upper case, two digits each, with `separator`
+// between them: "D1F2", or with " ", "02 01 FF".
+std::string HexText(std::string_view bytes, std::string_view separator = "");
+
 // A character as messages name it: "中" (U+4E2D); a control character by its
 // code point alone.
 std::string CharacterName(char32_t character);

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "RelayNumbers.h"
+#include "Relays.h"
 #include "TcpSockets.h"
 
 namespace kdt {
@@ -43,9 +43,6 @@ constexpr std::size_t kReplyRelayBlockLength = 1 + kReplyNameFieldLength;
 // Change detection compares bytes 2 to 81: byte 1 and the checksum don't count.
 constexpr std::size_t kCompareFirst = 2;
 constexpr std::size_t kCompareLast = 81;
-
-constexpr std::uint8_t kStateInputMask = 0x03;
-constexpr std::uint8_t kStateLocked = 0x40;
 
 // Room for any frame, and so for any reply: the length byte and up to 255
 // more. What goes out is loaded into one, and what comes in is read into it.

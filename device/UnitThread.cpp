@@ -1,13 +1,12 @@
 #include "UnitThread.h"
 
-#include <sys/prctl.h>
-
 #include <QCoreApplication>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <unordered_map>
 
+#include "Platform.h"
 #include "UnitThreadEvents.h"
 
 #ifdef KDT_TSAN
@@ -258,37 +257,30 @@ void TQmObject::DiscardCommands() {
   commands_.clear();
 }
 
-bool TQmObject::ConnectUnit() {
-  tcp::Socket s = tcp::kInvalidSocket;
-  if (tcp::SockOpen(s) && tcp::SockConnectTimeout(s, host_, port_, kConnectTimeoutMs, &abandon_)) {
-    socket_ = s;
-    return true;
-  }
-  tcp::SockShutdownClose(s);
-  return false;
+bool TQmObject::ConnectUnit(UnitLink& link) {
+  if (!link.Connect(host_, port_, kConnectTimeoutMs, &abandon_)) return false;
+  socket_ = link.Handle();
+  return true;
 }
 
 // The goodbye is sent whenever the socket takes it; its reply is awaited for
 // `replyTimeoutMs`, or until a stop's grace is over.
-void TQmObject::SendGoodbye(std::uint32_t replyTimeoutMs) {
-  FrameBuffer buffer;
-  LoadFrame(buffer, GoodbyeFrame());
-  tcp::Socket s = socket_;
-  if (SendFrame(s, buffer, &abandon_)) ReceiveReply(s, buffer, &abandon_, replyTimeoutMs);
+void TQmObject::SendGoodbye(UnitLink& link, std::uint32_t replyTimeoutMs) {
+  link.Goodbye(replyTimeoutMs, &abandon_);
   socket_ = tcp::kInvalidSocket;
-  tcp::SockShutdownClose(s);
+  link.Close();
 }
 
 void TQmObject::WorkerRoutine() {
-  // The pause before each exchange is a millisecond or so: the default 50 us
-  // of timer slack would stretch it by a twentieth.
-  prctl(PR_SET_TIMERSLACK, 1UL);
+  NameThisThread("kdt212 session");
+  UseFineTimerSlack();  // the pause before each exchange is a millisecond or so
   int result = kResultRequested;
-  bool connectionMade = ConnectUnit();
+  UnitLink link;
+  bool connectionMade = ConnectUnit(link);
   if (connectionMade) {
-    result = RunExchanges();
+    result = RunExchanges(link);
     // A unit that has just failed to answer is not waited for again.
-    SendGoodbye(result == kResultRequested ? kTransferTimeoutMs : kGoodbyeAfterFailureMs);
+    SendGoodbye(link, result == kResultRequested ? kTransferTimeoutMs : kGoodbyeAfterFailureMs);
   } else {
     stop_ = true;
     if (!synchronous_) Post(kMsgConnect, 0);
@@ -309,8 +301,7 @@ int TQmObject::ExchangeFailed(int result) {
 
 // The exchange loop: one frame, one reply, back to back, until the stop flag
 // is raised. Returns the result code.
-int TQmObject::RunExchanges() {
-  const tcp::Socket s = socket_;
+int TQmObject::RunExchanges(UnitLink& link) {
   FrameBuffer buffer;
   ReplyBytes previous{};
   const Frame poll = PollFrame();
@@ -321,8 +312,9 @@ int TQmObject::RunExchanges() {
     if (interval_ != 0) std::this_thread::sleep_for(std::chrono::milliseconds(interval_));
     // The first exchange is always a poll, so the first status comes first.
     if (firstCycle || !TakeCommand(buffer)) LoadFrame(buffer, poll);
-    if (!SendFrame(s, buffer, &abandon_)) return ExchangeFailed(kResultSendFailed);
-    if (!ReceiveReply(s, buffer, &abandon_)) return ExchangeFailed(kResultReceiveFailed);
+    const UnitLink::Outcome outcome = link.Exchange(buffer, &abandon_);
+    if (outcome == UnitLink::Outcome::kSendFailed) return ExchangeFailed(kResultSendFailed);
+    if (outcome != UnitLink::Outcome::kDone) return ExchangeFailed(kResultReceiveFailed);
     ++exchanges;
     bool changed = true;
     if (firstCycle) {

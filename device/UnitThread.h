@@ -18,6 +18,7 @@
 #include "EventHandler.h"
 #include "ManualResetEvent.h"
 #include "UnitFrames.h"
+#include "UnitLink.h"
 
 namespace kdt {
 
@@ -105,10 +106,10 @@ class TQmObject {
   bool TakeCommand(FrameBuffer& buffer);
   void DiscardCommands();
   void WorkerRoutine();
-  int RunExchanges();
+  int RunExchanges(UnitLink& link);
   int ExchangeFailed(int result);
-  bool ConnectUnit();
-  void SendGoodbye(std::uint32_t replyTimeoutMs);
+  bool ConnectUnit(UnitLink& link);
+  void SendGoodbye(UnitLink& link, std::uint32_t replyTimeoutMs);
   void PostStatus(const ReplyBytes& reply);
   void Post(int message, std::int32_t value, std::shared_ptr<StatusMailbox> mailbox = nullptr);
 

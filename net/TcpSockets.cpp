@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -187,6 +188,33 @@ int SockLastError() {
 }
 void SockSetLastError(int code) {
   lastError = code;
+}
+
+std::string SockErrorText(int code, std::uint32_t timeoutMs) {
+  switch (code) {
+    case kWaitTimeout:
+      return "no answer within " + SecondsText(timeoutMs);
+    case kConnReset:
+      return "closed by the unit";
+    case kAbandoned:
+      return "interrupted";
+    case ECONNREFUSED:
+      return "connection refused";
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+      return "unreachable";
+    default: {
+      std::string text = std::strerror(code);
+      if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = char(text[0] - 'A' + 'a');
+      return text;
+    }
+  }
+}
+
+std::string SecondsText(std::uint32_t milliseconds) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%g s", milliseconds / 1000.0);
+  return seconds;
 }
 
 std::uint32_t TickCount() {

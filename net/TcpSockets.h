@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace tcp {
@@ -36,6 +37,14 @@ void SockCleanup();
 int SockLastError();
 void SockSetLastError(int code);
 
+// A reason of the socket layer in words, as messages and logs give it: "no
+// answer within 3 s" (the time-out that ran out), "closed by the unit",
+// "connection refused", "unreachable", "interrupted", else the system's own
+// description.
+std::string SockErrorText(int code, std::uint32_t timeoutMs);
+// "3 s", "0.5 s": a time-out as messages give it.
+std::string SecondsText(std::uint32_t milliseconds);
+
 // A 32-bit millisecond count from a monotonic clock. It wraps every 49.7 days;
 // every user takes unsigned differences so that the wrap does no harm.
 std::uint32_t TickCount();
@@ -60,12 +69,16 @@ bool SockClose(Socket& s);
 bool SockShutdownClose(Socket& s);
 
 // The IPv4 address value of dotted text: the first field in the lowest byte,
-// so that it is in network byte order as it stands. Never fails.
+// so that it is in network byte order as it stands. Never fails, and reads
+// only plain dotted quads right, which is all that its callers pass (the
+// address rules of UnitProcIP make them). Anything else gives some address:
+// a field that is not decimal digits counts as 0 ("10.0.0.x" gives 10.0.0.0,
+// an empty text 0.0.0.0), and no field is cut to 8 bits, so that one above
+// 255 runs into the next ("300.1.1.1" gives 44.1.1.1).
 std::uint32_t DottedToInAddr(std::string_view text);
 
-// The address 0.0.0.0, which also stands for any text that is not an
-// address, is refused with EADDRNOTAVAIL: Linux would connect it to this
-// machine, where the unit's original platform fails.
+// The address 0.0.0.0 is refused with EADDRNOTAVAIL: Linux would connect it
+// to this machine, where the unit's original platform fails.
 bool SockConnect(Socket s, std::string_view address, int port);
 bool SockConnectTimeout(Socket s, std::string_view address, int port, int timeoutMs,
                         Abandon abandon = nullptr);

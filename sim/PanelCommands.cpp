@@ -11,24 +11,20 @@
 namespace sim {
 namespace {
 
-// A relay as the operator names it: 1 to 3, or its letter (relay 1 is C).
 bool ParseRelay(const std::string& text, int& relay) {
-  if (text.size() == 1 && kdt::RelayOfLetter(text[0]) != 0) {
-    relay = kdt::RelayOfLetter(text[0]);
-    return true;
-  }
-  return ParseNumber(text, relay) && relay >= 1 && relay <= kdt::kRelayCount;
+  relay = kdt::ParseRelay(text);
+  return relay != 0;
 }
 
 std::string Describe(const kdt::UnitStatus& status) {
   std::ostringstream out;
   out << "model " << int(status.model);
-  for (int r = kdt::kRelayCount; r >= 1; --r) {
+  for (int r : kdt::kRelaysLeftToRight) {
     std::uint8_t state = status.state[r - 1];
     out << "\n"
-        << kdt::RelayLabel(r) << " (" << r << "): INPUT " << (state & kdt::kStateInputMask)
-        << ((state & kdt::kStateLocked) != 0 ? ", locked" : "") << ", state 0x" << std::hex
-        << int(state) << std::dec << ", name \"" << kdt::PrintableText(status.name[r - 1]) << "\"";
+        << kdt::RelayLabel(r) << " (" << r << "): INPUT " << kdt::InputBits(state)
+        << (kdt::IsLocked(state) ? ", locked" : "") << ", state 0x" << std::hex << int(state)
+        << std::dec << ", name \"" << kdt::PrintableText(status.name[r - 1]) << "\"";
   }
   return out.str();
 }

@@ -41,14 +41,8 @@ constexpr FaultEntry kFaults[] = {
 
 // A frame's N+1 bytes in hexadecimal.
 std::string Hex(const kdt::FrameBuffer& frame) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string text;
-  for (std::size_t i = 0; i <= frame[0]; ++i) {
-    if (i != 0) text += ' ';
-    text += digits[frame[i] >> 4];
-    text += digits[frame[i] & 0x0F];
-  }
-  return text;
+  return kdt::HexText(std::string_view(reinterpret_cast<const char*>(frame.data()), frame[0] + 1u),
+                      " ");
 }
 
 bool SendAll(int fd, const std::uint8_t* data, std::size_t length) {
@@ -278,12 +272,11 @@ void SimUnit::Apply(const Connection& conn, const kdt::FrameBuffer& frame) {
     if (!ValidRelay(relay) || (input != 1 && input != 2)) {
       Log(who + "set input " + std::to_string(input) + " on relay " + std::to_string(relay) +
           ": out of range, ignored");
-    } else if ((unit_.state[relay - 1] & kdt::kStateLocked) != 0) {
+    } else if (kdt::IsLocked(unit_.state[relay - 1])) {
       Log(who + "set input " + std::to_string(input) + " on relay " + std::to_string(relay) +
           ": relay locked, ignored");
     } else {
-      std::uint8_t& state = unit_.state[relay - 1];
-      state = static_cast<std::uint8_t>((state & ~kdt::kStateInputMask) | input);
+      unit_.state[relay - 1] = kdt::WithInput(unit_.state[relay - 1], input);
       Log(who + "set input " + std::to_string(input) + " on relay " + std::to_string(relay));
     }
   } else if (code == kdt::kCmdSetName && length == 3 + kdt::kSetNameFieldLength) {
@@ -364,9 +357,7 @@ bool SimUnit::SleepUnlessStopping(int ms) const {
 
 void SimUnit::SetInput(int relay, std::uint8_t input) {
   std::lock_guard lock(mutex_);
-  std::uint8_t& state = unit_.state[relay - 1];
-  state =
-      static_cast<std::uint8_t>((state & ~kdt::kStateInputMask) | (input & kdt::kStateInputMask));
+  unit_.state[relay - 1] = kdt::WithInput(unit_.state[relay - 1], input);
 }
 
 void SimUnit::SetName(int relay, std::string name) {
@@ -377,9 +368,7 @@ void SimUnit::SetName(int relay, std::string name) {
 
 void SimUnit::SetLocked(int relay, bool locked) {
   std::lock_guard lock(mutex_);
-  std::uint8_t& state = unit_.state[relay - 1];
-  state =
-      static_cast<std::uint8_t>(locked ? state | kdt::kStateLocked : state & ~kdt::kStateLocked);
+  unit_.state[relay - 1] = kdt::WithLock(unit_.state[relay - 1], locked);
 }
 
 void SimUnit::SetState(int relay, std::uint8_t state) {

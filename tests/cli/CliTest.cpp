@@ -21,6 +21,7 @@
 #include "PanelCommands.h"
 #include "RecordingUnit.h"
 #include "SimUnit.h"
+#include "UnitFixture.h"
 
 using namespace testsupport;
 namespace fs = std::filesystem;
@@ -49,15 +50,8 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-class CliTest : public ::testing::Test {
+class CliTest : public UnitFixture {
  protected:
-  void StartUnit(sim::SimOptions options = {}) {
-    options.port = 0;
-    std::string error;
-    unit_ = StartRecordingUnit(options, error);
-    ASSERT_TRUE(unit_) << error;
-  }
-
   // The program with the unit's address and port, and whatever else.
   Finished Ctl(std::vector<std::string> arguments, const Environment& environment = {}) {
     arguments.insert(arguments.begin(),
@@ -69,8 +63,6 @@ class CliTest : public ::testing::Test {
     std::string reply;
     ASSERT_TRUE(sim::RunPanelCommand(*unit_, line, reply)) << reply;
   }
-
-  std::unique_ptr<sim::SimUnit> unit_;
 };
 
 TEST_F(CliTest, StatusForPeopleIsATableWithoutColourWhenPiped) {
@@ -194,29 +186,36 @@ TEST_F(CliTest, LockedRelayIsRefusedAndNothingIsSent) {
   EXPECT_TRUE(FramesWithCode(*unit_, kdt::kCmdSetInput).empty());
 }
 
-// A unit that answers every frame with the same status, RELAY A on INPUT 1,
-// or none at all; it counts the frames it gets.
+// A unit that answers every frame but the goodbye with the same status,
+// RELAY A on INPUT 1, or answers nothing at all. It counts the frames it
+// gets, and measures from the goodbye to the client's close.
 class UnchangingUnit {
  public:
   explicit UnchangingUnit(bool answers)
       : peer_([this, answers](ScriptedPeer::Link& link) {
-          kdt::UnitStatus status;
-          status.model = kdt::kModelKdt212;
-          status.state = {1, 1, 1};
-          const kdt::ReplyBytes reply = kdt::EncodeReply(status);
+          const kdt::ReplyBytes reply = Kdt212Reply();
           for (;;) {
             const auto length = link.Read(1);
-            if (length.empty() || link.Read(length[0]).size() != length[0]) return;
+            if (length.empty()) return;
+            const auto body = link.Read(length[0]);
+            if (body.size() != length[0]) return;
             ++frames_;
+            if (body[0] == kdt::kCmdGoodbye) break;
             if (answers) link.Send(reply.data(), reply.size());
           }
+          const auto goodbye = Clock::now();
+          link.Read(1);  // nothing comes: the client's close ends the read
+          closedAfterGoodbyeMs_ = ElapsedMs(goodbye);
         }) {}
   int Port() const { return peer_.Port(); }
   int Frames() const { return frames_; }
+  // -1 until the client has closed after its goodbye.
+  std::int64_t ClosedAfterGoodbyeMs() const { return closedAfterGoodbyeMs_; }
 
  private:
   std::atomic<int> frames_{0};
-  ScriptedPeer peer_;  // last: its script uses the counter
+  std::atomic<std::int64_t> closedAfterGoodbyeMs_{-1};
+  ScriptedPeer peer_;  // last: its script uses the counters
 };
 
 // A unit that answers but does not switch: a failure once the time-out is over.
@@ -306,7 +305,7 @@ TEST(CliUnit, RefusedConnectionNamesTheAddressAndTheReason) {
       RunToEnd(KDT_CTL_PATH, {"--address", kLoopback, "--port", std::to_string(port), "status"});
   EXPECT_EQ(run.exitCode, kUnreachable);
   EXPECT_EQ(run.errors, "kdt212ctl: 127.0.0.1:" + std::to_string(port) +
-                            ": cannot connect: Connection refused\n");
+                            ": cannot connect: connection refused\n");
   EXPECT_EQ(run.output, "");
 }
 
@@ -494,26 +493,9 @@ TEST_F(CliTest, WatchReconnectsAfterADrop) {
 // itself or is interrupted. The peer measures from the goodbye to the close.
 TEST(CliUnit, GoodbyesReplyIsNotAwaitedPastItsGrace) {
   for (const bool interrupted : {false, true}) {
-    std::atomic<std::int64_t> closedAfterMs{-1};
-    ScriptedPeer peer([&](ScriptedPeer::Link& link) {
-      kdt::UnitStatus status;
-      status.model = kdt::kModelKdt212;
-      status.state = {1, 1, 1};
-      const kdt::ReplyBytes reply = kdt::EncodeReply(status);
-      for (;;) {
-        const auto length = link.Read(1);
-        if (length.empty()) return;
-        const auto body = link.Read(length[0]);
-        if (body.size() != length[0]) return;
-        if (body[0] == kdt::kCmdGoodbye) break;
-        link.Send(reply.data(), reply.size());
-      }
-      const auto goodbye = Clock::now();
-      link.Read(1);  // nothing comes: the client's close ends the read
-      closedAfterMs = ElapsedMs(goodbye);
-    });
+    UnchangingUnit unit(true);
     const std::vector<std::string> arguments = {"--address", kLoopback, "--port",
-                                                std::to_string(peer.Port()),
+                                                std::to_string(unit.Port()),
                                                 interrupted ? "watch" : "status"};
     ChildProcess run(KDT_CTL_PATH, arguments);
     if (interrupted) {
@@ -524,11 +506,12 @@ TEST(CliUnit, GoodbyesReplyIsNotAwaitedPastItsGrace) {
     ASSERT_TRUE(run.WaitForExit(kWaitMs, status));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kOk) << run.Errors();
     const auto start = Clock::now();
-    while (closedAfterMs < 0 && ElapsedMs(start) < kWaitMs) {
+    while (unit.ClosedAfterGoodbyeMs() < 0 && ElapsedMs(start) < kWaitMs) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    EXPECT_GE(closedAfterMs, 90) << (interrupted ? "watch" : "status");  // it did wait a little
-    EXPECT_LT(closedAfterMs, 600) << (interrupted ? "watch" : "status");
+    const std::string what = interrupted ? "watch" : "status";
+    EXPECT_GE(unit.ClosedAfterGoodbyeMs(), 90) << what;  // it did wait a little
+    EXPECT_LT(unit.ClosedAfterGoodbyeMs(), 600) << what;
   }
 }
 
@@ -579,7 +562,7 @@ TEST(CliUnit, WatchWaitsForAUnitThatIsNotThereYet) {
   const auto start = Clock::now();
   while (watch.Errors().empty() && ElapsedMs(start) < kWaitMs) watch.WaitForOutput("?", 50);
   EXPECT_EQ(watch.Errors(), "kdt212ctl: 127.0.0.1:" + std::to_string(port) +
-                                ": cannot connect: Connection refused; waiting for the unit\n");
+                                ": cannot connect: connection refused; waiting for the unit\n");
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // a few attempts
   sim::SimOptions options;
   options.port = static_cast<std::uint16_t>(port);

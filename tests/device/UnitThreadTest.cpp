@@ -12,6 +12,7 @@
 #include "LoopbackPeer.h"
 #include "RecordingUnit.h"
 #include "SimUnit.h"
+#include "UnitFixture.h"
 #include "UnitThreadEvents.h"
 
 using namespace testsupport;
@@ -52,15 +53,6 @@ bool IsPoll(const sim::ReceivedFrame& f) {
   return f.bytes == kdt::PollFrame();
 }
 
-// The status reply of a KDT-212 whose relay 1 has the given name.
-kdt::ReplyBytes ReplyWithName(const std::string& name) {
-  kdt::UnitStatus status;
-  status.model = kdt::kModelKdt212;
-  status.state = {1, 1, 1};
-  status.name[0] = name;
-  return kdt::EncodeReply(status);
-}
-
 // A unit whose relay 1 is renamed "1", "2", ... on each of its first
 // `changes` replies and keeps its last name after that: a status that
 // changes as fast as the exchanges go.
@@ -71,7 +63,7 @@ class ChangingUnit {
           for (int reply = 1;; ++reply) {
             std::vector<std::uint8_t> length = link.Read(1);
             if (length.empty() || link.Read(length[0]).size() != length[0]) return;
-            const kdt::ReplyBytes bytes = ReplyWithName(std::to_string(std::min(reply, changes)));
+            const kdt::ReplyBytes bytes = Kdt212Reply(std::to_string(std::min(reply, changes)));
             link.Send(bytes.data(), bytes.size());
             replies_ = reply;
           }
@@ -84,15 +76,8 @@ class ChangingUnit {
   ScriptedPeer peer_;  // last: its script uses the counter
 };
 
-class SessionTest : public ::testing::Test {
+class SessionTest : public UnitFixture {
  protected:
-  void StartUnit(sim::SimOptions options = {}) {
-    options.port = 0;
-    std::string error;
-    unit_ = StartRecordingUnit(options, error);
-    ASSERT_TRUE(unit_) << error;
-  }
-
   // Records every notification except the rate, in the order delivered.
   void Watch(TQmObject& session) {
     session.OnConnect.Assign([this](TQmObject*, bool connected) {
@@ -142,7 +127,6 @@ class SessionTest : public ::testing::Test {
   }
 
   Events events_;
-  std::unique_ptr<sim::SimUnit> unit_;
 };
 
 TEST(Rate, RoundsHalvesToEven) {
@@ -508,7 +492,7 @@ TEST_F(SessionTest, ResponsiveUnitHasTheGoodbyesReplyRead) {
   int errorAfterGoodbye = 0;
   {
     ScriptedPeer peer([&](ScriptedPeer::Link& link) {
-      const kdt::ReplyBytes reply = ReplyWithName("Studio");
+      const kdt::ReplyBytes reply = Kdt212Reply("Studio");
       for (;;) {
         std::vector<std::uint8_t> length = link.Read(1);
         if (length.empty()) return;

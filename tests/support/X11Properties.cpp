@@ -35,7 +35,7 @@ std::vector<std::uint32_t> Items(xcb_connection_t* connection, xcb_window_t wind
                                  const char* name) {
   const std::string bytes = Property(connection, window, name);
   std::vector<std::uint32_t> items(bytes.size() / sizeof(std::uint32_t));
-  std::memcpy(items.data(), bytes.data(), items.size() * sizeof(std::uint32_t));
+  if (!items.empty()) std::memcpy(items.data(), bytes.data(), items.size() * sizeof(std::uint32_t));
   return items;
 }
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "RelayNumbers.h"
+#include "Relays.h"
 
 namespace kdt {
 
