@@ -89,7 +89,7 @@ EventPool& Pool() {
 }
 
 bool IsNotification(QEvent::Type type) {
-  return type >= EventTypeOf(kMsgStatus) && type <= EventTypeOf(kMsgRate);
+  return type >= EventTypeOf(kMsgStatus) && type <= EventTypeOf(kMsgCommandReply);
 }
 
 }  // namespace
@@ -237,17 +237,22 @@ void TQmObject::SendSetName(std::string_view name, std::uint8_t relay) {
   if (IsConnected()) QueueFrame(SetNameFrame(relay, name));
 }
 
-bool TQmObject::QueueFrame(const Frame& frame) {
+bool TQmObject::QueueCommand(const Frame& frame, std::uint32_t token) {
+  return QueueFrame(frame, token);
+}
+
+bool TQmObject::QueueFrame(const Frame& frame, std::optional<std::uint32_t> replyToken) {
   if (!IsConnected()) return false;
   std::lock_guard lock(commandMutex_);
-  commands_.push_back(frame);
+  commands_.push_back({frame, replyToken});
   return true;
 }
 
-bool TQmObject::TakeCommand(FrameBuffer& buffer) {
+bool TQmObject::TakeCommand(FrameBuffer& buffer, std::optional<std::uint32_t>& replyToken) {
   std::lock_guard lock(commandMutex_);
   if (commands_.empty()) return false;
-  LoadFrame(buffer, commands_.front());
+  LoadFrame(buffer, commands_.front().frame);
+  replyToken = commands_.front().replyToken;
   commands_.pop_front();
   return true;
 }
@@ -258,7 +263,11 @@ void TQmObject::DiscardCommands() {
 }
 
 bool TQmObject::ConnectUnit(UnitLink& link) {
-  if (!link.Connect(host_, port_, kConnectTimeoutMs, &abandon_)) return false;
+  lastError_ = 0;
+  if (!link.Connect(host_, port_, kConnectTimeoutMs, &abandon_)) {
+    lastError_ = link.Error();
+    return false;
+  }
   socket_ = link.Handle();
   return true;
 }
@@ -294,9 +303,11 @@ void TQmObject::WorkerRoutine() {
 }
 
 // An exchange that failed because Stop gave up on the unit ended on request.
-int TQmObject::ExchangeFailed(int result) {
+int TQmObject::ExchangeFailed(int result, int error) {
   stop_ = true;
-  return abandon_ ? kResultRequested : result;
+  if (abandon_) return kResultRequested;
+  lastError_ = error;
+  return result;
 }
 
 // The exchange loop: one frame, one reply, back to back, until the stop flag
@@ -311,10 +322,15 @@ int TQmObject::RunExchanges(UnitLink& link) {
   for (;;) {
     if (interval_ != 0) std::this_thread::sleep_for(std::chrono::milliseconds(interval_));
     // The first exchange is always a poll, so the first status comes first.
-    if (firstCycle || !TakeCommand(buffer)) LoadFrame(buffer, poll);
+    std::optional<std::uint32_t> replyToken;
+    if (firstCycle || !TakeCommand(buffer, replyToken)) LoadFrame(buffer, poll);
     const UnitLink::Outcome outcome = link.Exchange(buffer, &abandon_);
-    if (outcome == UnitLink::Outcome::kSendFailed) return ExchangeFailed(kResultSendFailed);
-    if (outcome != UnitLink::Outcome::kDone) return ExchangeFailed(kResultReceiveFailed);
+    if (outcome == UnitLink::Outcome::kSendFailed) {
+      return ExchangeFailed(kResultSendFailed, link.Error());
+    }
+    if (outcome != UnitLink::Outcome::kDone) {
+      return ExchangeFailed(kResultReceiveFailed, link.Error());
+    }
     ++exchanges;
     bool changed = true;
     if (firstCycle) {
@@ -335,6 +351,7 @@ int TQmObject::RunExchanges(UnitLink& link) {
       std::ranges::copy(ReplyIn(buffer), previous.begin());
       PostStatus(previous);
     }
+    if (replyToken) PostCommandReply(*replyToken, ReplyIn(buffer));
     if (stop_) return kResultRequested;
   }
 }
@@ -347,6 +364,12 @@ void TQmObject::PostStatus(const ReplyBytes& reply) {
     mailbox_->waiting = true;
   }
   Post(kMsgStatus, 0, mailbox_);
+}
+
+void TQmObject::PostCommandReply(std::uint32_t token, ReplyView reply) {
+  auto* event = new SessionEvent(kMsgCommandReply, id_, std::int32_t(token));
+  std::ranges::copy(reply, event->reply.begin());
+  PostToThreadWindow(event, windowGeneration_);
 }
 
 void TQmObject::Post(int message, std::int32_t value, std::shared_ptr<StatusMailbox> mailbox) {
@@ -362,6 +385,7 @@ void TQmObject::Deliver(SessionEvent& event) {
         reply = event.mailbox->reply;
         event.mailbox->waiting = false;
       }
+      lastReply_ = reply;
       snapshot_ = DecodeReply(reply);
       OnStatus(this);
       break;
@@ -374,6 +398,9 @@ void TQmObject::Deliver(SessionEvent& event) {
       break;
     case kMsgRate:
       OnRate(this, event.value);
+      break;
+    case kMsgCommandReply:
+      OnCommandReply(this, std::uint32_t(event.value), event.reply);
       break;
   }
 }

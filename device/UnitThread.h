@@ -12,6 +12,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -28,6 +29,8 @@ constexpr int kMsgStatus = 1026;
 constexpr int kMsgConnect = 1027;
 constexpr int kMsgEnded = 1028;
 constexpr int kMsgRate = 1029;
+// A queued command's own reply, for whoever queued it (QueueCommand).
+constexpr int kMsgCommandReply = 1030;
 
 // Why a session ended, as OnDisconnect reports it.
 constexpr int kResultRequested = 0;
@@ -83,13 +86,26 @@ class TQmObject {
   void SendSetInput(std::uint8_t input, std::uint8_t relay);
   // `name` is the unit's bytes; its first 24 go out.
   void SendSetName(std::string_view name, std::uint8_t relay);
+  // Any frame, queued as the commands above, whose reply comes back with
+  // `token` through OnCommandReply, after the status it may have changed:
+  // for those who share the session and must answer each command with the
+  // unit's own reply. False, and nothing queued, unless connected. A
+  // command still queued when the connection ends gets no reply.
+  bool QueueCommand(const Frame& frame, std::uint32_t token);
 
   // The status snapshot: the last reply that differed from its predecessor.
   std::uint8_t HeaderByte() const { return snapshot_.header; }
   std::uint8_t Model() const { return snapshot_.model; }
   std::uint8_t RelayState(int relay) const { return snapshot_.state[relay - 1]; }
   const std::string& RelayName(int relay) const { return snapshot_.name[relay - 1]; }
+  // The same reply's bytes as the unit sent them.
+  const ReplyBytes& LastReply() const { return lastReply_; }
 
+  // The socket layer's reason why the last connection attempt failed or the
+  // last connection was lost, read when OnConnect(false) or OnDisconnect
+  // comes (words: tcp::SockErrorText). 0 for a reply that was not valid, and
+  // for an end on request.
+  int LastError() const { return lastError_; }
   // Start waits for the outcome of the first exchange. Taken at Start.
   bool Synchronous = false;
 
@@ -97,20 +113,22 @@ class TQmObject {
   EventHandler<TQmObject*, std::int32_t> OnDisconnect;
   EventHandler<TQmObject*> OnStatus;
   EventHandler<TQmObject*, std::int32_t> OnRate;
+  EventHandler<TQmObject*, std::uint32_t, const ReplyBytes&> OnCommandReply;
 
  private:
   friend class ThreadWindowObject;
   void Deliver(SessionEvent& event);
 
-  bool QueueFrame(const Frame& frame);
-  bool TakeCommand(FrameBuffer& buffer);
+  bool QueueFrame(const Frame& frame, std::optional<std::uint32_t> replyToken = std::nullopt);
+  bool TakeCommand(FrameBuffer& buffer, std::optional<std::uint32_t>& replyToken);
   void DiscardCommands();
   void WorkerRoutine();
   int RunExchanges(UnitLink& link);
-  int ExchangeFailed(int result);
+  int ExchangeFailed(int result, int error);
   bool ConnectUnit(UnitLink& link);
   void SendGoodbye(UnitLink& link, std::uint32_t replyTimeoutMs);
   void PostStatus(const ReplyBytes& reply);
+  void PostCommandReply(std::uint32_t token, ReplyView reply);
   void Post(int message, std::int32_t value, std::shared_ptr<StatusMailbox> mailbox = nullptr);
 
   const std::uint32_t id_;
@@ -119,6 +137,7 @@ class TQmObject {
   std::atomic<bool> stop_{true};
   std::atomic<bool> abandon_{false};  // Stop's grace is over: give up waiting for the unit
   std::atomic<tcp::Socket> socket_{tcp::kInvalidSocket};
+  std::atomic<int> lastError_{0};
   ManualResetEvent ready_{true};
   ManualResetEvent finished_{true};
 
@@ -130,10 +149,15 @@ class TQmObject {
   bool synchronous_ = false;
   std::shared_ptr<StatusMailbox> mailbox_;  // one per connection
 
+  struct QueuedCommand {
+    Frame frame;
+    std::optional<std::uint32_t> replyToken;
+  };
   std::mutex commandMutex_;
-  std::deque<Frame> commands_;
+  std::deque<QueuedCommand> commands_;
 
   UnitStatus snapshot_;  // main thread only
+  ReplyBytes lastReply_{};
   std::string startProblem_;
 };
 

@@ -27,8 +27,9 @@ struct StatusMailbox {
 };
 
 // A notification from a worker: the session's id and one value, or for a
-// status the mailbox that holds it. Owned by the event, so that an event
-// never delivered still releases what it carries.
+// status the mailbox that holds it, or for a command's reply the reply
+// itself. Owned by the event, so that an event never delivered still
+// releases what it carries.
 class SessionEvent final : public QEvent {
  public:
   // Recycled memory: a quiet connection posts a rate twice a second for as
@@ -45,6 +46,7 @@ class SessionEvent final : public QEvent {
   const std::uint32_t session;
   const std::int32_t value;
   const std::shared_ptr<StatusMailbox> mailbox;
+  ReplyBytes reply{};  // kMsgCommandReply
 };
 
 }  // namespace kdt

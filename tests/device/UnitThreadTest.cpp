@@ -328,6 +328,66 @@ TEST_F(SessionTest, CommandQueuedWhileAConnectionEndsIsNeverSentLater) {
   for (const auto& frame : unit_->Frames()) EXPECT_NE(frame.bytes, kdt::SetInputFrame(2, 2));
 }
 
+// A command queued with a token comes back with the unit's own reply to it,
+// after the status that reply brought, and in the order queued; a command
+// that cannot be queued, or that the connection's end leaves in the queue,
+// gets no reply.
+TEST_F(SessionTest, QueuedCommandsComeBackWithTheirOwnReplies) {
+  StartUnit();
+  TQmObject session;
+  EXPECT_FALSE(session.QueueCommand(kdt::SetInputFrame(2, 1), 7));  // idle
+  ASSERT_TRUE(ConnectedSession(session));
+  std::vector<std::pair<std::uint32_t, std::uint8_t>> replies;  // token, relay 1's input
+  session.OnCommandReply.Assign([&](TQmObject* s, std::uint32_t token, const kdt::ReplyBytes& r) {
+    replies.emplace_back(token, kdt::DecodeReply(r).state[0]);
+    events_.push_back("reply " + std::to_string(token));
+    EXPECT_EQ(s->LastReply()[kdt::kReplyFirstRelayOffset], r[kdt::kReplyFirstRelayOffset]);
+  });
+  EXPECT_TRUE(session.QueueCommand(kdt::SetInputFrame(2, 1), 11));
+  EXPECT_TRUE(session.QueueCommand(kdt::SetInputFrame(1, 1), 12));
+  ASSERT_TRUE(PumpUntil([&] { return replies.size() == 2; }));
+  // Each reply is the unit's answer to its own command.
+  EXPECT_EQ(replies, (std::vector<std::pair<std::uint32_t, std::uint8_t>>{{11, 2}, {12, 1}}));
+  const auto reply11 = std::find(events_.begin(), events_.end(), "reply 11");
+  ASSERT_NE(reply11, events_.begin());
+  EXPECT_EQ(reply11[-1], "status");  // the status it brought came first
+
+  unit_->SetDelay(100);  // the queue waits behind a slow unit
+  for (std::uint32_t token = 20; token < 25; ++token) {
+    session.QueueCommand(kdt::SetInputFrame(2, 2), token);
+  }
+  session.Stop();
+  replies.clear();
+  QCoreApplication::sendPostedEvents();
+  EXPECT_LE(replies.size(), 1u);  // only the one on its way when Stop came
+}
+
+// Why a connection attempt failed or a connection was lost, for logs.
+TEST_F(SessionTest, TheReasonOfAFailureIsKept) {
+  TQmObject session;
+  Watch(session);
+  Start(session, FreeLoopbackPort());
+  ASSERT_TRUE(PumpUntil([&] { return Saw("connect 0"); }));
+  EXPECT_EQ(session.LastError(), ECONNREFUSED);
+
+  sim::SimOptions options;
+  options.fault = sim::Fault::kClose;
+  options.faultAfter = 2;
+  StartUnit(options);
+  events_.clear();
+  Start(session, unit_->Port());
+  ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+  EXPECT_EQ(session.LastError(), tcp::kConnReset);
+
+  unit_->SetFault(sim::Fault::kNone, 0);
+  events_.clear();
+  Start(session, unit_->Port());
+  ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));
+  session.Stop();
+  ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+  EXPECT_EQ(session.LastError(), 0);  // ended on request
+}
+
 // Commands still queued when the operator stops are not wanted any more: only
 // the one already on its way reaches the unit before the goodbye.
 TEST_F(SessionTest, CommandsQueuedAtStopAreNotSent) {
@@ -710,7 +770,7 @@ TEST(ThreadWindow, OtherEventsGetTheDefaultHandling) {
   EXPECT_EQ(kdt::ThreadWindow->objectName(), "QmThreadWindow");
   // Plain events next to the notification range go to QObject's own handling;
   // read as notifications they would be read past their end (ASan's tree).
-  for (int message : {kdt::kMsgCommand, kdt::kMsgRate + 1}) {
+  for (int message : {kdt::kMsgCommand, kdt::kMsgCommandReply + 1}) {
     QEvent other(kdt::EventTypeOf(message));
     EXPECT_TRUE(QCoreApplication::sendEvent(kdt::ThreadWindow, &other));
   }
