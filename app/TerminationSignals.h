@@ -1,9 +1,9 @@
 // SIGTERM, SIGINT and SIGHUP (a logout, a shutdown, kill, Ctrl+C) close the
 // console in order, as closing its window does: open dialogs are cancelled,
 // the event loop ends, and the window saves its settings and ends its session
-// with the goodbye. The signal handler only writes a byte to a socket pair;
-// the event loop reads it. A second signal while closing ends the program at
-// once, as if it had no handler.
+// with the goodbye. The signals come through the platform's signal pipe,
+// which the event loop watches; a second signal while closing ends the
+// program at once, as if it had no handler.
 #pragma once
 
 #include <QObject>
@@ -27,7 +27,6 @@ class TerminationSignals : public QObject {
  private:
   void CloseInOrder();
 
-  int fds_[2] = {-1, -1};
   std::unique_ptr<QSocketNotifier> notifier_;
   bool requested_ = false;
 };

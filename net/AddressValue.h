@@ -20,4 +20,17 @@ constexpr OctetArray UnpackOctets(std::uint32_t value) {
           std::uint8_t(value >> 24)};
 }
 
+// The address as a number in the order of its text, the first octet highest,
+// as networks are masked and as Qt's QHostAddress takes it; and back.
+constexpr std::uint32_t NumericOrder(std::uint32_t value) {
+  const OctetArray octets = UnpackOctets(value);
+  return std::uint32_t(octets[0]) << 24 | std::uint32_t(octets[1]) << 16 |
+         std::uint32_t(octets[2]) << 8 | octets[3];
+}
+
+constexpr std::uint32_t FromNumericOrder(std::uint32_t numeric) {
+  return PackOctets({std::uint8_t(numeric >> 24), std::uint8_t(numeric >> 16),
+                     std::uint8_t(numeric >> 8), std::uint8_t(numeric)});
+}
+
 }  // namespace kdt

@@ -195,6 +195,8 @@ std::string SockErrorText(int code, std::uint32_t timeoutMs) {
     case kWaitTimeout:
       return "no answer within " + SecondsText(timeoutMs);
     case kConnReset:
+    case ECONNRESET:  // closed with data unread: the same to whoever waits for a reply
+    case EPIPE:
       return "closed by the unit";
     case kAbandoned:
       return "interrupted";

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <initializer_list>
 #include <string>
 
 namespace kdt {
@@ -27,5 +28,14 @@ std::string WindowFaceFontFile();
 // flag so that the program gives up what it waits for and ends in order; a
 // second one ends the program at once.
 void CatchInterrupts(std::atomic<bool>& interrupted);
+
+// Signals for an event loop: each one that comes writes its number as a byte
+// to a pipe whose reading end this returns (non-blocking), for the loop to
+// watch; -1 when no pipe can be made. The `ending` signals end the program
+// at once when one of them has come before, as if it had no handler: a
+// program that cannot close in order can still be ended. The others may come
+// any number of times. CloseSignalPipe gives the signals back their default.
+int OpenSignalPipe(std::initializer_list<int> ending, std::initializer_list<int> others = {});
+void CloseSignalPipe();
 
 }  // namespace kdt

@@ -43,16 +43,39 @@ std::string NormalisedEntry(std::string_view line) {
 
 IniContent IniContent::Parse(std::string_view text) {
   IniContent content;
+  int number = 0;
   for (std::string_view raw : SplitLines(text)) {
+    ++number;
     std::string_view line = TrimBlanks(raw);
     if (line.empty() || line[0] == ';') continue;
     if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-      content.sections_.push_back({std::string(TrimBlanks(line.substr(1, line.size() - 2))), {}});
+      content.sections_.push_back(
+          {std::string(TrimBlanks(line.substr(1, line.size() - 2))), {}, number, {}});
     } else if (!content.sections_.empty()) {
       content.sections_.back().entries.push_back(NormalisedEntry(line));
+      content.sections_.back().entryLines.push_back(number);
     }
   }
   return content;
+}
+
+std::vector<IniContent::SectionView> IniContent::Sections() const {
+  std::vector<SectionView> views;
+  for (const Section& section : sections_) {
+    SectionView view{section.name, section.line, {}};
+    for (std::size_t i = 0; i < section.entries.size(); ++i) {
+      const std::string_view entry = section.entries[i];
+      const std::string_view name = EntryName(entry);
+      const int line = i < section.entryLines.size() ? section.entryLines[i] : 0;
+      view.entries.push_back({name,
+                              name.empty() && entry.find('=') == std::string_view::npos
+                                  ? entry
+                                  : entry.substr(name.size() + 1),
+                              line});
+    }
+    views.push_back(std::move(view));
+  }
+  return views;
 }
 
 std::string IniContent::Serialize() const {
@@ -89,7 +112,7 @@ std::optional<std::string> IniContent::Read(std::string_view section, std::strin
 void IniContent::Write(std::string_view section, std::string_view key, std::string_view value) {
   Section* s = Find(section);
   if (s == nullptr) {
-    sections_.push_back({std::string(section), {}});
+    sections_.push_back({std::string(section), {}, 0, {}});
     s = &sections_.back();
   }
   std::string entry = std::string(key) + "=" + std::string(value);

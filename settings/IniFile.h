@@ -34,13 +34,33 @@ class IniContent {
   void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
   void WriteBool(std::string_view section, std::string_view key, bool value);
 
-  bool operator==(const IniContent&) const = default;
+  // The content as it stands, for readers that check every section and key,
+  // with the line each came from in the parsed text (0 for what was written
+  // since).
+  struct Entry {
+    std::string_view name;  // empty for a line without "="
+    std::string_view value;
+    int line;
+  };
+  struct SectionView {
+    std::string_view name;
+    int line;
+    std::vector<Entry> entries;
+  };
+  std::vector<SectionView> Sections() const;
+
+  // The same sections and entries, wherever they came from.
+  bool operator==(const IniContent& other) const { return sections_ == other.sections_; }
 
  private:
   struct Section {
     std::string name;
     std::vector<std::string> entries;  // "name=value", or a line without "="
-    bool operator==(const Section&) const = default;
+    int line = 0;
+    std::vector<int> entryLines;  // parallel to entries
+    bool operator==(const Section& other) const {
+      return name == other.name && entries == other.entries;
+    }
   };
   Section* Find(std::string_view section);
   const Section* Find(std::string_view section) const;

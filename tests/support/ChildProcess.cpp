@@ -115,6 +115,15 @@ bool ChildProcess::WaitForOutput(const std::string& text, int timeoutMs) {
   return true;
 }
 
+bool ChildProcess::WaitForErrors(const std::string& text, int timeoutMs, std::size_t from) {
+  const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (errors_.find(text, std::min(from, errors_.size())) == std::string::npos) {
+    if (Clock::now() >= until || errFd_ == -1) return false;
+    Collect(10);
+  }
+  return true;
+}
+
 bool ChildProcess::WaitForLines(std::size_t count, int timeoutMs) {
   const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (std::size_t(std::count(output_.begin(), output_.end(), '\n')) < count) {

@@ -31,8 +31,10 @@ class ChildProcess {
   // Waits for the process to end, collecting its output; false when it is
   // still running after the time-out. `status` is waitpid's.
   bool WaitForExit(int timeoutMs, int& status);
-  // Waits until the output holds `text`, at most the time-out.
+  // Waits until the output, or the standard error, holds `text`, at most the
+  // time-out; `from` is where to look from.
   bool WaitForOutput(const std::string& text, int timeoutMs);
+  bool WaitForErrors(const std::string& text, int timeoutMs, std::size_t from = 0);
   // Waits until the output holds `count` whole lines, at most the time-out.
   bool WaitForLines(std::size_t count, int timeoutMs);
 

@@ -1,0 +1,35 @@
+// The bridge as a whole: every unit of its configuration, served until the
+// program ends. A new configuration (SIGHUP) is applied unit by unit: units
+// added are started, removed ones said goodbye to, changed ones restarted,
+// and unchanged ones keep their session and their clients.
+#pragma once
+
+#include <QObject>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "BridgeConfig.h"
+#include "SharedUnit.h"
+
+namespace bridge {
+
+class Bridge : public QObject {
+ public:
+  Bridge(std::string configPath, bool verbose);
+  ~Bridge() override;  // every unit says goodbye
+
+  void Apply(const BridgeConfig& config);
+  // Reads the file again and applies it; a file that is now faulty is
+  // refused with its line, and the running units go on.
+  void Reload();
+  // Every unit says goodbye.
+  void StopAll();
+
+ private:
+  const std::string configPath_;
+  const bool verbose_;
+  std::map<std::string, std::unique_ptr<SharedUnit>> units_;  // by id
+};
+
+}  // namespace bridge

@@ -1,0 +1,298 @@
+#include "BridgeConfig.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "AddressValue.h"
+#include "IniFile.h"
+#include "TextFile.h"
+#include "TextRules.h"
+#include "UnitProcIP.h"
+
+namespace bridge {
+namespace {
+
+constexpr std::string_view kUnitSection = "UNIT";
+constexpr std::size_t kLongestId = 64;
+constexpr int kLongestIntervalMs = 60000;
+constexpr int kMostClients = 1024;
+constexpr int kHighestPort = 65535;
+const Cidr kLoopback{0x7F000000, 8};
+
+std::uint32_t Mask(int prefix) {
+  return prefix == 0 ? 0 : ~std::uint32_t(0) << (32 - prefix);
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  return std::ranges::equal(a, b, [](char x, char y) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    return lower(x) == lower(y);
+  });
+}
+
+// The text with what follows ";" after a blank taken off every line: a
+// comment may follow a section's header or a value. Lines keep their number.
+std::string WithoutComments(std::string_view text) {
+  std::string kept;
+  bool inComment = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r' || c == '\n') {
+      inComment = false;
+    } else if (c == ';' && i > 0 && (text[i - 1] == ' ' || text[i - 1] == '\t')) {
+      inComment = true;
+    }
+    if (!inComment) kept += c;
+  }
+  return kept;
+}
+
+// The first line before any section that is neither blank nor a comment: the
+// format drops such lines, and a configuration must not lose one unsaid.
+int StrayLine(std::string_view text) {
+  int number = 0;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = text.size();
+    ++number;
+    const std::string_view line = kdt::TrimBlanks(text.substr(start, end - start));
+    if (!line.empty() && line[0] == '[') return 0;
+    if (!line.empty() && line[0] != ';') return number;
+    start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+  }
+  return 0;
+}
+
+bool IsIdCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '_';
+}
+
+// Collects the first fault, with its line.
+class Checker {
+ public:
+  explicit Checker(std::string path) : path_(std::move(path)) {}
+  bool Fail(int line, const std::string& reason) {
+    if (problem_.empty()) problem_ = path_ + ":" + std::to_string(line) + ": " + reason;
+    return false;
+  }
+  const std::string& Problem() const { return problem_; }
+
+ private:
+  std::string path_;
+  std::string problem_;
+};
+
+bool ReadAddress(std::string_view text, std::uint32_t& address) {
+  kdt::OctetArray octets;
+  if (!kdt::StrToIPBytes(text, octets)) return false;
+  address = kdt::PackOctets(octets);
+  return true;
+}
+
+bool ReadNumber(std::string_view text, int lowest, int highest, int& value) {
+  std::int32_t number = 0;
+  if (!kdt::ParseWholeNumber(text, number) || number < lowest || number > highest) return false;
+  value = number;
+  return true;
+}
+
+bool ReadEndpoint(std::string_view text, Endpoint& endpoint) {
+  const std::size_t colon = text.rfind(':');
+  return colon != std::string_view::npos && ReadAddress(text.substr(0, colon), endpoint.address) &&
+         ReadNumber(text.substr(colon + 1), 1, kHighestPort, endpoint.port);
+}
+
+bool ReadCidr(std::string_view text, Cidr& cidr) {
+  const std::size_t slash = text.find('/');
+  std::uint32_t address = 0;
+  cidr.prefix = 32;
+  if (!ReadAddress(kdt::TrimBlanks(text.substr(0, slash)), address)) return false;
+  if (slash != std::string_view::npos &&
+      !ReadNumber(kdt::TrimBlanks(text.substr(slash + 1)), 0, 32, cidr.prefix)) {
+    return false;
+  }
+  cidr.network = kdt::NumericOrder(address) & Mask(cidr.prefix);
+  return true;
+}
+
+bool ReadCidrList(std::string_view text, std::vector<Cidr>& list) {
+  list.clear();
+  while (!text.empty()) {
+    const std::size_t comma = text.find(',');
+    Cidr cidr;
+    if (!ReadCidr(kdt::TrimBlanks(text.substr(0, comma)), cidr)) return false;
+    list.push_back(cidr);
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+  }
+  return !list.empty();
+}
+
+// Reads one KEY=VALUE of a unit; false with the reason.
+bool ReadUnitKey(std::string_view key, std::string_view value, UnitConfig& unit,
+                 std::string& reason) {
+  int number = 0;
+  if (SameName(key, "ADDR")) {
+    if (ReadAddress(value, unit.address) && unit.address != 0) return true;
+    reason = "ADDR: not a unit's IPv4 address: '" + std::string(value) + "'";
+  } else if (SameName(key, "PORT")) {
+    if (ReadNumber(value, 1, kHighestPort, unit.port)) return true;
+    reason = "PORT: a port from 1 to 65535, not '" + std::string(value) + "'";
+  } else if (SameName(key, "INTERVAL")) {
+    if (ReadNumber(value, 0, kLongestIntervalMs, number)) {
+      unit.intervalMs = std::uint32_t(number);
+      return true;
+    }
+    reason = "INTERVAL: milliseconds from 0 to 60000, not '" + std::string(value) + "'";
+  } else if (SameName(key, "LISTEN")) {
+    Endpoint endpoint;
+    if (ReadEndpoint(value, endpoint)) {
+      unit.listen = endpoint;
+      return true;
+    }
+    reason =
+        "LISTEN: an address and a port, such as 127.0.0.1:10001, not '" + std::string(value) + "'";
+  } else if (SameName(key, "ALLOW")) {
+    if (ReadCidrList(value, unit.allow)) return true;
+    reason =
+        "ALLOW: networks such as 127.0.0.0/8, 192.168.1.0/24, not '" + std::string(value) + "'";
+  } else if (SameName(key, "MAXCLIENTS")) {
+    if (ReadNumber(value, 1, kMostClients, unit.maxClients)) return true;
+    reason = "MAXCLIENTS: from 1 to 1024, not '" + std::string(value) + "'";
+  } else {
+    reason =
+        "unknown key " + std::string(key) + " (ADDR, PORT, INTERVAL, LISTEN, ALLOW, MAXCLIENTS)";
+  }
+  return false;
+}
+
+bool ReadUnitId(std::string_view sectionName, std::string& id) {
+  if (sectionName.size() <= kUnitSection.size() ||
+      !SameName(sectionName.substr(0, kUnitSection.size()), kUnitSection) ||
+      (sectionName[kUnitSection.size()] != ' ' && sectionName[kUnitSection.size()] != '\t')) {
+    return false;
+  }
+  id = std::string(kdt::TrimBlanks(sectionName.substr(kUnitSection.size())));
+  return true;
+}
+
+bool ReadUnit(const kdt::IniContent::SectionView& section, Checker& checker, UnitConfig& unit) {
+  unit.line = section.line;
+  unit.allow = {kLoopback};
+  if (!ReadUnitId(section.name, unit.id)) {
+    if (SameName(section.name, kUnitSection))
+      return checker.Fail(section.line, "[UNIT] needs an id: [UNIT name]");
+    return checker.Fail(section.line, "unknown section [" + std::string(section.name) + "]");
+  }
+  if (unit.id.size() > kLongestId || !std::ranges::all_of(unit.id, IsIdCharacter)) {
+    return checker.Fail(section.line,
+                        "a unit's id is letters, digits, '-' and '_', not '" + unit.id + "'");
+  }
+  std::vector<std::pair<std::string_view, int>> seen;
+  for (const kdt::IniContent::Entry& entry : section.entries) {
+    if (entry.name.empty()) return checker.Fail(entry.line, "not a KEY=VALUE line");
+    for (const auto& [name, line] : seen) {
+      if (SameName(name, entry.name)) {
+        return checker.Fail(entry.line, std::string(entry.name) + " given twice (first at line " +
+                                            std::to_string(line) + ")");
+      }
+    }
+    seen.emplace_back(entry.name, entry.line);
+    std::string reason;
+    if (!ReadUnitKey(entry.name, entry.value, unit, reason)) {
+      return checker.Fail(entry.line, reason);
+    }
+  }
+  if (unit.address == 0) return checker.Fail(section.line, "unit " + unit.id + " has no ADDR");
+  return true;
+}
+
+bool Overlaps(const Endpoint& a, const Endpoint& b) {
+  return a.port == b.port && (a.address == b.address || a.address == 0 || b.address == 0);
+}
+
+bool CheckAcrossUnits(const BridgeConfig& config, Checker& checker) {
+  for (std::size_t i = 0; i < config.units.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      const UnitConfig &unit = config.units[i], &earlier = config.units[j];
+      if (SameName(unit.id, earlier.id)) {
+        return checker.Fail(unit.line, "unit " + unit.id + " given twice (first at line " +
+                                           std::to_string(earlier.line) + ")");
+      }
+      if (unit.listen && earlier.listen && Overlaps(*unit.listen, *earlier.listen)) {
+        return checker.Fail(unit.line, "LISTEN " + EndpointText(*unit.listen) + " is unit " +
+                                           earlier.id + "'s already");
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool Cidr::Contains(std::uint32_t addressValue) const {
+  return (kdt::NumericOrder(addressValue) & Mask(prefix)) == network;
+}
+
+bool UnitConfig::operator==(const UnitConfig& other) const {
+  return id == other.id && address == other.address && port == other.port &&
+         intervalMs == other.intervalMs && listen == other.listen && allow == other.allow &&
+         maxClients == other.maxClients;
+}
+
+bool ParseBridgeConfig(std::string_view text, const std::string& path, BridgeConfig& config,
+                       std::string& problem) {
+  config = {};
+  Checker checker(path);
+  const std::string plain = WithoutComments(text);
+  if (const int stray = StrayLine(plain); stray != 0) {
+    checker.Fail(stray, "a line before the first section");
+  }
+  const kdt::IniContent content = kdt::IniContent::Parse(plain);
+  for (const kdt::IniContent::SectionView& section : content.Sections()) {
+    if (!checker.Problem().empty()) break;
+    UnitConfig unit;
+    if (!ReadUnit(section, checker, unit)) break;
+    config.units.push_back(std::move(unit));
+  }
+  if (checker.Problem().empty()) CheckAcrossUnits(config, checker);
+  problem = checker.Problem();
+  return problem.empty();
+}
+
+bool ReadBridgeConfig(const std::string& path, BridgeConfig& config, std::string& problem) {
+  std::string text, error;
+  if (access(path.c_str(), F_OK) != 0) {
+    problem = path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!kdt::ReadTextFile(path, text, error)) {
+    problem = error;
+    return false;
+  }
+  return ParseBridgeConfig(text, path, config, problem);
+}
+
+std::string EndpointText(const Endpoint& endpoint) {
+  return kdt::IPToStr(endpoint.address) + ":" + std::to_string(endpoint.port);
+}
+
+std::string CidrText(const Cidr& cidr) {
+  return kdt::IPToStr(kdt::FromNumericOrder(cidr.network)) + "/" + std::to_string(cidr.prefix);
+}
+
+std::string Describe(const UnitConfig& unit) {
+  std::string text = unit.id + ": " + EndpointText({unit.address, unit.port}) + ", every " +
+                     std::to_string(unit.intervalMs) + " ms";
+  if (!unit.listen) return text + "; not shared";
+  text += "; shared on " + EndpointText(*unit.listen) + " for ";
+  for (std::size_t i = 0; i < unit.allow.size(); ++i) {
+    text += (i != 0 ? ", " : "") + CidrText(unit.allow[i]);
+  }
+  return text + ", at most " + std::to_string(unit.maxClients) + " clients";
+}
+
+}  // namespace bridge

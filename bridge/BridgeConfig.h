@@ -1,0 +1,65 @@
+// The bridge's configuration file, in the project's INI format: one
+// [UNIT id] section per unit. Read whole and checked before anything starts:
+// an unknown section or key, a key given twice, a duplicate id, two units on
+// one LISTEN, a value out of range, each is refused with the file and line.
+// Free of Qt.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "UnitFrames.h"
+
+namespace bridge {
+
+// An IPv4 address value (first octet lowest, as the console keeps one) and
+// a port.
+struct Endpoint {
+  std::uint32_t address = 0;
+  int port = 0;
+  bool operator==(const Endpoint&) const = default;
+};
+
+// A network of IPv4 addresses, as "a.b.c.d/n".
+struct Cidr {
+  std::uint32_t network = 0;  // in numeric order: the first octet highest
+  int prefix = 32;
+  bool Contains(std::uint32_t addressValue) const;
+  bool operator==(const Cidr&) const = default;
+};
+
+constexpr int kDefaultMaxClients = 16;
+constexpr std::uint32_t kDefaultIntervalMs = 1;
+
+struct UnitConfig {
+  std::string id;  // letters, digits, '-' and '_'
+  std::uint32_t address = 0;
+  int port = kdt::kUnitPort;
+  std::uint32_t intervalMs = kDefaultIntervalMs;
+  std::optional<Endpoint> listen;
+  std::vector<Cidr> allow;  // who may connect to LISTEN; loopback unless given
+  int maxClients = kDefaultMaxClients;
+  int line = 0;  // of the unit's section, for messages
+  // The same unit served the same way; the line does not count.
+  bool operator==(const UnitConfig& other) const;
+};
+
+struct BridgeConfig {
+  std::vector<UnitConfig> units;
+};
+
+// False with "FILE:LINE: reason", or "FILE: reason" when it cannot be read.
+bool ReadBridgeConfig(const std::string& path, BridgeConfig& config, std::string& problem);
+bool ParseBridgeConfig(std::string_view text, const std::string& path, BridgeConfig& config,
+                       std::string& problem);
+
+// "192.168.0.200:10001".
+std::string EndpointText(const Endpoint& endpoint);
+std::string CidrText(const Cidr& cidr);
+// What --check prints of a unit: one line.
+std::string Describe(const UnitConfig& unit);
+
+}  // namespace bridge

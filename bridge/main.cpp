@@ -1,0 +1,97 @@
+// kdt212-bridge: holds each unit's session and shares it with every client.
+#include <signal.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <cstdio>
+
+#include "Bridge.h"
+#include "BridgeConfig.h"
+#include "CommandLine.h"
+#include "Log.h"
+#include "Platform.h"
+#include "TcpSockets.h"
+#include "UnitThread.h"
+#include "Version.h"
+
+namespace {
+
+constexpr int kUsageExit = 2;
+
+int Refuse(const std::string& problem) {
+  std::fprintf(stderr, "kdt212-bridge: %s\n", problem.c_str());
+  return kUsageExit;
+}
+
+int Check(const bridge::BridgeConfig& config, const std::string& path) {
+  if (config.units.empty())
+    std::printf("%s: no units: the bridge connects nowhere\n", path.c_str());
+  for (const bridge::UnitConfig& unit : config.units) {
+    std::printf("%s\n", bridge::Describe(unit).c_str());
+  }
+  return 0;
+}
+
+// SIGTERM and SIGINT end the event loop, SIGHUP reloads; the loop reads
+// them from the platform's signal pipe.
+void WatchSignals(QSocketNotifier& notifier, int fd, bridge::Bridge& bridge) {
+  QObject::connect(&notifier, &QSocketNotifier::activated, &bridge, [fd, &bridge] {
+    char signal;
+    while (read(fd, &signal, 1) == 1) {
+      if (signal == SIGHUP) {
+        bridge.Reload();
+      } else {
+        bridge::Log("ending on SIG" + std::string(sigabbrev_np(signal)));
+        QCoreApplication::quit();
+      }
+    }
+  });
+}
+
+int Serve(const bridge::BridgeConfig& config, const bridge::CommandLine& line, int argc,
+          char** argv) {
+  tcp::SockStartup();
+  {
+    QCoreApplication app(argc, argv);
+    kdt::UnitThreadStartup();
+    {
+      bridge::Bridge bridge(line.config, line.verbose);
+      const int fd = kdt::OpenSignalPipe({SIGTERM, SIGINT}, {SIGHUP});
+      QSocketNotifier notifier(fd, QSocketNotifier::Read);
+      WatchSignals(notifier, fd, bridge);
+      bridge::Log(std::string("kdt212-bridge ") + kdt::kVersion + " serving " + line.config);
+      bridge.Apply(config);
+      QCoreApplication::exec();
+      bridge.StopAll();
+      kdt::CloseSignalPipe();
+    }
+    kdt::UnitThreadShutdown();
+  }
+  tcp::SockCleanup();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bridge::CommandLine line =
+      bridge::ReadCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  switch (line.action) {
+    case bridge::CommandLine::Action::kHelp:
+      std::fputs(bridge::HelpText().c_str(), stdout);
+      return 0;
+    case bridge::CommandLine::Action::kVersion:
+      std::printf("kdt212-bridge %s\n", kdt::kVersion);
+      return 0;
+    case bridge::CommandLine::Action::kRefuse:
+      return Refuse(line.problem + "; kdt212-bridge --help tells more");
+    default:
+      break;
+  }
+  bridge::BridgeConfig config;
+  std::string problem;
+  if (!bridge::ReadBridgeConfig(line.config, config, problem)) return Refuse(problem);
+  if (line.action == bridge::CommandLine::Action::kCheck) return Check(config, line.config);
+  return Serve(config, line, argc, argv);
+}
