@@ -13,11 +13,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <thread>
 
 #include "Loopback.h"
+#include "ProcessFigures.h"
 #include "Report.h"
 #include "SimProcess.h"
 #include "UnitThread.h"
@@ -48,17 +48,9 @@ long EntriesIn(const std::string& folder) {
   return count;
 }
 
-long ResidentKb(const std::string& process) {
-  std::ifstream status(process + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
-  }
-  return -1;
-}
-
 Sample Take(pid_t pid) {
   const std::string process = "/proc/" + std::to_string(pid);
-  return {EntriesIn(process + "/fd"), EntriesIn(process + "/task"), ResidentKb(process)};
+  return {EntriesIn(process + "/fd"), EntriesIn(process + "/task"), bench::ResidentKb(pid)};
 }
 
 // One connection: started, its first status seen, stopped, its end delivered.

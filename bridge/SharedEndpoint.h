@@ -8,11 +8,14 @@
 // the protocol, stalls inside a frame or stops reading its replies is
 // closed, and nothing of it reaches the unit. While the session is not live,
 // clients are closed at once, as a unit that is down would be.
+//
+// Clients are plain sockets of the socket layer, each watched by the event
+// loop: every poll of every client passes here, and a socket object of the
+// toolkit's would cost a good part of the time a poll takes.
 #pragma once
 
 #include <QObject>
 #include <QTcpServer>
-#include <QTimer>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -20,8 +23,6 @@
 
 #include "BridgeConfig.h"
 #include "UnitFrames.h"
-
-class QTcpSocket;
 
 namespace bridge {
 
@@ -36,7 +37,7 @@ class SharedSession {
   virtual bool QueueCommand(const kdt::Frame& frame, std::uint32_t token) = 0;
 };
 
-// How long a client may take to finish a frame it began, and to read what
+// How long a client may take to finish a frame it began, and to take what
 // it was sent.
 constexpr int kClientStallMs = 3000;
 
@@ -48,33 +49,34 @@ class SharedEndpoint : public QObject {
   // Listens, unless it already does; false, with a log line the first time,
   // when the address cannot be had. Called again until it can.
   bool Listen();
-  bool Listening() const { return server_.isListening(); }
   // The reply to the command queued with `token`, for its client.
   void DeliverReply(std::uint32_t token, const kdt::ReplyBytes& reply);
   // The session is no longer live: every client goes.
   void CloseAll(const std::string& reason);
-  int ClientCount() const { return int(clients_.size()); }
 
  private:
+  class Listener;
   struct Client;
+  enum class Ending { kAtOnce, kAfterReplies };
 
-  void Accept();
-  bool Admit(QTcpSocket& socket, std::string& refusal) const;
+  void Accept(int fd);
+  bool Admit(std::uint32_t peer, std::string& refusal) const;
+  void Receive(Client& client);
   void Serve(Client& client);
   bool TakeFrame(Client& client, kdt::Frame& frame);
   bool Answer(Client& client, const kdt::Frame& frame);
-  void Send(Client& client, const kdt::ReplyBytes& reply);
-  enum class Ending { kAtOnce, kAfterReplies };
+  bool Send(Client& client, const std::uint8_t* data, std::size_t length);
+  void SendWaiting(Client& client);
   void Close(Client& client, const std::string& reason, bool log, Ending ending = Ending::kAtOnce);
   std::string Prefix() const;
 
   const UnitConfig unit_;
   SharedSession& session_;
   const bool verbose_;
-  QTcpServer server_;
+  std::unique_ptr<Listener> listener_;
   bool listenFailureLogged_ = false;
   std::uint32_t nextToken_ = 0;
-  std::unordered_map<std::uint32_t, std::unique_ptr<Client>> clients_;  // by token base
+  std::unordered_map<std::uint32_t, std::unique_ptr<Client>> clients_;  // by token
 };
 
 }  // namespace bridge

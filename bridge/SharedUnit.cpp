@@ -14,17 +14,31 @@ std::string InputText(std::uint8_t state) {
 }
 
 std::string NameText(const std::string& bytes) {
-  return "\"" + kdt::PrintableText(bytes) + "\"";
+  std::string text = "\"";
+  text += kdt::PrintableText(bytes);
+  text += '"';
+  return text;
 }
 
 }  // namespace
+
+// Text is built by appending: GCC 12 at -O3 takes a literal added to a
+// string for an overlapping copy and warns (-Wrestrict).
+void AddPart(std::string& text, const std::string& part) {
+  if (!text.empty()) text += ", ";
+  text += part;
+}
 
 std::string RelaysText(const kdt::UnitStatus& status) {
   std::string text;
   for (int relay : kdt::kRelaysLeftToRight) {
     const std::uint8_t state = status.state[relay - 1];
-    text += (text.empty() ? "" : ", ") + kdt::RelayLabel(relay) + " " + InputText(state) +
-            (kdt::IsLocked(state) ? " locked " : " ") + NameText(status.name[relay - 1]);
+    std::string part = kdt::RelayLabel(relay);
+    part += " ";
+    part += InputText(state);
+    part += kdt::IsLocked(state) ? " locked " : " ";
+    part += NameText(status.name[relay - 1]);
+    AddPart(text, part);
   }
   return text;
 }
@@ -32,13 +46,14 @@ std::string RelaysText(const kdt::UnitStatus& status) {
 std::string ChangesText(const kdt::UnitStatus& before, const kdt::UnitStatus& now, int relay) {
   const std::uint8_t was = before.state[relay - 1], is = now.state[relay - 1];
   std::string text;
-  const auto add = [&text](const std::string& change) {
-    text += (text.empty() ? "" : ", ") + change;
-  };
-  if (kdt::InputBits(was) != kdt::InputBits(is)) add(InputText(was) + " -> " + InputText(is));
-  if (kdt::IsLocked(was) != kdt::IsLocked(is)) add(kdt::IsLocked(is) ? "locked" : "unlocked");
+  if (kdt::InputBits(was) != kdt::InputBits(is)) {
+    AddPart(text, InputText(was) + " -> " + InputText(is));
+  }
+  if (kdt::IsLocked(was) != kdt::IsLocked(is))
+    AddPart(text, kdt::IsLocked(is) ? "locked" : "unlocked");
   if (before.name[relay - 1] != now.name[relay - 1]) {
-    add("name " + NameText(before.name[relay - 1]) + " -> " + NameText(now.name[relay - 1]));
+    AddPart(text,
+            "name " + NameText(before.name[relay - 1]) + " -> " + NameText(now.name[relay - 1]));
   }
   return text;
 }
