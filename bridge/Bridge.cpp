@@ -12,6 +12,24 @@ Bridge::~Bridge() {
 }
 
 void Bridge::Apply(const BridgeConfig& config) {
+  for (const std::string& warning : config.warnings)
+    Log("warning: " + configPath_ + ": " + warning);
+  if (mqtt_ && !(config.mqtt && mqtt_->Config() == *config.mqtt)) {
+    Log("mqtt: " + std::string(config.mqtt ? "changed" : "no longer configured"));
+    mqtt_.reset();  // its farewell: every unit offline
+  }
+  if (mqtt_) mqtt_->SetUnits({});  // while units come and go
+  ApplyUnits(config);
+  if (config.mqtt && !mqtt_) mqtt_ = std::make_unique<MqttBridge>(*config.mqtt);
+  if (mqtt_) {
+    std::vector<SharedUnit*> units;
+    for (auto& [id, unit] : units_) units.push_back(unit.get());
+    mqtt_->SetUnits(std::move(units));
+  }
+  if (units_.empty()) Log("no units in " + configPath_ + ": connecting nowhere until one is named");
+}
+
+void Bridge::ApplyUnits(const BridgeConfig& config) {
   std::map<std::string, const UnitConfig*> wanted;
   for (const UnitConfig& unit : config.units) wanted[unit.id] = &unit;
   for (auto it = units_.begin(); it != units_.end();) {
@@ -21,12 +39,17 @@ void Bridge::Apply(const BridgeConfig& config) {
       continue;
     }
     Log(it->first + (found == wanted.end() ? ": removed" : ": changed; starting again"));
+    if (found == wanted.end() && mqtt_) mqtt_->UnitRemoved(it->first);
     it = units_.erase(it);  // the session says goodbye
   }
   for (const auto& [id, unit] : wanted) {
-    if (units_.count(id) == 0) units_[id] = std::make_unique<SharedUnit>(*unit, verbose_);
+    if (units_.count(id) != 0) continue;
+    auto shared = std::make_unique<SharedUnit>(*unit, verbose_);
+    shared->SetObserver([this](const SharedUnit& changed) {
+      if (mqtt_) mqtt_->UnitChanged(changed);
+    });
+    units_[id] = std::move(shared);
   }
-  if (units_.empty()) Log("no units in " + configPath_ + ": connecting nowhere until one is named");
 }
 
 void Bridge::Reload() {
@@ -41,6 +64,7 @@ void Bridge::Reload() {
 }
 
 void Bridge::StopAll() {
+  mqtt_.reset();
   units_.clear();
 }
 

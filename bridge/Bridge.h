@@ -1,7 +1,9 @@
 // The bridge as a whole: every unit of its configuration, served until the
-// program ends. A new configuration (SIGHUP) is applied unit by unit: units
-// added are started, removed ones said goodbye to, changed ones restarted,
-// and unchanged ones keep their session and their clients.
+// program ends, and published to MQTT when the file has an [MQTT] section.
+// A new configuration (SIGHUP) is applied unit by unit: units added are
+// started, removed ones said goodbye to (and cleared from the broker),
+// changed ones restarted, and unchanged ones keep their session and their
+// clients.
 #pragma once
 
 #include <QObject>
@@ -10,6 +12,7 @@
 #include <string>
 
 #include "BridgeConfig.h"
+#include "MqttBridge.h"
 #include "SharedUnit.h"
 
 namespace bridge {
@@ -23,13 +26,17 @@ class Bridge : public QObject {
   // Reads the file again and applies it; a file that is now faulty is
   // refused with its line, and the running units go on.
   void Reload();
-  // Every unit says goodbye.
+  // The broker told the bridge and every unit are offline; every unit says
+  // goodbye.
   void StopAll();
 
  private:
+  void ApplyUnits(const BridgeConfig& config);
+
   const std::string configPath_;
   const bool verbose_;
   std::map<std::string, std::unique_ptr<SharedUnit>> units_;  // by id
+  std::unique_ptr<MqttBridge> mqtt_;
 };
 
 }  // namespace bridge

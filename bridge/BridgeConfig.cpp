@@ -1,5 +1,6 @@
 #include "BridgeConfig.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@ namespace bridge {
 namespace {
 
 constexpr std::string_view kUnitSection = "UNIT";
+constexpr std::string_view kMqttSection = "MQTT";
 constexpr std::size_t kLongestId = 64;
 constexpr int kLongestIntervalMs = 60000;
 constexpr int kMostClients = 1024;
@@ -179,18 +181,9 @@ bool ReadUnitId(std::string_view sectionName, std::string& id) {
   return true;
 }
 
-bool ReadUnit(const kdt::IniContent::SectionView& section, Checker& checker, UnitConfig& unit) {
-  unit.line = section.line;
-  unit.allow = {kLoopback};
-  if (!ReadUnitId(section.name, unit.id)) {
-    if (SameName(section.name, kUnitSection))
-      return checker.Fail(section.line, "[UNIT] needs an id: [UNIT name]");
-    return checker.Fail(section.line, "unknown section [" + std::string(section.name) + "]");
-  }
-  if (unit.id.size() > kLongestId || !std::ranges::all_of(unit.id, IsIdCharacter)) {
-    return checker.Fail(section.line,
-                        "a unit's id is letters, digits, '-' and '_', not '" + unit.id + "'");
-  }
+// Every entry of a section through `read`, each key once.
+template <typename Read>
+bool ReadEntries(const kdt::IniContent::SectionView& section, Checker& checker, Read read) {
   std::vector<std::pair<std::string_view, int>> seen;
   for (const kdt::IniContent::Entry& entry : section.entries) {
     if (entry.name.empty()) return checker.Fail(entry.line, "not a KEY=VALUE line");
@@ -202,12 +195,146 @@ bool ReadUnit(const kdt::IniContent::SectionView& section, Checker& checker, Uni
     }
     seen.emplace_back(entry.name, entry.line);
     std::string reason;
-    if (!ReadUnitKey(entry.name, entry.value, unit, reason)) {
-      return checker.Fail(entry.line, reason);
-    }
+    if (!read(entry, reason)) return checker.Fail(entry.line, reason);
   }
+  return true;
+}
+
+bool ReadUnit(const kdt::IniContent::SectionView& section, Checker& checker, UnitConfig& unit) {
+  unit.line = section.line;
+  unit.allow = {kLoopback};
+  ReadUnitId(section.name, unit.id);
+  if (unit.id.empty()) return checker.Fail(section.line, "[UNIT] needs an id: [UNIT name]");
+  if (unit.id.size() > kLongestId || !std::ranges::all_of(unit.id, IsIdCharacter)) {
+    return checker.Fail(section.line,
+                        "a unit's id is letters, digits, '-' and '_', not '" + unit.id + "'");
+  }
+  if (SameName(unit.id, kBridgeId)) {
+    return checker.Fail(
+        section.line, "'bridge' names the bridge itself in MQTT topics: give the unit another id");
+  }
+  const auto read = [&unit](const kdt::IniContent::Entry& entry, std::string& reason) {
+    return ReadUnitKey(entry.name, entry.value, unit, reason);
+  };
+  if (!ReadEntries(section, checker, read)) return false;
   if (unit.address == 0) return checker.Fail(section.line, "unit " + unit.id + " has no ADDR");
   return true;
+}
+
+// A topic the bridge publishes under: no wildcards, no empty level at
+// either end.
+bool IsTopicBase(std::string_view topic) {
+  return !topic.empty() && topic.find_first_of("+#") == std::string_view::npos &&
+         topic.front() != '/' && topic.back() != '/';
+}
+
+bool ReadableFile(const std::string& path, std::string& reason) {
+  if (access(path.c_str(), R_OK) == 0) return true;
+  reason = "cannot read '" + path + "': " + std::strerror(errno);
+  return false;
+}
+
+// The password: the file's first line.
+bool ReadPasswordFile(const std::string& path, MqttConfig& mqtt, std::string& reason,
+                      std::vector<std::string>& warnings) {
+  std::string text, error;
+  if (!ReadableFile(path, reason) || !kdt::ReadTextFile(path, text, error)) {
+    if (reason.empty()) reason = error;
+    reason = "PASSWORD_FILE: " + reason;
+    return false;
+  }
+  mqtt.password = text.substr(0, text.find_first_of("\r\n"));
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && (st.st_mode & S_IROTH) != 0) {
+    warnings.push_back("PASSWORD_FILE " + path +
+                       " may be read by every user of this machine: chmod o-r it");
+  }
+  return true;
+}
+
+bool ReadMqttKey(std::string_view key, std::string_view value, MqttConfig& mqtt,
+                 std::string& reason, std::vector<std::string>& warnings, int line) {
+  const std::string text(value);
+  if (SameName(key, "HOST")) {
+    mqtt.host = text;
+    if (!text.empty() && text.find_first_of(" \t") == std::string::npos) return true;
+    reason = "HOST: the broker's address or name, not '" + text + "'";
+  } else if (SameName(key, "PORT")) {
+    if (ReadNumber(value, 1, kHighestPort, mqtt.port)) return true;
+    reason = "PORT: a port from 1 to 65535, not '" + text + "'";
+  } else if (SameName(key, "CLIENTID")) {
+    mqtt.clientId = text;
+    if (!text.empty()) return true;
+    reason = "CLIENTID: a name for the bridge at the broker";
+  } else if (SameName(key, "USER")) {
+    mqtt.user = text;
+    return true;
+  } else if (SameName(key, "PASSWORD_FILE")) {
+    return text.empty() || ReadPasswordFile(text, mqtt, reason, warnings);
+  } else if (SameName(key, "PASSWORD")) {
+    mqtt.password = text;
+    warnings.push_back("line " + std::to_string(line) +
+                       ": the broker's password stands in the configuration; keep it in "
+                       "PASSWORD_FILE, readable by the service alone");
+    return true;
+  } else if (SameName(key, "CAFILE")) {
+    mqtt.caFile = text;
+    if (text.empty() || ReadableFile(text, reason)) return true;
+    reason = "CAFILE: " + reason;
+  } else if (SameName(key, "TOPIC")) {
+    mqtt.topic = text;
+    if (IsTopicBase(text)) return true;
+    reason = "TOPIC: a topic without + or # and without / at its ends, not '" + text + "'";
+  } else if (SameName(key, "DISCOVERY")) {
+    mqtt.discovery = text;
+    if (text.empty() || IsTopicBase(text)) return true;
+    reason = "DISCOVERY: a topic without + or # and without / at its ends, or nothing, not '" +
+             text + "'";
+  } else {
+    reason = "unknown key " + std::string(key) +
+             " (HOST, PORT, CLIENTID, USER, PASSWORD_FILE, CAFILE, TOPIC, DISCOVERY)";
+  }
+  return false;
+}
+
+bool ReadMqtt(const kdt::IniContent::SectionView& section, Checker& checker, MqttConfig& mqtt,
+              std::vector<std::string>& warnings) {
+  mqtt.line = section.line;
+  bool passwordGiven = false, passwordFileGiven = false;
+  const auto read = [&](const kdt::IniContent::Entry& entry, std::string& reason) {
+    if (SameName(entry.name, "PASSWORD")) passwordGiven = true;
+    if (SameName(entry.name, "PASSWORD_FILE") && !entry.value.empty()) passwordFileGiven = true;
+    if (passwordGiven && passwordFileGiven) {
+      reason = "PASSWORD and PASSWORD_FILE: give the password file alone";
+      return false;
+    }
+    return ReadMqttKey(entry.name, entry.value, mqtt, reason, warnings, entry.line);
+  };
+  if (!ReadEntries(section, checker, read)) return false;
+  if (!mqtt.password.empty() && mqtt.user.empty()) {
+    return checker.Fail(section.line, "a password for the broker needs USER");
+  }
+  return true;
+}
+
+bool ReadSection(const kdt::IniContent::SectionView& section, Checker& checker,
+                 BridgeConfig& config) {
+  std::string id;
+  if (ReadUnitId(section.name, id) || SameName(section.name, kUnitSection)) {
+    UnitConfig unit;
+    if (!ReadUnit(section, checker, unit)) return false;
+    config.units.push_back(std::move(unit));
+    return true;
+  }
+  if (!SameName(section.name, kMqttSection)) {
+    return checker.Fail(section.line, "unknown section [" + std::string(section.name) + "]");
+  }
+  if (config.mqtt) {
+    return checker.Fail(section.line, "[MQTT] given twice (first at line " +
+                                          std::to_string(config.mqtt->line) + ")");
+  }
+  config.mqtt.emplace();
+  return ReadMqtt(section, checker, *config.mqtt, config.warnings);
 }
 
 bool Overlaps(const Endpoint& a, const Endpoint& b) {
@@ -237,6 +364,12 @@ bool Cidr::Contains(std::uint32_t addressValue) const {
   return (kdt::NumericOrder(addressValue) & Mask(prefix)) == network;
 }
 
+bool MqttConfig::operator==(const MqttConfig& other) const {
+  return host == other.host && port == other.port && clientId == other.clientId &&
+         user == other.user && password == other.password && caFile == other.caFile &&
+         topic == other.topic && discovery == other.discovery;
+}
+
 bool UnitConfig::operator==(const UnitConfig& other) const {
   return id == other.id && address == other.address && port == other.port &&
          intervalMs == other.intervalMs && listen == other.listen && allow == other.allow &&
@@ -253,10 +386,7 @@ bool ParseBridgeConfig(std::string_view text, const std::string& path, BridgeCon
   }
   const kdt::IniContent content = kdt::IniContent::Parse(plain);
   for (const kdt::IniContent::SectionView& section : content.Sections()) {
-    if (!checker.Problem().empty()) break;
-    UnitConfig unit;
-    if (!ReadUnit(section, checker, unit)) break;
-    config.units.push_back(std::move(unit));
+    if (!checker.Problem().empty() || !ReadSection(section, checker, config)) break;
   }
   if (checker.Problem().empty()) CheckAcrossUnits(config, checker);
   problem = checker.Problem();

@@ -1,8 +1,8 @@
 // The bridge's configuration file, in the project's INI format: one
-// [UNIT id] section per unit. Read whole and checked before anything starts:
-// an unknown section or key, a key given twice, a duplicate id, two units on
-// one LISTEN, a value out of range, each is refused with the file and line.
-// Free of Qt.
+// [UNIT id] section per unit, and an [MQTT] section for the broker. Read
+// whole and checked before anything starts: an unknown section or key, a key
+// given twice, a duplicate id, two units on one LISTEN, a value out of
+// range, each is refused with the file and line. Free of Qt.
 #pragma once
 
 #include <cstdint>
@@ -47,9 +47,30 @@ struct UnitConfig {
   bool operator==(const UnitConfig& other) const;
 };
 
+// The broker, and where on it the bridge publishes.
+struct MqttConfig {
+  std::string host = "127.0.0.1";
+  int port = 1883;
+  std::string clientId = "kdt212-bridge";
+  std::string user;
+  std::string password;  // read from PASSWORD_FILE; never logged
+  std::string caFile;    // set: TLS, the broker's certificate checked against it
+  std::string topic = "kdt212";
+  std::string discovery = "homeassistant";  // empty: no discovery
+  int line = 0;
+  bool operator==(const MqttConfig& other) const;
+};
+
 struct BridgeConfig {
   std::vector<UnitConfig> units;
+  std::optional<MqttConfig> mqtt;
+  // Sound, but worth a word: a password in the file, or a password file
+  // that every user may read.
+  std::vector<std::string> warnings;
 };
+
+// The id that names the bridge itself in MQTT topics, which no unit may take.
+constexpr std::string_view kBridgeId = "bridge";
 
 // False with "FILE:LINE: reason", or "FILE: reason" when it cannot be read.
 bool ReadBridgeConfig(const std::string& path, BridgeConfig& config, std::string& problem);

@@ -80,8 +80,8 @@ struct SharedEndpoint::Client {
   std::string waiting;         // what it sent that is not yet a whole frame, or waits its turn
   std::string unsent;          // replies the system would not take yet
   bool awaitingReply = false;  // a command of it is with the unit
-  // Its watchers go with deleteLater: a client may be closed from within
-  // their own signals.
+  // Its watchers go with deleteLater (a client may be closed from within
+  // their own signals), and with the endpoint at the latest.
   QSocketNotifier* readable = nullptr;
   QSocketNotifier* writable = nullptr;
   QTimer stall;     // a frame begun and not finished
@@ -157,9 +157,9 @@ void SharedEndpoint::Accept(int fd) {
   });
   connect(&c.draining, &QTimer::timeout, this,
           [this, &c] { Close(c, "stopped reading its replies", true); });
-  c.readable = new QSocketNotifier(fd, QSocketNotifier::Read);
+  c.readable = new QSocketNotifier(fd, QSocketNotifier::Read, this);
   connect(c.readable, &QSocketNotifier::activated, this, [this, &c] { Receive(c); });
-  c.writable = new QSocketNotifier(fd, QSocketNotifier::Write);
+  c.writable = new QSocketNotifier(fd, QSocketNotifier::Write, this);
   c.writable->setEnabled(false);
   connect(c.writable, &QSocketNotifier::activated, this, [this, &c] { SendWaiting(c); });
   clients_[c.token] = std::move(client);

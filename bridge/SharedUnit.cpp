@@ -101,12 +101,33 @@ void SharedUnit::Retry() {
   }
 }
 
+bool SharedUnit::SendInput(int relay, int input) {
+  if (!live_) return false;
+  session_.SendSetInput(std::uint8_t(input), std::uint8_t(relay));
+  return true;
+}
+
+bool SharedUnit::SendName(int relay, const std::string& bytes) {
+  if (!live_) return false;
+  session_.SendSetName(bytes, std::uint8_t(relay));
+  return true;
+}
+
+void SharedUnit::SetObserver(std::function<void(const SharedUnit&)> observer) {
+  observer_ = std::move(observer);
+}
+
+void SharedUnit::Changed() const {
+  if (observer_) observer_(*this);
+}
+
 bool SharedUnit::QueueCommand(const kdt::Frame& frame, std::uint32_t token) {
   return live_ && session_.QueueCommand(frame, token);
 }
 
 void SharedUnit::SessionConnect(kdt::TQmObject*, bool connected) {
-  if (!connected) Down("cannot connect to " + Where(), Reason());
+  if (connected) return;
+  Down("cannot connect to " + Where(), Reason());
 }
 
 void SharedUnit::SessionDisconnect(kdt::TQmObject*, std::int32_t code) {
@@ -124,6 +145,7 @@ void SharedUnit::SessionDisconnect(kdt::TQmObject*, std::int32_t code) {
 // One line when the unit goes down; while it stays down, a reminder now and
 // then, never a line per attempt.
 void SharedUnit::Down(const std::string& what, const std::string& reason) {
+  downReason_ = reason;
   if (!downSaid_) {
     Say(what + ": " + reason + "; trying again every second");
     downSaid_ = true;
@@ -132,6 +154,7 @@ void SharedUnit::Down(const std::string& what, const std::string& reason) {
     Say("still down: " + what + ": " + reason);
     reminded_.start();
   }
+  Changed();
 }
 
 void SharedUnit::SessionStatus(kdt::TQmObject* sender) {
@@ -151,6 +174,7 @@ void SharedUnit::SessionStatus(kdt::TQmObject* sender) {
     }
   }
   status_ = now;
+  Changed();
 }
 
 void SharedUnit::SessionCommandReply(kdt::TQmObject*, std::uint32_t token,

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,19 @@ class SharedUnit : public QObject, private SharedSession {
   const UnitConfig& Config() const { return config_; }
   // A status of the current connection has come.
   bool Live() const override { return live_; }
+  // The last status, while live.
+  const kdt::UnitStatus& Status() const { return status_; }
+  // Why the unit is not live, in words.
+  const std::string& DownReason() const { return downReason_; }
+  // "192.168.0.200:10001".
+  std::string Where() const;
+
+  // Commands for the unit; false, and nothing sent, unless it is live.
+  bool SendInput(int relay, int input);
+  bool SendName(int relay, const std::string& bytes);
+
+  // Called after every change of the connection or of the status.
+  void SetObserver(std::function<void(const SharedUnit&)> observer);
 
  private:
   const kdt::ReplyBytes& NewestReply() const override { return session_.LastReply(); }
@@ -42,8 +56,8 @@ class SharedUnit : public QObject, private SharedSession {
                            const kdt::ReplyBytes& reply);
   void Down(const std::string& what, const std::string& reason);
   std::string Reason() const;
-  std::string Where() const;
   void Say(const std::string& text) const;
+  void Changed() const;
 
   const UnitConfig config_;
   kdt::TQmObject session_;
@@ -53,6 +67,8 @@ class SharedUnit : public QObject, private SharedSession {
   bool downSaid_ = false;   // the line for the unit going down is out
   QElapsedTimer reminded_;  // since that line or the last reminder
   kdt::UnitStatus status_;  // of the last status, while live
+  std::string downReason_ = "not connected yet";
+  std::function<void(const SharedUnit&)> observer_;
 };
 
 // What a status says of its relays, for a log line: "RELAY A INPUT 1

@@ -10,6 +10,7 @@
 #include "BridgeConfig.h"
 #include "CommandLine.h"
 #include "Log.h"
+#include "MqttClient.h"
 #include "Platform.h"
 #include "TcpSockets.h"
 #include "UnitThread.h"
@@ -54,6 +55,7 @@ int Serve(const bridge::BridgeConfig& config, const bridge::CommandLine& line, i
   tcp::SockStartup();
   {
     QCoreApplication app(argc, argv);
+    bridge::MqttLibrary mqtt;
     kdt::UnitThreadStartup();
     {
       bridge::Bridge bridge(line.config, line.verbose);
@@ -92,6 +94,12 @@ int main(int argc, char** argv) {
   bridge::BridgeConfig config;
   std::string problem;
   if (!bridge::ReadBridgeConfig(line.config, config, problem)) return Refuse(problem);
-  if (line.action == bridge::CommandLine::Action::kCheck) return Check(config, line.config);
+  if (line.action == bridge::CommandLine::Action::kCheck) {
+    for (const std::string& warning : config.warnings) {
+      std::fprintf(stderr, "kdt212-bridge: warning: %s: %s\n", line.config.c_str(),
+                   warning.c_str());
+    }
+    return Check(config, line.config);
+  }
   return Serve(config, line, argc, argv);
 }

@@ -10,6 +10,7 @@
 #include "ExitCodes.h"
 #include "Relays.h"
 #include "Report.h"
+#include "StatusJson.h"
 #include "TextRules.h"
 #include "UnitClient.h"
 
@@ -63,7 +64,7 @@ class Run {
       if (!Reconnect()) return kExitOk;  // interrupted while waiting, as watch ends
     }
     if (options_.command == Command::kStatus) {
-      Say(options_.json ? StatusJson(status_, client_.Where())
+      Say(options_.json ? kdt::StatusJson(status_, client_.Where()) + "\n"
                         : StatusTable(status_, client_.Where(), ColourWanted()));
       return kExitOk;
     }

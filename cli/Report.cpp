@@ -10,6 +10,7 @@
 
 #include "CodePage.h"
 #include "Relays.h"
+#include "StatusJson.h"
 
 namespace cli {
 namespace {
@@ -17,40 +18,6 @@ namespace {
 constexpr const char* kGreen = "\x1b[32m";   // INPUT 1, as the console paints it
 constexpr const char* kOrange = "\x1b[33m";  // INPUT 2
 constexpr const char* kPlain = "\x1b[0m";
-
-std::string JsonText(std::string_view utf8) {
-  std::string text = "\"";
-  for (char c : utf8) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      text += '\\';
-      text += c;
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      text += escape;
-    } else {
-      text += c;
-    }
-  }
-  return text + "\"";
-}
-
-std::string InputJson(std::uint8_t state) {
-  const int input = kdt::InputOf(state);
-  return input != 0 ? std::to_string(input) : "null";
-}
-
-// The relay's fields, without the braces.
-std::string RelayFields(const kdt::UnitStatus& status, int relay) {
-  const std::uint8_t state = status.state[relay - 1];
-  const std::string& name = status.name[relay - 1];
-  return "\"relay\":\"" + std::string(1, kdt::RelayLetter(relay)) +
-         "\",\"number\":" + std::to_string(relay) + ",\"input\":" + InputJson(state) +
-         ",\"locked\":" + (kdt::IsLocked(state) ? "true" : "false") +
-         ",\"state\":" + std::to_string(state) + ",\"name\":" + JsonText(kdt::DecodeToUtf8(name)) +
-         ",\"name_hex\":\"" + kdt::HexText(name) + "\"";
-}
 
 // Local time, ISO 8601 to the millisecond, with the offset from UTC.
 std::string Now() {
@@ -101,23 +68,14 @@ std::string StatusTable(const kdt::UnitStatus& status, const std::string& unit, 
   return text;
 }
 
-std::string StatusJson(const kdt::UnitStatus& status, const std::string& unit) {
-  std::string text = "{\"unit\":" + JsonText(unit) + ",\"model\":" + std::to_string(status.model) +
-                     ",\"header\":" + std::to_string(status.header) + ",\"relays\":[";
-  for (int relay : kdt::kRelaysLeftToRight) {
-    text += (relay != kdt::kRelaysLeftToRight[0] ? ",{" : "{") + RelayFields(status, relay) + "}";
-  }
-  return text + "]}\n";
-}
-
 std::string ConnectedLine(const kdt::UnitStatus& status, const std::string& unit, bool json) {
   return Event("connected", json,
-               "\"unit\":" + JsonText(unit) + ",\"model\":" + std::to_string(status.model),
+               "\"unit\":" + kdt::JsonText(unit) + ",\"model\":" + std::to_string(status.model),
                "connected to " + unit + ", model " + std::to_string(status.model));
 }
 
 std::string DisconnectedLine(const std::string& reason, bool json) {
-  return Event("disconnected", json, "\"reason\":" + JsonText(reason),
+  return Event("disconnected", json, "\"reason\":" + kdt::JsonText(reason),
                "disconnected: " + reason + "; reconnecting");
 }
 
@@ -129,7 +87,7 @@ std::string ModelLine(const kdt::UnitStatus& status, bool json) {
 std::string RelayLine(const kdt::UnitStatus& status, int relay, bool json) {
   const std::uint8_t state = status.state[relay - 1];
   const int input = kdt::InputOf(state);
-  return Event("relay", json, RelayFields(status, relay),
+  return Event("relay", json, kdt::RelayJsonFields(status, relay),
                kdt::RelayLabel(relay) + " input=" + (input != 0 ? std::to_string(input) : "?") +
                    " locked=" + (kdt::IsLocked(state) ? "yes" : "no") + " name=\"" +
                    kdt::PrintableText(status.name[relay - 1]) + "\"");

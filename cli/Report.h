@@ -14,7 +14,6 @@ namespace cli {
 bool ColourWanted();
 
 std::string StatusTable(const kdt::UnitStatus& status, const std::string& unit, bool colour);
-std::string StatusJson(const kdt::UnitStatus& status, const std::string& unit);
 
 // Lines of watch, each with its time and ending in a newline.
 std::string ConnectedLine(const kdt::UnitStatus& status, const std::string& unit, bool json);

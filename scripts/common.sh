@@ -4,9 +4,10 @@
 KDT_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # What building and testing need; the run and screenshot scripts add their own.
 # Xvfb runs the tests of what only a real X server shows, Openbox those of
-# what only a window manager shows.
+# what only a window manager shows. The bridge publishes through
+# libmosquitto, and its tests run the real broker, Debian's mosquitto.
 KDT_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev libxcb1-dev
-  libgtest-dev xvfb xauth openbox)
+  libgtest-dev xvfb xauth openbox libmosquitto-dev mosquitto openssl)
 
 # Installs whichever of the packages are missing; apt-get runs only then.
 kdt_install_missing() {

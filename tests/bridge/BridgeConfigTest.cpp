@@ -86,6 +86,22 @@ TEST(BridgeConfig, FaultsAreRefusedWithTheirLine) {
        "bridge.ini:4: LISTEN 127.0.0.1:20001 is unit a's already"},
       {unit + "LISTEN=0.0.0.0:20001\n[UNIT b]\nADDR=10.0.0.2\nLISTEN=127.0.0.1:20001\n",
        "bridge.ini:4: LISTEN 127.0.0.1:20001 is unit a's already"},
+      {"[UNIT bridge]\nADDR=10.0.0.1\n", "bridge.ini:1: 'bridge' names the bridge itself"},
+      {"[MQTT]\nHOST=\n", "bridge.ini:2: HOST: the broker's address or name"},
+      {"[MQTT]\nPORT=0\n", "bridge.ini:2: PORT: a port from 1 to 65535, not '0'"},
+      {"[MQTT]\nTOPIC=kdt/#\n", "bridge.ini:2: TOPIC: a topic without + or #"},
+      {"[MQTT]\nTOPIC=/kdt\n", "bridge.ini:2: TOPIC: a topic without + or #"},
+      {"[MQTT]\nTOPIC=\n", "bridge.ini:2: TOPIC: a topic without + or #"},
+      {"[MQTT]\nDISCOVERY=ha/+\n", "bridge.ini:2: DISCOVERY: a topic without + or #"},
+      {"[MQTT]\nCLIENTID=\n", "bridge.ini:2: CLIENTID: a name for the bridge"},
+      {"[MQTT]\nRETAIN=1\n", "bridge.ini:2: unknown key RETAIN"},
+      {"[MQTT]\nCAFILE=/no/such/ca.crt\n", "bridge.ini:2: CAFILE: cannot read '/no/such/ca.crt'"},
+      {"[MQTT]\nUSER=a\nPASSWORD_FILE=/no/such/file\n",
+       "bridge.ini:3: PASSWORD_FILE: cannot read '/no/such/file'"},
+      {"[MQTT]\nUSER=a\nPASSWORD=x\nPASSWORD_FILE=/etc/hostname\n",
+       "bridge.ini:4: PASSWORD and PASSWORD_FILE: give the password file alone"},
+      {"[MQTT]\nPASSWORD=x\n", "bridge.ini:1: a password for the broker needs USER"},
+      {"[MQTT]\n[mqtt]\n", "bridge.ini:2: [MQTT] given twice (first at line 1)"},
   };
   for (const Case& c : cases) {
     bridge::BridgeConfig config;
@@ -93,6 +109,27 @@ TEST(BridgeConfig, FaultsAreRefusedWithTheirLine) {
     EXPECT_FALSE(bridge::ParseBridgeConfig(c.text, "bridge.ini", config, problem)) << c.text;
     EXPECT_EQ(problem.substr(0, c.problem.size()), c.problem) << c.text;
   }
+}
+
+TEST(BridgeConfig, MqttWithItsDefaults) {
+  bridge::BridgeConfig config;
+  std::string problem;
+  ASSERT_TRUE(bridge::ParseBridgeConfig("[MQTT]\nPORT=8883\nDISCOVERY=\n", "f", config, problem))
+      << problem;
+  ASSERT_TRUE(config.mqtt.has_value());
+  EXPECT_EQ(config.mqtt->host, "127.0.0.1");
+  EXPECT_EQ(config.mqtt->port, 8883);
+  EXPECT_EQ(config.mqtt->clientId, "kdt212-bridge");
+  EXPECT_EQ(config.mqtt->topic, "kdt212");
+  EXPECT_EQ(config.mqtt->discovery, "");  // no discovery
+  EXPECT_TRUE(config.warnings.empty());
+  ASSERT_TRUE(
+      bridge::ParseBridgeConfig("[MQTT]\nUSER=hub\nPASSWORD=secret\n", "f", config, problem));
+  EXPECT_EQ(config.mqtt->password, "secret");
+  ASSERT_EQ(config.warnings.size(), 1u);
+  EXPECT_EQ(config.warnings[0].find("secret"), std::string::npos);  // never shown
+  EXPECT_FALSE(bridge::ParseBridgeConfig("[UNIT a]\nADDR=10.0.0.1\n", "f", config, problem) &&
+               config.mqtt.has_value());  // without the section, no MQTT
 }
 
 TEST(BridgeConfig, AllowedNetworks) {

@@ -1,0 +1,175 @@
+#include "Discovery.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "CodePage.h"
+#include "Relays.h"
+#include "Topics.h"
+#include "Version.h"
+
+namespace bridge {
+namespace {
+
+constexpr int kNameLength = 24;  // what the unit takes of a name
+constexpr const char* kManufacturer = "VORNEX";
+constexpr std::string_view kConnectivityObject = "bridge_connectivity";
+const char* const kRelayObjects[] = {"_input", "_name", "_locked"};
+
+QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+// The base topic as an id: what is not a letter, digit, '-' or '_' becomes '_'.
+std::string NodeId(const MqttConfig& mqtt) {
+  std::string node = mqtt.topic;
+  for (char& c : node) {
+    const bool fit = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                     c == '-' || c == '_';
+    if (!fit) c = '_';
+  }
+  return node;
+}
+
+std::string ConfigTopic(const MqttConfig& mqtt, const char* component, const std::string& object) {
+  return mqtt.discovery + "/" + component + "/" + NodeId(mqtt) + "/" + object + "/config";
+}
+
+std::string RelayObject(const std::string& unit, int relay, const char* leaf) {
+  std::string object = unit + "_relay_";
+  object += static_cast<char>(kdt::RelayLetter(relay) - 'A' + 'a');
+  return object + leaf;
+}
+
+QJsonObject Availability(const MqttConfig& mqtt, const std::string& unit) {
+  QJsonArray topics;
+  for (const std::string& topic : {BridgeStatusTopic(mqtt), UnitStatusTopic(mqtt, unit)}) {
+    topics.append(QJsonObject{{"topic", Q(topic)},
+                              {"payload_available", "online"},
+                              {"payload_not_available", "offline"}});
+  }
+  return QJsonObject{{"availability", topics}, {"availability_mode", "all"}};
+}
+
+QJsonObject BridgeDevice(const MqttConfig& mqtt) {
+  return QJsonObject{{"identifiers", QJsonArray{Q(NodeId(mqtt) + "_bridge")}},
+                     {"name", "KDT-212 bridge"},
+                     {"model", "kdt212-bridge"},
+                     {"manufacturer", kManufacturer},
+                     {"sw_version", kdt::kVersion}};
+}
+
+QJsonObject UnitDevice(const MqttConfig& mqtt, const std::string& unit) {
+  return QJsonObject{{"identifiers", QJsonArray{Q(NodeId(mqtt) + "_" + unit)}},
+                     {"name", Q(unit)},
+                     {"model", "KDT-212"},
+                     {"manufacturer", kManufacturer},
+                     {"sw_version", kdt::kVersion},
+                     {"via_device", Q(NodeId(mqtt) + "_bridge")}};
+}
+
+std::string Json(const QJsonObject& object) {
+  return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+}
+
+QJsonObject With(QJsonObject object, const QJsonObject& more) {
+  for (auto it = more.begin(); it != more.end(); ++it) object.insert(it.key(), it.value());
+  return object;
+}
+
+// What the relay is called at the unit, as Home Assistant shows it.
+std::string RelayName(const kdt::UnitStatus& status, int relay) {
+  const std::string name = kdt::DecodeToUtf8(status.name[relay - 1]);
+  return name.empty() ? kdt::RelayLabel(relay) : name;
+}
+
+std::vector<Message> RelayDiscovery(const MqttConfig& mqtt, const std::string& unit,
+                                    const kdt::UnitStatus& status, int relay) {
+  const QJsonObject common = With(Availability(mqtt, unit), {{"device", UnitDevice(mqtt, unit)}});
+  const std::string label = kdt::RelayLabel(relay), node = NodeId(mqtt);
+  const std::string input = RelayObject(unit, relay, "_input"),
+                    name = RelayObject(unit, relay, "_name"),
+                    locked = RelayObject(unit, relay, "_locked");
+  return {
+      {ConfigTopic(mqtt, "select", input),
+       Json(With(common, {{"name", Q(RelayName(status, relay))},
+                          {"unique_id", Q(node + "_" + input)},
+                          {"state_topic", Q(RelayTopic(mqtt, unit, relay, RelayLeaf::kInput))},
+                          {"command_topic", Q(CommandTopic(mqtt, unit, relay, RelayLeaf::kInput))},
+                          {"options", QJsonArray{"INPUT 1", "INPUT 2"}},
+                          {"icon", "mdi:video-input-component"}}))},
+      {ConfigTopic(mqtt, "text", name),
+       Json(With(common, {{"name", Q(label + " name")},
+                          {"unique_id", Q(node + "_" + name)},
+                          {"state_topic", Q(RelayTopic(mqtt, unit, relay, RelayLeaf::kName))},
+                          {"command_topic", Q(CommandTopic(mqtt, unit, relay, RelayLeaf::kName))},
+                          {"min", 0},
+                          {"max", kNameLength},
+                          {"mode", "text"}}))},
+      {ConfigTopic(mqtt, "binary_sensor", locked),
+       Json(With(common, {{"name", Q(label + " locked")},
+                          {"unique_id", Q(node + "_" + locked)},
+                          {"state_topic", Q(RelayTopic(mqtt, unit, relay, RelayLeaf::kLocked))},
+                          {"payload_on", Q(LockedPayload(true))},
+                          {"payload_off", Q(LockedPayload(false))},
+                          {"entity_category", "diagnostic"},
+                          {"icon", "mdi:lock"}}))},
+  };
+}
+
+}  // namespace
+
+std::vector<Message> UnitDiscovery(const MqttConfig& mqtt, const std::string& unit,
+                                   const kdt::UnitStatus& status) {
+  std::vector<Message> messages;
+  for (int relay : kdt::kRelaysLeftToRight) {
+    for (Message& message : RelayDiscovery(mqtt, unit, status, relay)) {
+      messages.push_back(std::move(message));
+    }
+  }
+  return messages;
+}
+
+std::vector<Message> BridgeDiscovery(const MqttConfig& mqtt) {
+  const std::string object(kConnectivityObject);
+  return {{ConfigTopic(mqtt, "binary_sensor", object),
+           Json({{"name", "Connection to the broker"},
+                 {"unique_id", Q(NodeId(mqtt) + "_" + object)},
+                 {"state_topic", Q(BridgeStatusTopic(mqtt))},
+                 {"payload_on", "online"},
+                 {"payload_off", "offline"},
+                 {"device_class", "connectivity"},
+                 {"entity_category", "diagnostic"},
+                 {"device", BridgeDevice(mqtt)}})}};
+}
+
+std::string DiscoveryPattern(const MqttConfig& mqtt) {
+  return mqtt.discovery + "/+/" + NodeId(mqtt) + "/+/config";
+}
+
+bool UnitOfDiscoveryTopic(const MqttConfig& mqtt, std::string_view topic, std::string& unit) {
+  const std::string front = mqtt.discovery + "/", node = "/" + NodeId(mqtt) + "/";
+  if (!topic.starts_with(front) || !topic.ends_with("/config")) return false;
+  topic.remove_prefix(front.size());
+  const std::size_t nodeAt = topic.find(node);
+  if (nodeAt == std::string_view::npos) return false;
+  std::string_view object = topic.substr(nodeAt + node.size());
+  object.remove_suffix(std::string_view("/config").size());
+  for (int relay : kdt::kRelaysLeftToRight) {
+    for (const char* leaf : kRelayObjects) {
+      const std::string tail = RelayObject("", relay, leaf);  // "_relay_a_input"
+      if (object.size() > tail.size() && object.ends_with(tail)) {
+        unit = std::string(object.substr(0, object.size() - tail.size()));
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+std::string HubStatusTopic(const MqttConfig& mqtt) {
+  return mqtt.discovery + "/status";
+}
+
+}  // namespace bridge

@@ -1,0 +1,229 @@
+#include "MqttBridge.h"
+
+#include <algorithm>
+#include <random>
+
+#include "CodePage.h"
+#include "Discovery.h"
+#include "Log.h"
+#include "StatusJson.h"
+#include "TextRules.h"
+#include "Topics.h"
+
+namespace bridge {
+namespace {
+
+// Home Assistant, back again, hears from many devices at once: each waits a
+// little, a while of its own.
+constexpr int kDiscoveryDelayMinMs = 1000;
+constexpr int kDiscoveryDelayMaxMs = 3000;
+constexpr std::size_t kShownPayload = 64;  // of a payload in a log line
+
+int DiscoveryDelay() {
+  static std::mt19937 random{std::random_device{}()};
+  return std::uniform_int_distribution<int>(kDiscoveryDelayMinMs, kDiscoveryDelayMaxMs)(random);
+}
+
+// A payload as a log line may show it: quoted, escaped, and cut short.
+std::string Shown(const std::string& payload) {
+  return kdt::JsonText(payload.substr(0, kShownPayload)) +
+         (payload.size() > kShownPayload ? " (" + std::to_string(payload.size()) + " bytes)" : "");
+}
+
+}  // namespace
+
+MqttBridge::MqttBridge(const MqttConfig& config) : config_(config) {
+  discoveryAgain_.setSingleShot(true);
+  connect(&discoveryAgain_, &QTimer::timeout, this, [this] { PublishDiscovery(true); });
+  MqttClient::Handlers handlers;
+  handlers.connected = [this] { Connected(); };
+  handlers.message = [this](const std::string& topic, const std::string& payload, bool retained) {
+    Message(topic, payload, retained);
+  };
+  client_ = std::make_unique<MqttClient>(config_, BridgeStatusTopic(config_), std::move(handlers));
+}
+
+MqttBridge::~MqttBridge() {
+  std::vector<std::pair<std::string, std::string>> farewell;
+  for (const SharedUnit* unit : units_) {
+    farewell.emplace_back(UnitStatusTopic(config_, unit->Config().id), "offline");
+  }
+  farewell.emplace_back(BridgeStatusTopic(config_), "offline");
+  client_->SetFarewell(std::move(farewell));
+  client_.reset();
+}
+
+SharedUnit* MqttBridge::Find(const std::string& id) const {
+  for (SharedUnit* unit : units_) {
+    if (unit->Config().id == id) return unit;
+  }
+  return nullptr;
+}
+
+void MqttBridge::SetUnits(std::vector<SharedUnit*> units) {
+  units_ = std::move(units);
+  for (const SharedUnit* unit : units_) PublishUnit(*unit);
+  PublishDiscovery(false);
+}
+
+void MqttBridge::UnitRemoved(const std::string& id) {
+  for (const std::string& topic : UnitTopics(config_, id)) Clear(topic);
+  if (config_.discovery.empty()) return;
+  for (const bridge::Message& message : UnitDiscovery(config_, id, {})) Clear(message.topic);
+}
+
+void MqttBridge::UnitChanged(const SharedUnit& unit) {
+  PublishUnit(unit);
+  if (config_.discovery.empty() || !unit.Live()) return;
+  // A relay's name names its select: a new name is a new configuration.
+  for (const bridge::Message& message : UnitDiscovery(config_, unit.Config().id, unit.Status())) {
+    Publish(message.topic, message.payload);
+  }
+}
+
+// Everything anew: the broker may have lost what it held, or it may hold
+// what is no longer so.
+void MqttBridge::Connected() {
+  published_.clear();
+  for (const std::string& pattern : CommandPatterns(config_)) client_->Subscribe(pattern);
+  if (!config_.discovery.empty()) {
+    client_->Subscribe(HubStatusTopic(config_));
+    client_->Subscribe(DiscoveryPattern(config_));
+  }
+  Publish(BridgeStatusTopic(config_), "online");
+  for (const SharedUnit* unit : units_) PublishUnit(*unit);
+  PublishDiscovery(false);
+}
+
+void MqttBridge::PublishUnit(const SharedUnit& unit) {
+  const std::string& id = unit.Config().id;
+  Publish(UnitStatusTopic(config_, id), unit.Live() ? "online" : "offline");
+  Publish(UnitStateTopic(config_, id),
+          unit.Live() ? kdt::StatusJson(unit.Status(), unit.Where())
+                      : kdt::NotConnectedJson(unit.Where(), unit.DownReason()));
+  if (!unit.Live()) return;  // the relays keep their last values; the hub shows them unavailable
+  for (int relay : kdt::kRelaysLeftToRight) {
+    const std::uint8_t state = unit.Status().state[relay - 1];
+    if (kdt::InputOf(state) != 0) {
+      Publish(RelayTopic(config_, id, relay, RelayLeaf::kInput), InputPayload(kdt::InputOf(state)));
+    }
+    Publish(RelayTopic(config_, id, relay, RelayLeaf::kName),
+            kdt::DecodeToUtf8(unit.Status().name[relay - 1]));
+    Publish(RelayTopic(config_, id, relay, RelayLeaf::kLocked),
+            LockedPayload(kdt::IsLocked(state)));
+  }
+}
+
+// A unit is announced once it has been seen, so that its relays' names are
+// known; one that is down keeps what the hub already knows of it.
+// `again`: Home Assistant has started again and needs all of it.
+void MqttBridge::PublishDiscovery(bool again) {
+  if (config_.discovery.empty()) return;
+  std::vector<bridge::Message> messages = BridgeDiscovery(config_);
+  for (const SharedUnit* unit : units_) {
+    if (!unit->Live()) continue;
+    for (bridge::Message& message : UnitDiscovery(config_, unit->Config().id, unit->Status())) {
+      messages.push_back(std::move(message));
+    }
+  }
+  for (const bridge::Message& message : messages) Publish(message.topic, message.payload, again);
+}
+
+// Retained, and only when the value changed (or `force`).
+void MqttBridge::Publish(const std::string& topic, const std::string& payload, bool force) {
+  const auto found = published_.find(topic);
+  if (!force && found != published_.end() && found->second == payload) return;
+  if (client_->Publish(topic, payload, true)) published_[topic] = payload;
+}
+
+void MqttBridge::Clear(const std::string& topic) {
+  client_->Publish(topic, "", true);
+  published_.erase(topic);
+}
+
+void MqttBridge::Message(const std::string& topic, const std::string& payload, bool retained) {
+  if (!config_.discovery.empty() && topic == HubStatusTopic(config_)) {
+    if (payload == "online" && !retained) discoveryAgain_.start(DiscoveryDelay());
+    return;
+  }
+  std::string unit;
+  if (!config_.discovery.empty() && UnitOfDiscoveryTopic(config_, topic, unit)) {
+    if (retained && !payload.empty() && Find(unit) == nullptr) ForgetStale(unit);
+    return;
+  }
+  Command(topic, payload, retained);
+}
+
+// A unit's configuration left by an earlier run for a unit that is no longer
+// in the file: the unit is cleared from the hub.
+void MqttBridge::ForgetStale(const std::string& unit) {
+  Log("mqtt: " + unit + " is no longer in the configuration: clearing its topics");
+  UnitRemoved(unit);
+}
+
+void MqttBridge::Command(const std::string& topic, const std::string& payload, bool retained) {
+  bridge::Command command;
+  if (!ParseCommandTopic(config_, topic, command)) return;
+  const std::string what = "mqtt: " + command.unit + ": " + kdt::RelayLabel(command.relay) + ": " +
+                           Shown(payload) + " on " + topic;
+  if (retained) {
+    Log(what + " ignored: a retained command would be carried out again at every connection");
+    return;
+  }
+  SharedUnit* unit = Find(command.unit);
+  if (unit == nullptr) {
+    Log(what + " ignored: no such unit");
+  } else if (!unit->Live()) {
+    Log(what + " dropped: the unit is not connected");
+  } else if (command.leaf == RelayLeaf::kInput) {
+    CommandInput(*unit, command.relay, payload);
+  } else {
+    CommandName(*unit, command.relay, payload);
+  }
+}
+
+void MqttBridge::CommandInput(SharedUnit& unit, int relay, const std::string& payload) {
+  const std::string what = "mqtt: " + unit.Config().id + ": " + kdt::RelayLabel(relay) + ": ";
+  int input = 0;
+  if (!ParseInputPayload(payload, input)) {
+    Log(what + Shown(payload) + " dropped: not INPUT 1, INPUT 2, 1 or 2");
+  } else if (kdt::IsLocked(unit.Status().state[relay - 1])) {
+    Log(what + InputPayload(input) + " dropped: the relay is locked at the unit");
+  } else {
+    unit.SendInput(relay, input);
+  }
+}
+
+// A name the unit cannot take is refused, and the name topic is published
+// again as it stands, so that the hub shows what the unit holds.
+void MqttBridge::CommandName(SharedUnit& unit, int relay, const std::string& payload) {
+  const std::string what = "mqtt: " + unit.Config().id + ": " + kdt::RelayLabel(relay) + ": name " +
+                           Shown(payload) + " refused: ";
+  std::string bytes;
+  char32_t offending = 0;
+  std::string problem;
+  if (!kdt::EncodeFromUtf8(payload, bytes, offending)) {
+    problem = offending == kdt::kNotUtf8
+                  ? "not UTF-8"
+                  : "the unit's code page (windows-1251) has no " + kdt::CharacterName(offending);
+  } else {
+    bytes = std::string(kdt::TrimBlanks(bytes));
+    if (bytes.size() > kdt::kSetNameFieldLength) {
+      problem = std::to_string(bytes.size()) + " characters, the unit takes " +
+                std::to_string(kdt::kSetNameFieldLength);
+    } else if (std::any_of(bytes.begin(), bytes.end(), [](char c) {
+                 return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+               })) {
+      problem = "control characters are not taken";
+    }
+  }
+  if (problem.empty()) {
+    unit.SendName(relay, bytes);
+    return;
+  }
+  Log(what + problem);
+  const std::string topic = RelayTopic(config_, unit.Config().id, relay, RelayLeaf::kName);
+  Publish(topic, kdt::DecodeToUtf8(unit.Status().name[relay - 1]), true);
+}
+
+}  // namespace bridge
