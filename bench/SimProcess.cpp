@@ -1,5 +1,6 @@
 #include "SimProcess.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -16,7 +17,7 @@
 
 namespace bench {
 
-SimProcess::SimProcess(int port) {
+SimProcess::SimProcess(int port, const std::string& address) {
   int in[2];
   if (pipe(in) != 0) std::abort();
   pid_ = fork();
@@ -28,7 +29,7 @@ SimProcess::SimProcess(int port) {
     dup2(null, STDOUT_FILENO);
     dup2(null, STDERR_FILENO);
     std::string portText = std::to_string(port);
-    execl(KDT_SIM_PATH, "kdt212-sim", "--address", "127.0.0.1", "--port", portText.c_str(),
+    execl(KDT_SIM_PATH, "kdt212-sim", "--address", address.c_str(), "--port", portText.c_str(),
           nullptr);
     _exit(127);
   }
@@ -47,11 +48,11 @@ void SimProcess::Command(const std::string& line) {
   if (write(console_, text.data(), text.size()) != ssize_t(text.size())) std::abort();
 }
 
-int ConnectBlocking(int port) {
+int ConnectBlocking(int port, const std::string& address) {
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(static_cast<std::uint16_t>(port));
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
   for (int attempt = 0; attempt < 200; ++attempt) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {

@@ -1,5 +1,6 @@
-// The simulated unit as a child process of a benchmark, on 127.0.0.1 and the
-// given port, with its front-panel console on a pipe. Ended with the object.
+// The simulated unit as a child process of a benchmark, on the given address
+// (127.0.0.1 unless given) and port, with its front-panel console on a
+// pipe. Ended with the object.
 #pragma once
 
 #include <sys/types.h>
@@ -10,7 +11,7 @@ namespace bench {
 
 class SimProcess {
  public:
-  explicit SimProcess(int port);
+  explicit SimProcess(int port, const std::string& address = "127.0.0.1");
   ~SimProcess();
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
@@ -26,6 +27,6 @@ class SimProcess {
 
 // A blocking connection to the unit, with TCP_NODELAY; retries while the unit
 // is starting and exits the program when it never listens.
-int ConnectBlocking(int port);
+int ConnectBlocking(int port, const std::string& address = "127.0.0.1");
 
 }  // namespace bench

@@ -425,4 +425,11 @@ std::string Describe(const UnitConfig& unit) {
   return text + ", at most " + std::to_string(unit.maxClients) + " clients";
 }
 
+std::string Describe(const MqttConfig& mqtt) {
+  return "mqtt: " + mqtt.host + ":" + std::to_string(mqtt.port) +
+         (mqtt.caFile.empty() ? "" : " (TLS)") + (mqtt.user.empty() ? "" : " as " + mqtt.user) +
+         ", topic " + mqtt.topic + ", " +
+         (mqtt.discovery.empty() ? "no discovery" : "discovery under " + mqtt.discovery);
+}
+
 }  // namespace bridge

@@ -80,7 +80,8 @@ bool ParseBridgeConfig(std::string_view text, const std::string& path, BridgeCon
 // "192.168.0.200:10001".
 std::string EndpointText(const Endpoint& endpoint);
 std::string CidrText(const Cidr& cidr);
-// What --check prints of a unit: one line.
+// What --check prints of a unit, and of the broker: one line each.
 std::string Describe(const UnitConfig& unit);
+std::string Describe(const MqttConfig& mqtt);
 
 }  // namespace bridge

@@ -31,6 +31,7 @@ int Check(const bridge::BridgeConfig& config, const std::string& path) {
   for (const bridge::UnitConfig& unit : config.units) {
     std::printf("%s\n", bridge::Describe(unit).c_str());
   }
+  if (config.mqtt) std::printf("%s\n", bridge::Describe(*config.mqtt).c_str());
   return 0;
 }
 

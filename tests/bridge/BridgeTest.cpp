@@ -271,7 +271,8 @@ TEST(Bridge, AUnitThatStaysDownIsOneLine) {
 }
 
 TEST(Bridge, CheckPrintsTheUnitsOrTheLineAtFault) {
-  BridgeProcess sound(UnitSection("studio", 10001, 20001) + UnitSection("hall", 10002),
+  BridgeProcess sound(UnitSection("studio", 10001, 20001) + UnitSection("hall", 10002) +
+                          "[MQTT]\nHOST=broker.local\nUSER=hub\n",
                       {"--check"});
   int status = 0;
   ASSERT_TRUE(sound.Process().WaitForExit(kBridgeWaitMs, status));
@@ -279,7 +280,8 @@ TEST(Bridge, CheckPrintsTheUnitsOrTheLineAtFault) {
   EXPECT_EQ(sound.Process().Output(),
             "studio: 127.0.0.1:10001, every 1 ms; shared on 127.0.0.1:20001 for 127.0.0.0/8, at "
             "most 16 clients\n"
-            "hall: 127.0.0.1:10002, every 1 ms; not shared\n");
+            "hall: 127.0.0.1:10002, every 1 ms; not shared\n"
+            "mqtt: broker.local:1883 as hub, topic kdt212, discovery under homeassistant\n");
 
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{"--check"}, std::vector<std::string>{}}) {

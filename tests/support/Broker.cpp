@@ -28,9 +28,11 @@ Broker::Broker(BrokerOptions options) : options_(std::move(options)) {
   folder_ = pattern;
   port_ = FreeLoopbackPort();
   std::ofstream config(folder_ + "/mosquitto.conf");
+  // Its log goes to a file of its own: a pipe that nobody reads would fill
+  // and hold the broker up.
   config << "listener " << port_ << " 127.0.0.1\n"
          << "persistence false\n"
-         << "log_type all\n";
+         << "log_type all\nlog_dest file " << folder_ << "/mosquitto.log\n";
   // Run by root, the broker would become the user mosquitto, who may not
   // read this folder.
   if (geteuid() == 0) config << "user root\n";

@@ -3,7 +3,7 @@
 // system's service; stopped with the test. It can be stopped and started
 // again on the same port, keeps nothing across (persistence off), and can
 // ask for a password or speak TLS with a certificate of a CA made by
-// openssl for the test.
+// openssl for the test. Its log is mosquitto.log in its folder.
 #pragma once
 
 #include <memory>

@@ -41,7 +41,7 @@ void MqttProbe::OnMessage(mosquitto*, void* self, const mosquitto_message* messa
   probe.messages_.push_back(
       {message->topic,
        std::string(static_cast<const char*>(message->payload), std::size_t(message->payloadlen)),
-       message->retain});
+       message->retain, std::chrono::steady_clock::now()});
   probe.changed_.notify_all();
 }
 

@@ -3,6 +3,7 @@
 // expects, and publishes. Runs libmosquitto's own network thread.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -18,6 +19,7 @@ struct Received {
   std::string topic;
   std::string payload;
   bool retained = false;
+  std::chrono::steady_clock::time_point at;  // when it came
 };
 
 // The newest payload on `topic` (empty when none came), and how many came.
