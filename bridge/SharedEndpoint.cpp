@@ -1,8 +1,5 @@
 #include "SharedEndpoint.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <QHostAddress>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -47,15 +44,10 @@ std::string FrameText(const kdt::Frame& frame) {
 }
 
 // The peer's IPv4 address value and "address:port"; false for another kind.
-bool PeerOf(int fd, std::uint32_t& address, std::string& who) {
-  sockaddr_in peer{};
-  socklen_t length = sizeof peer;
-  if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
-      peer.sin_family != AF_INET) {
-    return false;
-  }
-  address = peer.sin_addr.s_addr;  // network order: the first octet lowest
-  who = kdt::IPToStr(address) + ":" + std::to_string(ntohs(peer.sin_port));
+bool PeerOf(tcp::Socket socket, std::uint32_t& address, std::string& who) {
+  int port = 0;
+  if (!tcp::SockPeerName(socket, address, port)) return false;
+  who = kdt::IPToStr(address) + ":" + std::to_string(port);
   return true;
 }
 
@@ -173,7 +165,7 @@ void SharedEndpoint::Receive(Client& client) {
     client.waiting.append(chunk, std::size_t(received));
     if (received < int(sizeof chunk)) break;
   }
-  if (received <= 0 && tcp::SockLastError() != EAGAIN && tcp::SockLastError() != EWOULDBLOCK) {
+  if (received <= 0 && tcp::SockLastError() != tcp::kErrWouldBlock) {
     Close(client,
           tcp::SockLastError() == tcp::kConnReset ? "closed by the client"
                                                   : tcp::SockErrorText(tcp::SockLastError(), 0),
@@ -240,7 +232,7 @@ bool SharedEndpoint::Send(Client& client, const std::uint8_t* data, std::size_t 
   if (client.unsent.empty()) {
     int sent = 0;
     if (!tcp::SockSend(client.socket, data, int(length), sent)) {
-      if (tcp::SockLastError() != EAGAIN && tcp::SockLastError() != EWOULDBLOCK) {
+      if (tcp::SockLastError() != tcp::kErrWouldBlock) {
         Close(client, tcp::SockErrorText(tcp::SockLastError(), 0), verbose_);
         return false;
       }
@@ -263,7 +255,7 @@ bool SharedEndpoint::Send(Client& client, const std::uint8_t* data, std::size_t 
 void SharedEndpoint::SendWaiting(Client& client) {
   int sent = 0;
   if (!tcp::SockSend(client.socket, client.unsent.data(), int(client.unsent.size()), sent)) {
-    if (tcp::SockLastError() == EAGAIN || tcp::SockLastError() == EWOULDBLOCK) return;
+    if (tcp::SockLastError() == tcp::kErrWouldBlock) return;
     Close(client, tcp::SockErrorText(tcp::SockLastError(), 0), verbose_);
     return;
   }

@@ -22,8 +22,7 @@ std::string NameText(const std::string& bytes) {
 
 }  // namespace
 
-// Text is built by appending: GCC 12 at -O3 takes a literal added to a
-// string for an overlapping copy and warns (-Wrestrict).
+// Parts of a line, joined by ", ".
 void AddPart(std::string& text, const std::string& part) {
   if (!text.empty()) text += ", ";
   text += part;

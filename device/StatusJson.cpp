@@ -51,10 +51,13 @@ std::string StatusJson(const UnitStatus& status, const std::string& unit) {
                      ",\"connected\":true,\"model\":" + std::to_string(status.model) +
                      ",\"header\":" + std::to_string(status.header) + ",\"relays\":[";
   for (int relay : kRelaysLeftToRight) {
-    if (relay != kRelaysLeftToRight[0]) text += ",";
-    text += "{" + RelayJsonFields(status, relay) + "}";
+    if (relay != kRelaysLeftToRight[0]) text += ',';
+    text += '{';
+    text += RelayJsonFields(status, relay);
+    text += '}';
   }
-  return text + "]}";
+  text += "]}";
+  return text;
 }
 
 std::string NotConnectedJson(const std::string& unit, const std::string& reason) {

@@ -1,18 +1,43 @@
 // Blocking-style TCP client operations with time-outs, built on a non-blocking
-// socket and short waits. Every operation that can fail returns false and
-// leaves the reason in the calling thread's last socket error: the platform's
-// errno, or one of the module's own codes kWaitTimeout and kConnReset.
+// socket and short waits, and the few server operations that the simulated
+// unit and the tests need. Every operation that can fail returns false and
+// leaves the reason in the calling thread's last socket error: the
+// platform's code (errno on POSIX, WSAGetLastError on Windows), or one of the
+// module's own codes kWaitTimeout and kConnReset. The platform's sockets are
+// POSIX's or Windows Sockets, each in a file of its own; nothing else of the
+// project tells them apart.
 #pragma once
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace tcp {
 
+#ifdef _WIN32
+using Socket = std::uintptr_t;  // SOCKET
+constexpr Socket kInvalidSocket = ~Socket{0};
+// The platform's codes of the failures that callers tell apart.
+constexpr int kErrWouldBlock = 10035;       // WSAEWOULDBLOCK
+constexpr int kErrInProgress = 10036;       // WSAEINPROGRESS
+constexpr int kErrConnRefused = 10061;      // WSAECONNREFUSED
+constexpr int kErrHostUnreachable = 10065;  // WSAEHOSTUNREACH
+constexpr int kErrNetUnreachable = 10051;   // WSAENETUNREACH
+constexpr int kErrConnAborted = 10053;      // WSAECONNABORTED
+constexpr int kErrAddrNotAvail = 10049;     // WSAEADDRNOTAVAIL
+#else
 using Socket = int;
 constexpr Socket kInvalidSocket = -1;
+constexpr int kErrWouldBlock = EWOULDBLOCK;
+constexpr int kErrInProgress = EINPROGRESS;
+constexpr int kErrConnRefused = ECONNREFUSED;
+constexpr int kErrHostUnreachable = EHOSTUNREACH;
+constexpr int kErrNetUnreachable = ENETUNREACH;
+constexpr int kErrConnAborted = EPIPE;  // a send on a connection the peer has closed
+constexpr int kErrAddrNotAvail = EADDRNOTAVAIL;
+#endif
 
 // The module's own error codes, numbered as on the unit's original platform.
 // They lie above every errno value that Linux uses (at most 133).
@@ -29,8 +54,8 @@ using Abandon = const std::atomic<bool>*;
 constexpr int kSocketBufferSize = 4096;
 constexpr int kSetSizeMax = 64;
 
-// Program start-up and clean-up of the socket layer; nothing to do on POSIX,
-// kept so that the start-up order reads the same on every platform.
+// Program start-up and clean-up of the socket layer: Windows Sockets 1.1 is
+// started and cleaned up; nothing to do on POSIX.
 void SockStartup();
 void SockCleanup();
 
@@ -68,6 +93,10 @@ bool SockOpen(Socket& s);
 bool SockClose(Socket& s);
 bool SockShutdownClose(Socket& s);
 
+// An address value as a plain dotted quad; and whether text is one.
+std::string DottedText(std::uint32_t value);
+bool IsDottedQuad(std::string_view text);
+
 // The IPv4 address value of dotted text: the first field in the lowest byte,
 // so that it is in network byte order as it stands. Never fails, and reads
 // only plain dotted quads right, which is all that its callers pass (the
@@ -77,8 +106,8 @@ bool SockShutdownClose(Socket& s);
 // 255 runs into the next ("300.1.1.1" gives 44.1.1.1).
 std::uint32_t DottedToInAddr(std::string_view text);
 
-// The address 0.0.0.0 is refused with EADDRNOTAVAIL: Linux would connect it
-// to this machine, where the unit's original platform fails.
+// The address 0.0.0.0 is refused with kErrAddrNotAvail: Linux would connect
+// it to this machine, where the unit's original platform fails.
 bool SockConnect(Socket s, std::string_view address, int port);
 bool SockConnectTimeout(Socket s, std::string_view address, int port, int timeoutMs,
                         Abandon abandon = nullptr);
@@ -102,10 +131,25 @@ bool SockSendAll(Socket s, const void* data, int length, std::uint32_t timeoutMs
 bool SockRecvAll(Socket s, void* buffer, int length, std::uint32_t timeoutMs,
                  Abandon abandon = nullptr);
 
+// The server's side, for the simulated unit and the tests' peers. A
+// listening socket on the address text (a dotted quad; 0.0.0.0 for every
+// address of the machine) and the port (0: one the system picks), with
+// SO_REUSEADDR, non-blocking.
+bool SockListen(Socket& s, std::string_view address, int port, int backlog);
+// The port a socket is bound to; 0 when it cannot be told.
+int SockLocalPort(Socket s);
+// Takes one waiting connection, as a blocking socket; false with
+// kErrWouldBlock when none waits.
+bool SockAccept(Socket listener, Socket& client);
+// The peer's IPv4 address value and port.
+bool SockPeerName(Socket s, std::uint32_t& address, int& port);
+// Small segments at once, for sockets that take no other option of the set.
+bool SockSetNoDelay(Socket s);
+
 namespace testing {
 // Replaces the setsockopt call of SockSetOptions, so that tests can watch the
 // order of the option set and make any one step fail. nullptr restores it.
-using SetOptionFn = int (*)(int fd, int level, int name, const void* value, unsigned length);
+using SetOptionFn = int (*)(Socket s, int level, int name, const void* value, unsigned length);
 void SetSetOptionHook(SetOptionFn fn);
 }  // namespace testing
 

@@ -1,12 +1,5 @@
 #include "SimUnit.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -15,6 +8,7 @@
 #include <sstream>
 
 #include "CodePage.h"
+#include "TcpSockets.h"
 
 namespace sim {
 namespace {
@@ -45,17 +39,23 @@ std::string Hex(const kdt::FrameBuffer& frame) {
                       " ");
 }
 
-bool SendAll(int fd, const std::uint8_t* data, std::size_t length) {
+// The socket is a blocking one: every byte goes, or the connection has.
+bool SendAll(tcp::Socket s, const std::uint8_t* data, std::size_t length) {
   while (length > 0) {
-    ssize_t sent = send(fd, data, length, MSG_NOSIGNAL);
-    if (sent <= 0) {
-      if (sent < 0 && errno == EINTR) continue;
-      return false;
-    }
+    int sent = 0;
+    if (!tcp::SockSend(s, data, int(length), sent)) return false;
     data += sent;
     length -= static_cast<std::size_t>(sent);
   }
   return true;
+}
+
+// Whether the socket has something to read within the slice.
+bool Readable(tcp::Socket s, int ms) {
+  tcp::SockSet set;
+  set.Add(s);
+  int count = 0;
+  return tcp::SockSelect(&set, nullptr, nullptr, ms, count) && count > 0;
 }
 
 bool ValidRelay(int relay) {
@@ -66,7 +66,7 @@ bool ValidRelay(int relay) {
 
 struct SimUnit::Connection {
   int id = 0;
-  int fd = -1;
+  tcp::Socket socket = tcp::kInvalidSocket;
   std::string who;  // "conn N: ", the start of its log lines
   std::thread thread;
   std::atomic<bool> ended{false};  // its thread has finished and can be joined
@@ -106,39 +106,25 @@ SimUnit::~SimUnit() {
 }
 
 bool SimUnit::Start(std::string& error) {
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listener_ < 0) {
-    error = std::string("cannot make a socket: ") + std::strerror(errno);
+  if (!tcp::IsDottedQuad(options_.address)) {
+    error = "not an IPv4 address: " + options_.address;
     return false;
   }
-  int one = 1;
-  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(options_.port);
-  if (inet_pton(AF_INET, options_.address.c_str(), &sa.sin_addr) != 1) {
-    error = "not an IPv4 address: " + options_.address;
-  } else if (bind(listener_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-             listen(listener_, kListenBacklog) != 0) {
+  if (!tcp::SockListen(listener_, options_.address, options_.port, kListenBacklog)) {
     error = "cannot listen on " + options_.address + ":" + std::to_string(options_.port) + ": " +
-            std::strerror(errno);
-  } else {
-    socklen_t length = sizeof sa;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&sa), &length);
-    port_ = ntohs(sa.sin_port);
-    Log("listening on " + options_.address + ":" + std::to_string(port_));
-    acceptThread_ = std::thread(&SimUnit::AcceptLoop, this);
-    return true;
+            tcp::SockErrorText(tcp::SockLastError(), 0);
+    return false;
   }
-  close(listener_);
-  listener_ = -1;
-  return false;
+  port_ = std::uint16_t(tcp::SockLocalPort(listener_));
+  Log("listening on " + options_.address + ":" + std::to_string(port_));
+  acceptThread_ = std::thread(&SimUnit::AcceptLoop, this);
+  return true;
 }
 
 void SimUnit::Stop() {
   if (stopping_.exchange(true)) return;
   if (acceptThread_.joinable()) acceptThread_.join();
-  if (listener_ != -1) close(listener_);
+  tcp::SockClose(listener_);
   std::vector<std::unique_ptr<Connection>> connections;
   {
     std::lock_guard lock(mutex_);
@@ -152,27 +138,25 @@ void SimUnit::Stop() {
 void SimUnit::AcceptLoop() {
   while (!stopping_) {
     ReapFinished();
-    pollfd pfd{listener_, POLLIN, 0};
-    if (poll(&pfd, 1, kPollSliceMs) > 0) Accept();
+    if (Readable(listener_, kPollSliceMs)) Accept();
   }
 }
 
 void SimUnit::Accept() {
-  sockaddr_in peer{};
-  socklen_t length = sizeof peer;
-  int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
-  if (fd < 0) return;
-  int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  char address[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+  tcp::Socket socket = tcp::kInvalidSocket;
+  if (!tcp::SockAccept(listener_, socket)) return;
+  tcp::SockSetNoDelay(socket);
+  std::uint32_t address = 0;
+  int port = 0;
+  tcp::SockPeerName(socket, address, port);
+  const std::string peer = tcp::DottedText(address) + ":" + std::to_string(port);
   std::lock_guard lock(mutex_);
   auto conn = std::make_unique<Connection>();
   conn->id = ++accepted_;
-  conn->fd = fd;
+  conn->socket = socket;
   conn->who = "conn " + std::to_string(conn->id) + ": ";
   ++open_;
-  Log(conn->who + "opened from " + address + ":" + std::to_string(ntohs(peer.sin_port)));
+  Log(conn->who + "opened from " + peer);
   Connection& ref = *conn;
   connections_.push_back(std::move(conn));
   ref.thread = std::thread(&SimUnit::Serve, this, std::ref(ref));
@@ -196,8 +180,9 @@ void SimUnit::ReapFinished() {
 
 void SimUnit::Serve(Connection& conn) {
   kdt::FrameBuffer frame;
-  while (ReadFrame(conn, frame)) HandleFrame(conn, frame);
-  close(conn.fd);
+  while (ReadFrame(conn, frame) && HandleFrame(conn, frame)) {
+  }
+  tcp::SockShutdownClose(conn.socket);
   std::lock_guard lock(mutex_);
   --open_;
   conn.ended = true;
@@ -213,8 +198,7 @@ bool SimUnit::ReadFrame(Connection& conn, kdt::FrameBuffer& frame) {
   int silentMs = 0;
   while (got < wanted) {
     if (stopping_) return false;
-    pollfd pfd{conn.fd, POLLIN, 0};
-    if (poll(&pfd, 1, kPollSliceMs) == 0) {
+    if (!Readable(conn.socket, kPollSliceMs)) {
       silentMs += kPollSliceMs;
       if (got > 0 && silentMs >= kIncompleteFrameMs) {
         Log(who + "incomplete frame: announced " + std::to_string(frame[0]) + " bytes, got " +
@@ -223,8 +207,8 @@ bool SimUnit::ReadFrame(Connection& conn, kdt::FrameBuffer& frame) {
       }
       continue;
     }
-    ssize_t n = recv(conn.fd, frame.data() + got, wanted - got, 0);
-    if (n <= 0) {
+    int n = 0;
+    if (!tcp::SockRecv(conn.socket, frame.data() + got, int(wanted - got), n)) {
       Log(who + (got == 0 ? "closed by the peer"
                           : "closed by the peer inside a frame of " + std::to_string(frame[0]) +
                                 " announced bytes"));
@@ -237,17 +221,17 @@ bool SimUnit::ReadFrame(Connection& conn, kdt::FrameBuffer& frame) {
   return true;
 }
 
-void SimUnit::HandleFrame(Connection& conn, const kdt::FrameBuffer& frame) {
+// False when the connection is to end.
+bool SimUnit::HandleFrame(Connection& conn, const kdt::FrameBuffer& frame) {
   Record(conn.id, frame);
   Apply(conn, frame);
-  if (conn.mute) return;
+  if (conn.mute) return true;
   int delayMs;
   {
     std::lock_guard lock(mutex_);
     delayMs = options_.delayMs;
   }
-  if (!SleepUnlessStopping(delayMs)) return;
-  if (!Reply(conn)) shutdown(conn.fd, SHUT_RDWR);
+  return SleepUnlessStopping(delayMs) && Reply(conn);
 }
 
 void SimUnit::Apply(const Connection& conn, const kdt::FrameBuffer& frame) {
@@ -308,7 +292,7 @@ bool SimUnit::Reply(Connection& conn) {
   switch (fault) {
     case Fault::kNone:
       ++conn.replies;
-      return SendAll(conn.fd, reply.data(), reply.size());
+      return SendAll(conn.socket, reply.data(), reply.size());
     case Fault::kSilent:
       Log(who + "falling silent");
       conn.mute = true;
@@ -319,15 +303,15 @@ bool SimUnit::Reply(Connection& conn) {
     case Fault::kBadLength:
       Log(who + "sending a reply with a wrong length byte");
       reply[0] = kBadLengthByte;
-      return SendAll(conn.fd, reply.data(), kBadLengthByte + 1);
+      return SendAll(conn.socket, reply.data(), kBadLengthByte + 1);
     case Fault::kBadChecksum:
       Log(who + "sending a reply with a wrong checksum");
       ++reply[kdt::kReplyLength - 1];
-      return SendAll(conn.fd, reply.data(), reply.size());
+      return SendAll(conn.socket, reply.data(), reply.size());
     case Fault::kPartial:
       Log(who + "sending part of a reply, then falling silent");
       conn.mute = true;
-      return SendAll(conn.fd, reply.data(), kPartialReplyLength);
+      return SendAll(conn.socket, reply.data(), kPartialReplyLength);
   }
   return false;
 }

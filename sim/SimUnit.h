@@ -99,7 +99,7 @@ class SimUnit {
   void ReapFinished();
   void Serve(Connection& conn);
   bool ReadFrame(Connection& conn, kdt::FrameBuffer& frame);
-  void HandleFrame(Connection& conn, const kdt::FrameBuffer& frame);
+  bool HandleFrame(Connection& conn, const kdt::FrameBuffer& frame);
   void Apply(const Connection& conn, const kdt::FrameBuffer& frame);
   bool Reply(Connection& conn);
   void Record(int connection, const kdt::FrameBuffer& frame);
@@ -109,7 +109,7 @@ class SimUnit {
   SimOptions options_;
   LogFn log_;
   std::uint16_t port_ = 0;
-  int listener_ = -1;
+  tcp::Socket listener_ = tcp::kInvalidSocket;
   std::atomic<bool> stopping_{false};
   std::thread acceptThread_;
 

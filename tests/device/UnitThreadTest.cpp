@@ -562,7 +562,7 @@ TEST_F(SessionTest, ResponsiveUnitHasTheGoodbyesReplyRead) {
       }
       goodbyeAnswered = true;
       std::uint8_t byte;
-      afterGoodbye = recv(link.fd(), &byte, 1, 0);
+      afterGoodbye = recv(link.socket(), &byte, 1, 0);
       errorAfterGoodbye = errno;
     });
     TQmObject session;

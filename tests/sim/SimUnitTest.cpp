@@ -257,7 +257,7 @@ TEST(SimUnitStart, NoSocketIsReportedAsSuch) {
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(error, "cannot make a socket: Too many open files");
+  EXPECT_EQ(error, "cannot listen on 127.0.0.1:10001: too many open files");
 }
 
 // --- Faults -------------------------------------------------------------------

@@ -1,28 +1,15 @@
 #include "Loopback.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+
+#include "TcpSockets.h"
 
 namespace testsupport {
 namespace {
 
 constexpr int kMaxFillers = 16;
 constexpr int kFillerSettleMs = 200;
-
-sockaddr_in LoopbackAddress(int port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(static_cast<std::uint16_t>(port));
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return sa;
-}
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "loopback: %s\n", what);
@@ -31,42 +18,38 @@ sockaddr_in LoopbackAddress(int port) {
 
 }  // namespace
 
-int ListenLoopback(int backlog, int& port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa = LoopbackAddress(0);
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-      listen(fd, backlog) != 0) {
-    Fail("cannot listen on 127.0.0.1");
-  }
-  socklen_t length = sizeof sa;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length);
-  port = ntohs(sa.sin_port);
-  return fd;
+tcp::Socket ListenLoopback(int backlog, int& port) {
+  tcp::Socket s = tcp::kInvalidSocket;
+  if (!tcp::SockListen(s, kLoopback, 0, backlog)) Fail("cannot listen on 127.0.0.1");
+  port = tcp::SockLocalPort(s);
+  return s;
 }
 
 int FreeLoopbackPort() {
   int port = 0;
-  close(ListenLoopback(1, port));
+  tcp::Socket s = ListenLoopback(1, port);
+  tcp::SockClose(s);
   return port;
 }
 
 FullListener::FullListener() {
   listener_ = ListenLoopback(0, port_);
-  const sockaddr_in sa = LoopbackAddress(port_);
   // Connect until one attempt no longer completes: from then on the queue is full.
   for (int i = 0; i < kMaxFillers; ++i) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    fillers_.push_back(fd);
-    connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
-    pollfd pfd{fd, POLLOUT, 0};
-    if (poll(&pfd, 1, kFillerSettleMs) == 0) return;
+    tcp::Socket filler = tcp::kInvalidSocket;
+    if (!tcp::SockCreate(filler) || !tcp::SockSetBlocking(filler, false)) Fail("no socket");
+    fillers_.push_back(filler);
+    if (!tcp::SockConnectTimeout(filler, kLoopback, port_, kFillerSettleMs) &&
+        tcp::SockLastError() == tcp::kWaitTimeout) {
+      return;
+    }
   }
   Fail("the listener's accept queue never filled");
 }
 
 FullListener::~FullListener() {
-  for (int fd : fillers_) close(fd);
-  close(listener_);
+  for (tcp::Socket& filler : fillers_) tcp::SockClose(filler);
+  tcp::SockClose(listener_);
 }
 
 }  // namespace testsupport

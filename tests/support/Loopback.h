@@ -6,12 +6,14 @@
 
 #include <vector>
 
+#include "TcpSockets.h"
+
 namespace testsupport {
 
 constexpr const char* kLoopback = "127.0.0.1";
 
 // Binds a listening socket to 127.0.0.1 on a free port; aborts when it cannot.
-int ListenLoopback(int backlog, int& port);
+tcp::Socket ListenLoopback(int backlog, int& port);
 
 // A port of 127.0.0.1 that was free a moment ago: a connection to it is refused.
 int FreeLoopbackPort();
@@ -28,9 +30,9 @@ class FullListener {
   int Port() const { return port_; }
 
  private:
-  int listener_ = -1;
+  tcp::Socket listener_ = tcp::kInvalidSocket;
   int port_ = 0;
-  std::vector<int> fillers_;
+  std::vector<tcp::Socket> fillers_;
 };
 
 }  // namespace testsupport

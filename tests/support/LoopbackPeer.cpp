@@ -1,11 +1,6 @@
 #include "LoopbackPeer.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 
@@ -14,6 +9,13 @@ namespace {
 
 constexpr int kSliceMs = 10;
 constexpr int kAcceptWaitMs = 20000;
+
+bool Readable(tcp::Socket s) {
+  tcp::SockSet set;
+  set.Add(s);
+  int count = 0;
+  return tcp::SockSelect(&set, nullptr, nullptr, kSliceMs, count) && count > 0;
+}
 
 }  // namespace
 
@@ -31,19 +33,19 @@ ScriptedPeer::ScriptedPeer(Script script) {
 ScriptedPeer::~ScriptedPeer() {
   Release();
   thread_.join();
-  close(listener_);
+  tcp::SockClose(listener_);
 }
 
 void ScriptedPeer::Run(Script script) {
-  pollfd pfd{listener_, POLLIN, 0};
   int waited = 0;
   // A connection already queued is taken even after the release, so that a
   // client that connected, sent and went away is still served.
-  while (poll(&pfd, 1, kSliceMs) == 0) {
+  while (!Readable(listener_)) {
     if (released_ || (waited += kSliceMs) > kAcceptWaitMs) return;
   }
-  int fd = accept(listener_, nullptr, nullptr);
-  Link link(fd, released_);
+  tcp::Socket accepted = tcp::kInvalidSocket;
+  if (!tcp::SockAccept(listener_, accepted)) return;
+  Link link(accepted, released_);
   script(link);
   link.Close();
 }
@@ -54,8 +56,8 @@ void ScriptedPeer::Link::Send(const std::vector<std::uint8_t>& bytes) {
 
 void ScriptedPeer::Link::Send(const std::uint8_t* bytes, std::size_t length) {
   while (length > 0) {
-    ssize_t sent = send(fd_, bytes, length, MSG_NOSIGNAL);
-    if (sent <= 0) return;
+    int sent = 0;
+    if (!tcp::SockSend(socket_, bytes, int(length), sent)) return;
     bytes += sent;
     length -= static_cast<std::size_t>(sent);
   }
@@ -65,13 +67,12 @@ std::vector<std::uint8_t> ScriptedPeer::Link::Read(std::size_t length) {
   std::vector<std::uint8_t> bytes(length);
   std::size_t got = 0;
   while (got < length) {
-    pollfd pfd{fd_, POLLIN, 0};
-    if (poll(&pfd, 1, kSliceMs) == 0) {
+    if (!Readable(socket_)) {
       if (released_) break;  // what was sent before the release is still read
       continue;
     }
-    ssize_t n = recv(fd_, bytes.data() + got, length - got, 0);
-    if (n <= 0) break;
+    int n = 0;
+    if (!tcp::SockRecv(socket_, bytes.data() + got, int(length - got), n)) break;
     got += static_cast<std::size_t>(n);
   }
   bytes.resize(got);
@@ -90,8 +91,7 @@ void ScriptedPeer::Link::HoldOpen() {
 }
 
 void ScriptedPeer::Link::Close() {
-  if (fd_ != -1) close(fd_);
-  fd_ = -1;
+  tcp::SockClose(socket_);
 }
 
 tcp::Socket ConnectLoopback(int port) {

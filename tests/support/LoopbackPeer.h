@@ -32,7 +32,8 @@ class ScriptedPeer {
   // The accepted connection, as a script sees it.
   class Link {
    public:
-    Link(int fd, const std::atomic<bool>& released) : fd_(fd), released_(released) {}
+    Link(tcp::Socket socket, const std::atomic<bool>& released)
+        : socket_(socket), released_(released) {}
     void Send(const std::vector<std::uint8_t>& bytes);
     void Send(const std::uint8_t* bytes, std::size_t length);
     // Reads exactly `length` bytes; fewer when the client closes first.
@@ -41,17 +42,17 @@ class ScriptedPeer {
     // Keeps the connection open, reading nothing, until Release().
     void HoldOpen();
     void Close();
-    int fd() const { return fd_; }
+    tcp::Socket socket() const { return socket_; }
 
    private:
-    int fd_;
+    tcp::Socket socket_;
     const std::atomic<bool>& released_;
   };
 
  private:
   void Run(Script script);
 
-  int listener_ = -1;
+  tcp::Socket listener_ = tcp::kInvalidSocket;
   int port_ = 0;
   std::atomic<bool> released_{false};
   std::thread thread_;
