@@ -1,11 +1,10 @@
 #include "Address.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <optional>
 
 #include "IniFile.h"
+#include "Platform.h"
 #include "Settings.h"
 #include "SettingsLocation.h"
 #include "TextFile.h"
@@ -20,10 +19,11 @@ constexpr const char* kPanelName = "kdt212-panel";
 // built in the tree next to its own.
 std::optional<std::string> ConsoleSettingsFile(const std::string& self) {
   const std::string folder = kdt::FolderOf(self);
-  for (const std::string& panel : {folder + "/" + kPanelName, folder + "/../app/" + kPanelName}) {
-    if (access(panel.c_str(), X_OK) != 0) continue;
+  const std::string name = std::string(kPanelName) + kdt::kExecutableSuffix;
+  for (const std::string& panel : {folder + "/" + name, folder + "/../app/" + name}) {
+    if (!kdt::MayRun(panel)) continue;
     const std::string file = kdt::ChooseSettingsLocation(panel).path;
-    if (access(file.c_str(), R_OK) == 0) return file;
+    if (kdt::MayRead(file)) return file;
   }
   return std::nullopt;
 }

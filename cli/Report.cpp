@@ -1,14 +1,11 @@
 #include "Report.h"
 
-#include <time.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "CodePage.h"
+#include "Platform.h"
 #include "Relays.h"
 #include "StatusJson.h"
 
@@ -25,13 +22,13 @@ std::string Now() {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const auto millis =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm local{};
-  localtime_r(&seconds, &local);
-  char date[32], offset[8];
-  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-  std::strftime(offset, sizeof offset, "%z", &local);  // +0100
+  const kdt::LocalTime local = kdt::LocalTimeOf(seconds);
+  char date[32];
+  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local.fields);
+  const int offset = local.utcOffsetMinutes < 0 ? -local.utcOffsetMinutes : local.utcOffsetMinutes;
   char text[64];
-  std::snprintf(text, sizeof text, "%s.%03d%.3s:%s", date, int(millis), offset, offset + 3);
+  std::snprintf(text, sizeof text, "%s.%03d%c%02d:%02d", date, int(millis),
+                local.utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
   return text;
 }
 
@@ -47,9 +44,7 @@ std::string Event(const char* event, bool json, const std::string& fields,
 }  // namespace
 
 bool ColourWanted() {
-  const char* term = std::getenv("TERM");
-  return isatty(STDOUT_FILENO) == 1 && std::getenv("NO_COLOR") == nullptr &&
-         !(term != nullptr && std::strcmp(term, "dumb") == 0);
+  return std::getenv("NO_COLOR") == nullptr && kdt::OutputTakesColour();
 }
 
 std::string StatusTable(const kdt::UnitStatus& status, const std::string& unit, bool colour) {

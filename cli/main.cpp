@@ -27,7 +27,8 @@ int Refuse(const std::string& problem) {
 int main(int argc, char** argv) {
   cli::Options options;
   std::string problem;
-  if (!cli::ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options, problem)) {
+  kdt::UseUtf8Console();
+  if (!cli::ParseOptions(kdt::ProgramArguments(argc, argv), options, problem)) {
     return Refuse(problem);
   }
   if (options.command == cli::Command::kHelp) {

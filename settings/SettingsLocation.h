@@ -7,9 +7,9 @@
 //   2. the file beside the executable, when the executable's folder is not
 //      one of installed programs (/usr, /opt, /bin, /sbin and below) and the
 //      file exists and may be written, or the folder may be written;
-//   3. <name>.ini in $XDG_CONFIG_HOME/<name>/, else in ~/.config/<name>/,
-//      <name> being the executable's file name; the folder is made on the
-//      first save.
+//   3. <name>.ini in $XDG_CONFIG_HOME/<name>/, else in ~/.config/<name>/
+//      (on Windows in %APPDATA%\<name>\), <name> being the executable's
+//      file name; the folder is made on the first save.
 #pragma once
 
 #include <string>
@@ -24,11 +24,6 @@ struct SettingsLocation {
 // The executable's path with the extension of its file name replaced by
 // ".ini"; a name without a dot gets ".ini" appended.
 std::string SettingsPathFor(const std::string& executablePath);
-
-// True for a folder that holds installed programs, where nothing is ever
-// written: /usr, /opt, /bin, /sbin and every folder below them, also when
-// reached through a link.
-bool IsInstalledProgramsFolder(const std::string& folder);
 
 // Rules 2 and 3; rule 1 is the caller's. Worked out anew for every read and
 // write, as the file beside the executable may come or go.

@@ -20,8 +20,11 @@ bool ReadTextFile(const std::string& path, std::string& text, std::string& error
 // removed first.
 bool WriteTextFile(const std::string& path, std::string_view text, std::string& error);
 
+// "<what> "<path>". <the system's reason for error>", as the operator sees it.
+std::string FileErrorText(const char* what, const std::string& path, int error);
+
 // The folder of a file's path ("." for a bare name, "/" at the root) and the
-// file's name in it.
+// file's name in it. Windows' '\' separates folders there too.
 std::string FolderOf(const std::string& path);
 std::string FileNameOf(const std::string& path);
 

@@ -1,9 +1,5 @@
 // kdt212-sim: a simulated KDT-212 unit for trying and testing the console
 // without hardware. Commands on standard input act as the unit's front panel.
-#include <poll.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +10,7 @@
 #include <vector>
 
 #include "PanelCommands.h"
+#include "Platform.h"
 #include "SimUnit.h"
 
 namespace {
@@ -43,9 +40,8 @@ void LogLine(const std::string& line) {
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
   std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   char stamp[16];
-  std::tm local{};
-  localtime_r(&seconds, &local);  // log lines come from every connection's thread
-  std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
+  const kdt::LocalTime local = kdt::LocalTimeOf(seconds);
+  std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local.fields);
   char millis[8];
   std::snprintf(millis, sizeof millis, ".%03d", static_cast<int>(ms % 1000));
   Print(stderr, std::string(stamp) + millis + " kdt212-sim: " + line);
@@ -76,8 +72,9 @@ bool ParseScript(const std::string& text, std::vector<ScriptStep>& steps) {
 }
 
 // False with a one-line reason.
-bool ParseArguments(int argc, char** argv, Arguments& args, std::string& problem) {
-  for (int i = 1; i < argc; ++i) {
+bool ParseArguments(const std::vector<std::string>& argv, Arguments& args, std::string& problem) {
+  const std::size_t argc = argv.size();
+  for (std::size_t i = 0; i < argc; ++i) {
     std::string flag = argv[i];
     if (flag == "--help" || flag == "-h") {
       args.help = true;
@@ -143,16 +140,15 @@ void ReadConsole(sim::SimUnit& unit, const std::atomic<bool>& quit) {
   std::string pending;
   char chunk[512];
   while (!quit) {
-    pollfd pfd{STDIN_FILENO, POLLIN, 0};
-    if (poll(&pfd, 1, kPollMs) <= 0) continue;
-    const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
+    if (!kdt::StdinReadable(kPollMs)) continue;
+    const long n = kdt::ReadStdin(chunk, sizeof chunk);
     if (n <= 0) return;  // end of input: the unit serves on
     pending.append(chunk, static_cast<std::size_t>(n));
     for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
       const std::string line = pending.substr(0, end);
       pending.erase(0, end + 1);
       if (line == "quit") {
-        kill(getpid(), SIGTERM);
+        kdt::RequestTermination();
         return;
       }
       if (!line.empty()) RunCommand(unit, line);
@@ -163,9 +159,10 @@ void ReadConsole(sim::SimUnit& unit, const std::atomic<bool>& quit) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  kdt::UseUtf8Console();
   Arguments args;
   std::string problem;
-  if (!ParseArguments(argc, argv, args, problem)) {
+  if (!ParseArguments(kdt::ProgramArguments(argc, argv), args, problem)) {
     std::fprintf(stderr, "kdt212-sim: %s; kdt212-sim --help tells more\n", problem.c_str());
     return 2;
   }
@@ -173,12 +170,7 @@ int main(int argc, char** argv) {
     std::fputs(kHelp, stdout);
     return 0;
   }
-  // Signals are taken by sigwait below, never by a serving thread.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  kdt::PrepareTermination();
 
   sim::SimUnit unit(args.options, LogLine);
   for (const std::string& relay : args.locks) RunCommand(unit, "lock " + relay + " on");
@@ -195,8 +187,7 @@ int main(int argc, char** argv) {
   std::thread script(RunScript, std::ref(unit), std::cref(args.script), std::cref(quit));
   std::thread console(ReadConsole, std::ref(unit), std::cref(quit));
 
-  int received = 0;
-  sigwait(&signals, &received);
+  kdt::WaitForTermination();
   LogLine("stopping");
   quit = true;
   script.join();

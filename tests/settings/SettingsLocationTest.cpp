@@ -11,6 +11,7 @@
 #include <string>
 
 #include "OrdinaryUser.h"
+#include "Platform.h"
 
 namespace fs = std::filesystem;
 
