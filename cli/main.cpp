@@ -9,6 +9,7 @@
 #include "ExitCodes.h"
 #include "Options.h"
 #include "Platform.h"
+#include "TcpSockets.h"
 #include "Version.h"
 
 namespace {
@@ -44,5 +45,8 @@ int main(int argc, char** argv) {
     return Refuse(problem);
   }
   kdt::CatchInterrupts(interrupted);
-  return cli::RunCommand(options, unit, interrupted);
+  tcp::SockStartup();
+  const int result = cli::RunCommand(options, unit, interrupted);
+  tcp::SockCleanup();
+  return result;
 }

@@ -12,6 +12,7 @@
 #include "PanelCommands.h"
 #include "Platform.h"
 #include "SimUnit.h"
+#include "TcpSockets.h"
 
 namespace {
 
@@ -145,7 +146,9 @@ void ReadConsole(sim::SimUnit& unit, const std::atomic<bool>& quit) {
     if (n <= 0) return;  // end of input: the unit serves on
     pending.append(chunk, static_cast<std::size_t>(n));
     for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-      const std::string line = pending.substr(0, end);
+      // A Windows console ends its lines with CR LF.
+      const std::size_t length = end > 0 && pending[end - 1] == '\r' ? end - 1 : end;
+      const std::string line = pending.substr(0, length);
       pending.erase(0, end + 1);
       if (line == "quit") {
         kdt::RequestTermination();
@@ -171,6 +174,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   kdt::PrepareTermination();
+  tcp::SockStartup();
 
   sim::SimUnit unit(args.options, LogLine);
   for (const std::string& relay : args.locks) RunCommand(unit, "lock " + relay + " on");
@@ -193,5 +197,6 @@ int main(int argc, char** argv) {
   script.join();
   console.join();
   unit.Stop();
+  tcp::SockCleanup();
   return 0;
 }

@@ -47,7 +47,7 @@ TEST(UnitLink, RefusedConnectionKeepsTheReasonAndNoSocket) {
   kdt::UnitLink link;
   EXPECT_FALSE(link.Connect(kLoopback, FreeLoopbackPort(), 3000));
   EXPECT_FALSE(link.IsOpen());
-  EXPECT_EQ(link.Error(), ECONNREFUSED);
+  EXPECT_EQ(link.Error(), tcp::kErrConnRefused);
   EXPECT_EQ(tcp::SockErrorText(link.Error(), 3000), "connection refused");
 }
 

@@ -1,11 +1,16 @@
 #include "TcpSockets.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -24,6 +29,29 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kShortTimeoutMs = 400;
 constexpr int kSlack = 2500;  // generous: the machine may be busy
+
+// The platform's codes of failures that only tests look for.
+#ifdef _WIN32
+constexpr int kBadHandle = WSAENOTSOCK;
+constexpr int kNotASocket = WSAENOTSOCK;
+constexpr int kInvalidArgument = WSAEINVAL;
+constexpr int kNoSuchOption = WSAENOPROTOOPT;
+constexpr int kResetByPeer = WSAECONNRESET;
+void SetSystemError(int code) {
+  WSASetLastError(code);
+}
+using OptionLength = int;
+#else
+constexpr int kBadHandle = EBADF;
+constexpr int kNotASocket = ENOTSOCK;
+constexpr int kInvalidArgument = EINVAL;
+constexpr int kNoSuchOption = ENOPROTOOPT;
+constexpr int kResetByPeer = ECONNRESET;
+void SetSystemError(int code) {
+  errno = code;
+}
+using OptionLength = socklen_t;
+#endif
 
 constexpr std::uint32_t Addr(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
   return kdt::PackOctets({a, b, c, d});
@@ -57,7 +85,7 @@ TEST(SockClose, ShutdownCloseOfNoSocketSucceedsWithoutTouchingTheError) {
 TEST(SockClose, FailedCloseStillInvalidatesTheHandle) {
   tcp::Socket s = 1 << 20;  // no such descriptor
   EXPECT_FALSE(tcp::SockClose(s));
-  EXPECT_EQ(tcp::SockLastError(), EBADF);
+  EXPECT_EQ(tcp::SockLastError(), kBadHandle);
   EXPECT_EQ(s, tcp::kInvalidSocket);
 }
 
@@ -78,38 +106,45 @@ struct OptionCall {
 std::vector<OptionCall> optionCalls;
 int failAtCall = -1;
 
-int RecordingSetOption(int, int level, int name, const void* value, unsigned length) {
+int RecordingSetOption(tcp::Socket, int level, int name, const void* value, unsigned length) {
   int first = 0;
   if (length >= sizeof first) std::memcpy(&first, value, sizeof first);
   optionCalls.push_back({level, name, first});
   if (static_cast<int>(optionCalls.size()) - 1 == failAtCall) {
-    errno = ENOPROTOOPT;
+    SetSystemError(kNoSuchOption);
     return -1;
   }
   return 0;
 }
 
+// Windows takes keep-alive's times through WSAIoctl, in milliseconds, on the
+// real socket.
 const std::vector<OptionCall> kOptionOrder = {
     {SOL_SOCKET, SO_DONTROUTE, 0},  {SOL_SOCKET, SO_OOBINLINE, 1},   {SOL_SOCKET, SO_RCVBUF, 4096},
     {SOL_SOCKET, SO_SNDBUF, 4096},  {SOL_SOCKET, SO_REUSEADDR, 1},   {SOL_SOCKET, SO_KEEPALIVE, 1},
-    {IPPROTO_TCP, TCP_KEEPIDLE, 3}, {IPPROTO_TCP, TCP_KEEPINTVL, 1}, {IPPROTO_TCP, TCP_NODELAY, 1},
-    {SOL_SOCKET, SO_LINGER, 0},
+#ifndef _WIN32
+    {IPPROTO_TCP, TCP_KEEPIDLE, 3}, {IPPROTO_TCP, TCP_KEEPINTVL, 1},
+#endif
+    {IPPROTO_TCP, TCP_NODELAY, 1},  {SOL_SOCKET, SO_LINGER, 0},
 };
 
 class OptionSet : public ::testing::Test {
  protected:
   void SetUp() override {
     optionCalls.clear();
+    ASSERT_TRUE(tcp::SockCreate(socket_));
     tcp::testing::SetSetOptionHook(RecordingSetOption);
   }
   void TearDown() override {
     tcp::testing::SetSetOptionHook(nullptr);
     failAtCall = -1;
+    tcp::SockClose(socket_);
   }
+  tcp::Socket socket_ = tcp::kInvalidSocket;
 };
 
 TEST_F(OptionSet, AppliesEverySettingInOrder) {
-  EXPECT_TRUE(tcp::SockSetOptions(0, tcp::kSocketBufferSize));
+  EXPECT_TRUE(tcp::SockSetOptions(socket_, tcp::kSocketBufferSize)) << tcp::SockLastError();
   EXPECT_EQ(optionCalls, kOptionOrder);
 }
 
@@ -117,44 +152,63 @@ TEST_F(OptionSet, StopsAtTheFirstFailingSetting) {
   for (int fail = 0; fail < static_cast<int>(kOptionOrder.size()); ++fail) {
     optionCalls.clear();
     failAtCall = fail;
-    EXPECT_FALSE(tcp::SockSetOptions(0, tcp::kSocketBufferSize)) << fail;
-    EXPECT_EQ(tcp::SockLastError(), ENOPROTOOPT);
+    EXPECT_FALSE(tcp::SockSetOptions(socket_, tcp::kSocketBufferSize)) << fail;
+    EXPECT_EQ(tcp::SockLastError(), kNoSuchOption);
     std::vector<OptionCall> expected(kOptionOrder.begin(), kOptionOrder.begin() + fail + 1);
     EXPECT_EQ(optionCalls, expected) << "failing at call " << fail;
   }
 }
 
-int GetInt(int fd, int level, int name) {
-  int value = -1;
-  socklen_t length = sizeof value;
-  getsockopt(fd, level, name, &value, &length);
+// Windows gives some switches as a single byte: the value starts at zero.
+template <typename Value>
+Value GetOption(tcp::Socket s, int level, int name, Value value) {
+  OptionLength length = sizeof value;
+  EXPECT_EQ(getsockopt(s, level, name, reinterpret_cast<char*>(&value), &length), 0) << name;
   return value;
+}
+
+int GetInt(tcp::Socket s, int level, int name) {
+  return GetOption(s, level, name, 0);
 }
 
 TEST(SockOpen, GivesANonBlockingSocketWithTheOptionSet) {
   tcp::Socket s = tcp::kInvalidSocket;
   ASSERT_TRUE(tcp::SockOpen(s));
-  EXPECT_NE(fcntl(s, F_GETFL) & O_NONBLOCK, 0);
-  EXPECT_EQ(GetInt(s, SOL_SOCKET, SO_DONTROUTE), 0);  // routing stays free
   EXPECT_EQ(GetInt(s, SOL_SOCKET, SO_OOBINLINE), 1);
   EXPECT_EQ(GetInt(s, SOL_SOCKET, SO_KEEPALIVE), 1);
+#ifndef _WIN32
+  EXPECT_EQ(GetInt(s, SOL_SOCKET, SO_DONTROUTE), 0);  // routing stays free (Windows ignores it)
+  EXPECT_NE(fcntl(s, F_GETFL) & O_NONBLOCK, 0);
   EXPECT_EQ(GetInt(s, IPPROTO_TCP, TCP_KEEPIDLE), 3);
   EXPECT_EQ(GetInt(s, IPPROTO_TCP, TCP_KEEPINTVL), 1);
+#endif
   EXPECT_EQ(GetInt(s, IPPROTO_TCP, TCP_NODELAY), 1);
-  linger value{1, 1};
-  socklen_t length = sizeof value;
-  getsockopt(s, SOL_SOCKET, SO_LINGER, &value, &length);
-  EXPECT_EQ(value.l_onoff, 0);
+  EXPECT_EQ(GetOption(s, SOL_SOCKET, SO_LINGER, linger{1, 1}).l_onoff, 0);
+  // Non-blocking: a connection that has nothing to read says so at once.
+  ScriptedPeer peer([](ScriptedPeer::Link& link) { link.HoldOpen(); });
+  ASSERT_TRUE(tcp::SockConnectTimeout(s, kLoopback, peer.Port(), 3000));
+  char byte = 0;
+  int received = 0;
+  EXPECT_FALSE(tcp::SockRecv(s, &byte, 1, received));
+  EXPECT_EQ(tcp::SockLastError(), tcp::kErrWouldBlock);
+  peer.Release();
   EXPECT_TRUE(tcp::SockShutdownClose(s));
 }
 
-TEST(SockSetOptions, FailsOnADescriptorThatIsNoSocket) {
+TEST(SockSetOptions, FailsOnAHandleThatIsNoSocket) {
+#ifdef _WIN32
+  const tcp::Socket notASocket = 1 << 20;
+#else
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
-  EXPECT_FALSE(tcp::SockSetOptions(fds[0], tcp::kSocketBufferSize));
-  EXPECT_EQ(tcp::SockLastError(), ENOTSOCK);
+  const tcp::Socket notASocket = fds[0];
+#endif
+  EXPECT_FALSE(tcp::SockSetOptions(notASocket, tcp::kSocketBufferSize));
+  EXPECT_EQ(tcp::SockLastError(), kNotASocket);
+#ifndef _WIN32
   close(fds[0]);
   close(fds[1]);
+#endif
 }
 
 // --- Connecting -------------------------------------------------------------
@@ -165,7 +219,7 @@ TEST(SockConnectTimeout, RefusedConnectionFailsAtOnceWithThePlatformReason) {
   ASSERT_TRUE(tcp::SockOpen(s));
   auto start = Clock::now();
   EXPECT_FALSE(tcp::SockConnectTimeout(s, kLoopback, port, 3000));
-  EXPECT_EQ(tcp::SockLastError(), ECONNREFUSED);
+  EXPECT_EQ(tcp::SockLastError(), tcp::kErrConnRefused);
   EXPECT_LT(ElapsedMs(start), 2000);
   EXPECT_NE(s, tcp::kInvalidSocket);  // the caller closes it
   tcp::SockShutdownClose(s);
@@ -200,7 +254,7 @@ TEST(SockConnect, TheAnyAddressIsRefusedAtOnce) {
     tcp::Socket s = tcp::kInvalidSocket;
     ASSERT_TRUE(tcp::SockOpen(s));
     EXPECT_FALSE(tcp::SockConnectTimeout(s, text, peer.Port(), 3000)) << text;
-    EXPECT_EQ(tcp::SockLastError(), EADDRNOTAVAIL) << text;
+    EXPECT_EQ(tcp::SockLastError(), tcp::kErrAddrNotAvail) << text;
     tcp::SockShutdownClose(s);
   }
 }
@@ -362,7 +416,7 @@ TEST(SockSendAll, ClosedPeerIsAFailedSendNotASignal) {
   }
   EXPECT_TRUE(failed);
   int error = tcp::SockLastError();
-  EXPECT_TRUE(error == EPIPE || error == ECONNRESET) << error;
+  EXPECT_TRUE(error == tcp::kErrConnAborted || error == kResetByPeer) << error;
   tcp::SockShutdownClose(s);
 }
 
@@ -379,14 +433,14 @@ TEST(Transfers, NegativeLengthIsRefusedAndNothingMoves) {
     std::uint8_t buffer[3] = {9, 9, 9};
     int count = 0;
     EXPECT_FALSE(tcp::SockRecvAll(s, buffer, -1, 3000));
-    EXPECT_EQ(tcp::SockLastError(), EINVAL);
+    EXPECT_EQ(tcp::SockLastError(), kInvalidArgument);
     EXPECT_FALSE(tcp::SockRecv(s, buffer, -1, count));
-    EXPECT_EQ(tcp::SockLastError(), EINVAL);
+    EXPECT_EQ(tcp::SockLastError(), kInvalidArgument);
     EXPECT_EQ(buffer[0], 9);
     EXPECT_FALSE(tcp::SockSendAll(s, buffer, -5, 3000));
-    EXPECT_EQ(tcp::SockLastError(), EINVAL);
+    EXPECT_EQ(tcp::SockLastError(), kInvalidArgument);
     EXPECT_FALSE(tcp::SockSend(s, buffer, -5, count));
-    EXPECT_EQ(tcp::SockLastError(), EINVAL);
+    EXPECT_EQ(tcp::SockLastError(), kInvalidArgument);
     ASSERT_TRUE(tcp::SockRecvAll(s, buffer, 3, 3000));  // all three bytes still there
     EXPECT_EQ(buffer[0], 1);
     EXPECT_EQ(buffer[2], 3);

@@ -363,21 +363,4 @@ TEST_F(SettingsFile, SaveThroughALinkWritesTheLinkedFile) {
   EXPECT_TRUE(fs::is_symlink(path_));
   EXPECT_NE(FileText().find("[EXTRA]\r\nKEY=1\r\n"), std::string::npos);
 }
-
-TEST(IniContent, LineEndsOfEveryKindAndDuplicateKeys) {
-  kdt::IniContent ini = kdt::IniContent::Parse("[A]\rX=1\r\nY=2\nX=3\n[B]\n=5\n");
-  EXPECT_EQ(ini.ReadString("a", "x", ""), "1");  // the first of two
-  EXPECT_EQ(ini.ReadString("A", "Y", ""), "2");
-  EXPECT_FALSE(ini.Read("B", "").has_value());  // an entry without a name
-  ini.Write("a", "x", "9");
-  EXPECT_EQ(ini.Serialize(), "[A]\r\nx=9\r\nY=2\r\nX=3\r\n\r\n[B]\r\n=5\r\n\r\n");
-}
-
-TEST(IniContent, KeepsEightBitText) {
-  const std::string name = "\xC0\xE1\xE2\xFF";
-  kdt::IniContent ini = kdt::IniContent::Parse("[S]\nK=" + name + "\n");
-  EXPECT_EQ(ini.ReadString("S", "K", ""), name);
-  EXPECT_EQ(kdt::IniContent::Parse(ini.Serialize()), ini);
-}
-
 }  // namespace
