@@ -9,6 +9,12 @@ KDT_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 KDT_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev libxcb1-dev
   libgtest-dev xvfb xauth openbox libmosquitto-dev mosquitto openssl)
 
+# The Windows build: Debian's MinGW-w64 cross compiler, GoogleTest's sources
+# to build for it, and Wine to run what it makes.
+KDT_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine wine64)
+KDT_WINDOWS_BUILD="$KDT_ROOT/build/windows"
+KDT_WINDOWS_OPTIONS=(-DCMAKE_TOOLCHAIN_FILE="$KDT_ROOT/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release)
+
 # Installs whichever of the packages are missing; apt-get runs only then.
 kdt_install_missing() {
   local missing=()
@@ -29,4 +35,16 @@ kdt_build() {
   local dir="$1"
   shift
   cmake -S "$KDT_ROOT" -B "$dir" -G Ninja "$@" >/dev/null && cmake --build "$dir"
+}
+
+# kdt_wine: Wine for the Windows tree, headless, with a prefix of its own in
+# the tree, made on first use without the .NET and browser add-ons, which no
+# program here needs.
+kdt_wine() {
+  export WINEPREFIX="$KDT_WINDOWS_BUILD/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  unset DISPLAY WAYLAND_DISPLAY
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    wine wineboot --init >/dev/null 2>&1 && wineserver -w
+  fi
 }
