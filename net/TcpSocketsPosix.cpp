@@ -1,11 +1,7 @@
-// The socket layer on POSIX sockets. Waits use poll(): a select() set could
-// not hold a descriptor of 1024 or more.
-#include <arpa/inet.h>
+// The socket layer's own calls on POSIX sockets. Waits use poll(): a select()
+// set could not hold a descriptor of 1024 or more.
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,42 +17,6 @@ namespace {
 
 constexpr int kKeepAliveIdleSeconds = 3;
 constexpr int kKeepAliveIntervalSeconds = 1;  // 100 ms rounded up to whole seconds
-
-bool Failed() {
-  SockSetLastError(errno);
-  return false;
-}
-
-int SetOption(Socket s, int level, int name, const void* value, socklen_t length) {
-  testing::SetOptionFn hook = detail::SetOptionHook();
-  if (hook != nullptr) return hook(s, level, name, value, length);
-  return setsockopt(s, level, name, value, length);
-}
-
-bool SetIntOption(Socket s, int level, int name, int value) {
-  return SetOption(s, level, name, &value, sizeof value) == 0 || Failed();
-}
-
-// Keep-alive after 3 s of silence, probing every second; the probe count is
-// the platform's.
-bool SetKeepAlive(Socket s) {
-  return SetIntOption(s, SOL_SOCKET, SO_KEEPALIVE, 1) &&
-         SetIntOption(s, IPPROTO_TCP, TCP_KEEPIDLE, kKeepAliveIdleSeconds) &&
-         SetIntOption(s, IPPROTO_TCP, TCP_KEEPINTVL, kKeepAliveIntervalSeconds);
-}
-
-bool SetNoLinger(Socket s) {
-  linger value{0, 0};
-  return SetOption(s, SOL_SOCKET, SO_LINGER, &value, sizeof value) == 0 || Failed();
-}
-
-sockaddr_in MakeAddress(std::uint32_t address, int port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(static_cast<std::uint16_t>(port));
-  sa.sin_addr.s_addr = address;
-  return sa;
-}
 
 void AddPollEntries(SockSet* set, short events, pollfd* fds, int& n) {
   if (set == nullptr) return;
@@ -105,10 +65,12 @@ std::string SystemErrorText(int code) {
   return text;
 }
 
-bool RefuseNegative(int length) {
-  if (length >= 0) return false;
-  SockSetLastError(EINVAL);
-  return true;
+// Keep-alive after 3 s of silence, probing every second; the probe count is
+// the platform's.
+bool SetKeepAlive(Socket s) {
+  return SetIntOption(s, SOL_SOCKET, SO_KEEPALIVE, 1) &&
+         SetIntOption(s, IPPROTO_TCP, TCP_KEEPIDLE, kKeepAliveIdleSeconds) &&
+         SetIntOption(s, IPPROTO_TCP, TCP_KEEPINTVL, kKeepAliveIntervalSeconds);
 }
 
 }  // namespace detail
@@ -116,27 +78,11 @@ bool RefuseNegative(int length) {
 void SockStartup() {}
 void SockCleanup() {}
 
-bool SockCreate(Socket& s) {
-  s = socket(AF_INET, SOCK_STREAM, 0);
-  return s != kInvalidSocket || Failed();
-}
-
-bool SockSetOptions(Socket s, int bufferSize) {
-  // Linux obeys SO_DONTROUTE (Windows ignores it on IPv4), which would make a
-  // unit behind a router unreachable: the step stays, but leaves routing free.
-  return SetIntOption(s, SOL_SOCKET, SO_DONTROUTE, 0) &&
-         SetIntOption(s, SOL_SOCKET, SO_OOBINLINE, 1) &&
-         SetIntOption(s, SOL_SOCKET, SO_RCVBUF, bufferSize) &&
-         SetIntOption(s, SOL_SOCKET, SO_SNDBUF, bufferSize) &&
-         SetIntOption(s, SOL_SOCKET, SO_REUSEADDR, 1) && SetKeepAlive(s) &&
-         SetIntOption(s, IPPROTO_TCP, TCP_NODELAY, 1) && SetNoLinger(s);
-}
-
 bool SockSetBlocking(Socket s, bool blocking) {
   int flags = fcntl(s, F_GETFL);
-  if (flags == -1) return Failed();
+  if (flags == -1) return detail::Failed();
   flags = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
-  return fcntl(s, F_SETFL, flags) == 0 || Failed();
+  return fcntl(s, F_SETFL, flags) == 0 || detail::Failed();
 }
 
 bool SockClose(Socket& s) {
@@ -144,21 +90,6 @@ bool SockClose(Socket& s) {
   if (result != 0) SockSetLastError(errno);
   s = kInvalidSocket;
   return result == 0;
-}
-
-bool SockShutdownClose(Socket& s) {
-  if (s == kInvalidSocket) return true;
-  shutdown(s, SHUT_RDWR);
-  return SockClose(s);
-}
-
-bool SockConnect(Socket s, std::string_view address, int port) {
-  sockaddr_in sa = MakeAddress(DottedToInAddr(address), port);
-  if (sa.sin_addr.s_addr == INADDR_ANY) {
-    SockSetLastError(EADDRNOTAVAIL);
-    return false;
-  }
-  return connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 || Failed();
 }
 
 bool SockSelect(SockSet* readSet, SockSet* writeSet, SockSet* exceptSet, int timeoutMs,
@@ -171,7 +102,7 @@ bool SockSelect(SockSet* readSet, SockSet* writeSet, SockSet* exceptSet, int tim
   int result = PollRemaining(fds, n, std::max(timeoutMs, 0));
   if (result < 0) {
     count = -1;
-    return Failed();
+    return detail::Failed();
   }
   // A closed or failed socket shows as readable and writable, as under select.
   const short anyEnd = POLLERR | POLLHUP;
@@ -207,7 +138,7 @@ bool SockSend(Socket s, const void* data, int length, int& sent) {
   // MSG_NOSIGNAL: a unit that has closed the connection makes a failed send,
   // never a SIGPIPE that ends the program.
   sent = static_cast<int>(send(s, data, static_cast<std::size_t>(length), MSG_NOSIGNAL));
-  return sent != -1 || Failed();
+  return sent != -1 || detail::Failed();
 }
 
 bool SockRecv(Socket s, void* buffer, int length, int& received) {
@@ -221,47 +152,19 @@ bool SockRecv(Socket s, void* buffer, int length, int& received) {
 
 bool SockListen(Socket& s, std::string_view address, int port, int backlog) {
   s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (s == kInvalidSocket) return Failed();
-  const sockaddr_in sa = MakeAddress(DottedToInAddr(address), port);
+  if (s == kInvalidSocket) return detail::Failed();
   int one = 1;
   setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 && listen(s, backlog) == 0) {
-    return true;
-  }
-  const int error = errno;
+  if (detail::BindAndListen(s, address, port, backlog)) return true;
+  const int error = SockLastError();
   SockClose(s);
   SockSetLastError(error);
   return false;
 }
 
-int SockLocalPort(Socket s) {
-  sockaddr_in sa{};
-  socklen_t length = sizeof sa;
-  if (getsockname(s, reinterpret_cast<sockaddr*>(&sa), &length) != 0) return 0;
-  return ntohs(sa.sin_port);
-}
-
 bool SockAccept(Socket listener, Socket& client) {
   client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-  return client != kInvalidSocket || Failed();
-}
-
-bool SockPeerName(Socket s, std::uint32_t& address, int& port) {
-  sockaddr_in peer{};
-  socklen_t length = sizeof peer;
-  if (getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return Failed();
-  if (peer.sin_family != AF_INET) {
-    SockSetLastError(EAFNOSUPPORT);
-    return false;
-  }
-  address = peer.sin_addr.s_addr;  // network order: the first octet lowest
-  port = ntohs(peer.sin_port);
-  return true;
-}
-
-bool SockSetNoDelay(Socket s) {
-  int one = 1;
-  return setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0 || Failed();
+  return client != kInvalidSocket || detail::Failed();
 }
 
 }  // namespace tcp

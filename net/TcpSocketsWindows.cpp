@@ -1,8 +1,7 @@
-// The socket layer on Windows Sockets. WSAGetLastError's codes are the
-// layer's codes as they stand: a reset is 10054 (kConnReset), as the module's
-// own time-out 258 is WAIT_TIMEOUT.
+// The socket layer's own calls on Windows Sockets. WSAGetLastError's codes
+// are the layer's codes as they stand: a reset is 10054 (kConnReset), as the
+// module's own time-out 258 is WAIT_TIMEOUT.
 #include <winsock2.h>
-#include <ws2tcpip.h>
 // After winsock2.h, which it needs.
 #include <mstcpip.h>
 #include <windows.h>
@@ -20,45 +19,6 @@ namespace {
 constexpr WORD kWinsockVersion = MAKEWORD(1, 1);
 constexpr ULONG kKeepAliveIdleMs = 3000;
 constexpr ULONG kKeepAliveIntervalMs = 100;
-
-bool Failed() {
-  SockSetLastError(WSAGetLastError());
-  return false;
-}
-
-int SetOption(Socket s, int level, int name, const void* value, int length) {
-  testing::SetOptionFn hook = detail::SetOptionHook();
-  if (hook != nullptr) return hook(s, level, name, value, unsigned(length));
-  return setsockopt(s, level, name, static_cast<const char*>(value), length);
-}
-
-bool SetIntOption(Socket s, int level, int name, int value) {
-  return SetOption(s, level, name, &value, sizeof value) == 0 || Failed();
-}
-
-// Keep-alive after 3 s of silence, probing every 100 ms; the probe count is
-// the system's.
-bool SetKeepAlive(Socket s) {
-  if (!SetIntOption(s, SOL_SOCKET, SO_KEEPALIVE, 1)) return false;
-  tcp_keepalive values{1, kKeepAliveIdleMs, kKeepAliveIntervalMs};
-  DWORD returned = 0;
-  return WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
-                  nullptr) == 0 ||
-         Failed();
-}
-
-bool SetNoLinger(Socket s) {
-  linger value{0, 0};
-  return SetOption(s, SOL_SOCKET, SO_LINGER, &value, sizeof value) == 0 || Failed();
-}
-
-sockaddr_in MakeAddress(std::uint32_t address, int port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(static_cast<u_short>(port));
-  sa.sin_addr.s_addr = address;
-  return sa;
-}
 
 void Fill(fd_set& fds, const SockSet* set) {
   FD_ZERO(&fds);
@@ -96,10 +56,15 @@ std::string SystemErrorText(int code) {
   return kdt::WindowsErrorText(static_cast<unsigned long>(code));
 }
 
-bool RefuseNegative(int length) {
-  if (length >= 0) return false;
-  SockSetLastError(WSAEINVAL);
-  return true;
+// Keep-alive after 3 s of silence, probing every 100 ms; the probe count is
+// the system's.
+bool SetKeepAlive(Socket s) {
+  if (!SetIntOption(s, SOL_SOCKET, SO_KEEPALIVE, 1)) return false;
+  tcp_keepalive values{1, kKeepAliveIdleMs, kKeepAliveIntervalMs};
+  DWORD returned = 0;
+  return WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
+                  nullptr) == 0 ||
+         Failed();
 }
 
 }  // namespace detail
@@ -113,24 +78,9 @@ void SockCleanup() {
   WSACleanup();
 }
 
-bool SockCreate(Socket& s) {
-  s = socket(AF_INET, SOCK_STREAM, 0);
-  return s != kInvalidSocket || Failed();
-}
-
-bool SockSetOptions(Socket s, int bufferSize) {
-  // Windows ignores SO_DONTROUTE on IPv4; it is set to 0 as on every platform.
-  return SetIntOption(s, SOL_SOCKET, SO_DONTROUTE, 0) &&
-         SetIntOption(s, SOL_SOCKET, SO_OOBINLINE, 1) &&
-         SetIntOption(s, SOL_SOCKET, SO_RCVBUF, bufferSize) &&
-         SetIntOption(s, SOL_SOCKET, SO_SNDBUF, bufferSize) &&
-         SetIntOption(s, SOL_SOCKET, SO_REUSEADDR, 1) && SetKeepAlive(s) &&
-         SetIntOption(s, IPPROTO_TCP, TCP_NODELAY, 1) && SetNoLinger(s);
-}
-
 bool SockSetBlocking(Socket s, bool blocking) {
   u_long nonBlocking = blocking ? 0 : 1;
-  return ioctlsocket(s, FIONBIO, &nonBlocking) == 0 || Failed();
+  return ioctlsocket(s, FIONBIO, &nonBlocking) == 0 || detail::Failed();
 }
 
 bool SockClose(Socket& s) {
@@ -138,21 +88,6 @@ bool SockClose(Socket& s) {
   if (result != 0) SockSetLastError(WSAGetLastError());
   s = kInvalidSocket;
   return result == 0;
-}
-
-bool SockShutdownClose(Socket& s) {
-  if (s == kInvalidSocket) return true;
-  shutdown(s, SD_BOTH);
-  return SockClose(s);
-}
-
-bool SockConnect(Socket s, std::string_view address, int port) {
-  sockaddr_in sa = MakeAddress(DottedToInAddr(address), port);
-  if (sa.sin_addr.s_addr == INADDR_ANY) {
-    SockSetLastError(WSAEADDRNOTAVAIL);
-    return false;
-  }
-  return connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 || Failed();
 }
 
 bool SockSelect(SockSet* readSet, SockSet* writeSet, SockSet* exceptSet, int timeoutMs,
@@ -171,7 +106,7 @@ bool SockSelect(SockSet* readSet, SockSet* writeSet, SockSet* exceptSet, int tim
   timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
   if (select(0, &readFds, &writeFds, &exceptFds, &timeout) == SOCKET_ERROR) {
     count = -1;
-    return Failed();
+    return detail::Failed();
   }
   count = ReduceToReady(readSet, readFds);
   count += ReduceToReady(writeSet, writeFds);
@@ -205,7 +140,7 @@ bool SockSend(Socket s, const void* data, int length, int& sent) {
   sent = -1;
   if (detail::RefuseNegative(length)) return false;
   sent = send(s, static_cast<const char*>(data), length, 0);
-  return sent != SOCKET_ERROR || Failed();
+  return sent != SOCKET_ERROR || detail::Failed();
 }
 
 bool SockRecv(Socket s, void* buffer, int length, int& received) {
@@ -219,55 +154,23 @@ bool SockRecv(Socket s, void* buffer, int length, int& received) {
 
 bool SockListen(Socket& s, std::string_view address, int port, int backlog) {
   // No SO_REUSEADDR: on Windows it would let a second listener take the port.
-  s = socket(AF_INET, SOCK_STREAM, 0);
-  if (s == kInvalidSocket) return Failed();
-  const sockaddr_in sa = MakeAddress(DottedToInAddr(address), port);
-  if (bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 && listen(s, backlog) == 0 &&
-      SockSetBlocking(s, false)) {
-    return true;
-  }
-  const int error = WSAGetLastError();
+  if (!SockCreate(s)) return false;
+  if (detail::BindAndListen(s, address, port, backlog) && SockSetBlocking(s, false)) return true;
+  const int error = SockLastError();
   SockClose(s);
   SockSetLastError(error);
   return false;
 }
 
-int SockLocalPort(Socket s) {
-  sockaddr_in sa{};
-  int length = sizeof sa;
-  if (getsockname(s, reinterpret_cast<sockaddr*>(&sa), &length) != 0) return 0;
-  return ntohs(sa.sin_port);
-}
-
 bool SockAccept(Socket listener, Socket& client) {
   client = accept(listener, nullptr, nullptr);
-  if (client == kInvalidSocket) return Failed();
+  if (client == kInvalidSocket) return detail::Failed();
   // An accepted socket inherits the listener's non-blocking mode.
   if (SockSetBlocking(client, true)) return true;
   const int error = SockLastError();
   SockClose(client);
   SockSetLastError(error);
   return false;
-}
-
-bool SockPeerName(Socket s, std::uint32_t& address, int& port) {
-  sockaddr_in peer{};
-  int length = sizeof peer;
-  if (getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return Failed();
-  if (peer.sin_family != AF_INET) {
-    SockSetLastError(WSAEAFNOSUPPORT);
-    return false;
-  }
-  address = peer.sin_addr.s_addr;  // network order: the first octet lowest
-  port = ntohs(peer.sin_port);
-  return true;
-}
-
-bool SockSetNoDelay(Socket s) {
-  BOOL one = TRUE;
-  return setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one) ==
-             0 ||
-         Failed();
 }
 
 }  // namespace tcp
