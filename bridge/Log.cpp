@@ -3,30 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <mutex>
 
+#include "Platform.h"
+
 namespace bridge {
-namespace {
-
-std::string TimeStamp() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto millis =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm local{};
-  localtime_r(&seconds, &local);
-  char date[32];
-  std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
-  char text[48];
-  std::snprintf(text, sizeof text, "%s.%03d ", date, int(millis));
-  return text;
-}
-
-}  // namespace
 
 bool LogGoesToTheJournal() {
   const char* stream = std::getenv("JOURNAL_STREAM");  // "device:inode" of the journal's socket
@@ -40,7 +23,10 @@ bool LogGoesToTheJournal() {
 void Log(const std::string& line) {
   static const bool journal = LogGoesToTheJournal();
   static std::mutex mutex;
-  const std::string text = (journal ? std::string() : TimeStamp()) + line + "\n";
+  // The journal stamps every line itself.
+  const std::string stamp =
+      journal ? std::string() : kdt::TimeText(kdt::LocalTimeNow(), "%Y-%m-%d %H:%M:%S") + " ";
+  const std::string text = stamp + line + "\n";
   std::lock_guard lock(mutex);
   std::fputs(text.c_str(), stderr);
   std::fflush(stderr);

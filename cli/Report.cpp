@@ -1,6 +1,5 @@
 #include "Report.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -18,18 +17,12 @@ constexpr const char* kPlain = "\x1b[0m";
 
 // Local time, ISO 8601 to the millisecond, with the offset from UTC.
 std::string Now() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto millis =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  const kdt::LocalTime local = kdt::LocalTimeOf(seconds);
-  char date[32];
-  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local.fields);
+  const kdt::LocalTime local = kdt::LocalTimeNow();
   const int offset = local.utcOffsetMinutes < 0 ? -local.utcOffsetMinutes : local.utcOffsetMinutes;
-  char text[64];
-  std::snprintf(text, sizeof text, "%s.%03d%c%02d:%02d", date, int(millis),
-                local.utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
-  return text;
+  char zone[16];
+  std::snprintf(zone, sizeof zone, "%c%02d:%02d", local.utcOffsetMinutes < 0 ? '-' : '+',
+                offset / 60, offset % 60);
+  return kdt::TimeText(local, "%Y-%m-%dT%H:%M:%S") + zone;
 }
 
 std::string Event(const char* event, bool json, const std::string& fields,

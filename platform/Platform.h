@@ -85,12 +85,22 @@ bool OutputTakesColour();
 
 // --- Time ----------------------------------------------------------------
 
-// The local time of `seconds`, and how far it is ahead of UTC, in minutes.
+// The local time now, to the millisecond, and how far it is ahead of UTC.
 struct LocalTime {
   std::tm fields{};
+  int milliseconds = 0;
   int utcOffsetMinutes = 0;
 };
-LocalTime LocalTimeOf(std::time_t seconds);
+LocalTime LocalTimeNow();
+
+// The time in strftime's `format`, then a dot and the milliseconds: the
+// stamp of every program's log and event lines.
+inline std::string TimeText(const LocalTime& time, const char* format) {
+  char text[64];
+  const std::size_t length = std::strftime(text, sizeof text - 4, format, &time.fields);
+  std::snprintf(text + length, 5, ".%03d", time.milliseconds);
+  return text;
+}
 
 // --- Files and folders ---------------------------------------------------
 

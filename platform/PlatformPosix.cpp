@@ -167,9 +167,12 @@ bool OutputTakesColour() {
   return isatty(STDOUT_FILENO) == 1 && !(term != nullptr && std::string_view(term) == "dumb");
 }
 
-LocalTime LocalTimeOf(std::time_t seconds) {
+LocalTime LocalTimeNow() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
   LocalTime time;
-  localtime_r(&seconds, &time.fields);
+  localtime_r(&now.tv_sec, &time.fields);
+  time.milliseconds = int(now.tv_nsec / 1000000);
   time.utcOffsetMinutes = int(time.fields.tm_gmtoff / 60);
   return time;
 }

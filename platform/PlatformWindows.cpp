@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cwctype>
 
@@ -190,9 +191,13 @@ bool OutputTakesColour() {
          SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
 }
 
-LocalTime LocalTimeOf(std::time_t seconds) {
+LocalTime LocalTimeNow() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   LocalTime time;
   localtime_s(&time.fields, &seconds);
+  time.milliseconds = int(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
   std::tm asUtc = time.fields;
   time.utcOffsetMinutes = int((_mkgmtime(&asUtc) - seconds) / 60);
   return time;

@@ -37,15 +37,7 @@ void Print(std::FILE* to, const std::string& text) {
 }
 
 void LogLine(const std::string& line) {
-  auto now = std::chrono::system_clock::now();
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
-  std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  char stamp[16];
-  const kdt::LocalTime local = kdt::LocalTimeOf(seconds);
-  std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local.fields);
-  char millis[8];
-  std::snprintf(millis, sizeof millis, ".%03d", static_cast<int>(ms % 1000));
-  Print(stderr, std::string(stamp) + millis + " kdt212-sim: " + line);
+  Print(stderr, kdt::TimeText(kdt::LocalTimeNow(), "%H:%M:%S") + " kdt212-sim: " + line);
 }
 
 const char* const kHelp =
