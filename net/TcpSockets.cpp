@@ -191,6 +191,13 @@ bool SockCanRead(Socket s, bool& ready) {
   return WaitReady(s, false, ready);
 }
 
+bool SockWaitReadable(Socket s, int timeoutMs) {
+  SockSet set;
+  set.Add(s);
+  int count = 0;
+  return SockSelect(&set, nullptr, nullptr, timeoutMs, count) && count > 0;
+}
+
 bool SockSendAll(Socket s, const void* data, int length, std::uint32_t timeoutMs, Abandon abandon) {
   return TransferAll(s, static_cast<const char*>(data), length, timeoutMs, abandon, SockCanWrite,
                      SockSend);

@@ -119,6 +119,9 @@ bool SockSelect(SockSet* readSet, SockSet* writeSet, SockSet* exceptSet, int tim
 bool SockWaitWritable(Socket s, int timeoutMs);
 bool SockCanWrite(Socket s, bool& ready);
 bool SockCanRead(Socket s, bool& ready);
+// Whether the socket has something to read, a connection waiting or its end
+// within the time; false also when the wait itself fails.
+bool SockWaitReadable(Socket s, int timeoutMs);
 
 bool SockSend(Socket s, const void* data, int length, int& sent);
 bool SockRecv(Socket s, void* buffer, int length, int& received);

@@ -50,14 +50,6 @@ bool SendAll(tcp::Socket s, const std::uint8_t* data, std::size_t length) {
   return true;
 }
 
-// Whether the socket has something to read within the slice.
-bool Readable(tcp::Socket s, int ms) {
-  tcp::SockSet set;
-  set.Add(s);
-  int count = 0;
-  return tcp::SockSelect(&set, nullptr, nullptr, ms, count) && count > 0;
-}
-
 bool ValidRelay(int relay) {
   return relay >= 1 && relay <= kdt::kRelayCount;
 }
@@ -138,7 +130,7 @@ void SimUnit::Stop() {
 void SimUnit::AcceptLoop() {
   while (!stopping_) {
     ReapFinished();
-    if (Readable(listener_, kPollSliceMs)) Accept();
+    if (tcp::SockWaitReadable(listener_, kPollSliceMs)) Accept();
   }
 }
 
@@ -198,7 +190,7 @@ bool SimUnit::ReadFrame(Connection& conn, kdt::FrameBuffer& frame) {
   int silentMs = 0;
   while (got < wanted) {
     if (stopping_) return false;
-    if (!Readable(conn.socket, kPollSliceMs)) {
+    if (!tcp::SockWaitReadable(conn.socket, kPollSliceMs)) {
       silentMs += kPollSliceMs;
       if (got > 0 && silentMs >= kIncompleteFrameMs) {
         Log(who + "incomplete frame: announced " + std::to_string(frame[0]) + " bytes, got " +

@@ -10,13 +10,6 @@ namespace {
 constexpr int kSliceMs = 10;
 constexpr int kAcceptWaitMs = 20000;
 
-bool Readable(tcp::Socket s) {
-  tcp::SockSet set;
-  set.Add(s);
-  int count = 0;
-  return tcp::SockSelect(&set, nullptr, nullptr, kSliceMs, count) && count > 0;
-}
-
 }  // namespace
 
 std::int64_t ElapsedMs(std::chrono::steady_clock::time_point start) {
@@ -40,7 +33,7 @@ void ScriptedPeer::Run(Script script) {
   int waited = 0;
   // A connection already queued is taken even after the release, so that a
   // client that connected, sent and went away is still served.
-  while (!Readable(listener_)) {
+  while (!tcp::SockWaitReadable(listener_, kSliceMs)) {
     if (released_ || (waited += kSliceMs) > kAcceptWaitMs) return;
   }
   tcp::Socket accepted = tcp::kInvalidSocket;
@@ -67,7 +60,7 @@ std::vector<std::uint8_t> ScriptedPeer::Link::Read(std::size_t length) {
   std::vector<std::uint8_t> bytes(length);
   std::size_t got = 0;
   while (got < length) {
-    if (!Readable(socket_)) {
+    if (!tcp::SockWaitReadable(socket_, kSliceMs)) {
       if (released_) break;  // what was sent before the release is still read
       continue;
     }
