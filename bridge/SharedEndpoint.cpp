@@ -7,7 +7,6 @@
 #include <cerrno>
 
 #include "AddressValue.h"
-#include "CodePage.h"
 #include "Log.h"
 #include "TcpSockets.h"
 #include "UnitProcIP.h"
@@ -36,11 +35,6 @@ bool IsValidFrame(const kdt::Frame& frame) {
     default:
       return false;
   }
-}
-
-std::string FrameText(const kdt::Frame& frame) {
-  return kdt::HexText(std::string_view(reinterpret_cast<const char*>(frame.data()), frame.size()),
-                      " ");
 }
 
 // The peer's IPv4 address value and "address:port"; false for another kind.
@@ -181,7 +175,7 @@ void SharedEndpoint::Serve(Client& client) {
   kdt::Frame frame;
   while (!client.awaitingReply && TakeFrame(client, frame)) {
     if (!IsValidFrame(frame)) {
-      Close(client, "sent a frame that is not valid (" + FrameText(frame) + ")", true);
+      Close(client, "sent a frame that is not valid (" + kdt::FrameHex(frame) + ")", true);
       return;
     }
     if (!Answer(client, frame)) return;

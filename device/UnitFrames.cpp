@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "CodePage.h"
+
 namespace kdt {
 namespace {
 
@@ -35,6 +37,10 @@ void CompleteFrame(std::span<std::uint8_t> frame) {
 
 bool ChecksumValid(std::span<const std::uint8_t> frame) {
   return !frame.empty() && frame.size() > frame[0] && frame[frame[0]] == FrameChecksum(frame);
+}
+
+std::string FrameHex(std::span<const std::uint8_t> frame) {
+  return HexText(std::string_view(reinterpret_cast<const char*>(frame.data()), frame.size()), " ");
 }
 
 Frame PollFrame() {

@@ -66,6 +66,8 @@ std::uint8_t FrameChecksum(std::span<const std::uint8_t> frame);
 void CompleteFrame(std::span<std::uint8_t> frame);
 // False too for bytes that end before the frame their length byte announces.
 bool ChecksumValid(std::span<const std::uint8_t> frame);
+// A frame's bytes in hexadecimal, a space between, as logs show them.
+std::string FrameHex(std::span<const std::uint8_t> frame);
 
 Frame PollFrame();
 Frame GoodbyeFrame();

@@ -35,8 +35,7 @@ constexpr FaultEntry kFaults[] = {
 
 // A frame's N+1 bytes in hexadecimal.
 std::string Hex(const kdt::FrameBuffer& frame) {
-  return kdt::HexText(std::string_view(reinterpret_cast<const char*>(frame.data()), frame[0] + 1u),
-                      " ");
+  return kdt::FrameHex({frame.data(), frame[0] + 1u});
 }
 
 // The socket is a blocking one: every byte goes, or the connection has.
