@@ -224,7 +224,11 @@ bool TQmObject::Start(const std::string& host, int port, std::uint32_t interval)
 // given up, so that the window never waits on it.
 void TQmObject::Stop() {
   if (!worker_.joinable()) return;  // idle, and any earlier worker joined
-  stop_ = true;
+  {
+    std::lock_guard lock(commandMutex_);  // so that a pause just beginning sees it
+    stop_ = true;
+  }
+  wake_.notify_all();
   if (!finished_.WaitFor(std::chrono::milliseconds(kStopGraceMs))) abandon_ = true;
   worker_.join();
 }
@@ -243,8 +247,11 @@ bool TQmObject::QueueCommand(const Frame& frame, std::uint32_t token) {
 
 bool TQmObject::QueueFrame(const Frame& frame, std::optional<std::uint32_t> replyToken) {
   if (!IsConnected()) return false;
-  std::lock_guard lock(commandMutex_);
-  commands_.push_back({frame, replyToken});
+  {
+    std::lock_guard lock(commandMutex_);
+    commands_.push_back({frame, replyToken});
+  }
+  wake_.notify_all();
   return true;
 }
 
@@ -310,6 +317,18 @@ int TQmObject::ExchangeFailed(int result, int error) {
   return result;
 }
 
+// The pause before an exchange. A long interval only spaces out the polls:
+// a command queued meanwhile goes at once, and Stop does not wait it out.
+// False when Stop has come.
+bool TQmObject::Pause() {
+  std::unique_lock lock(commandMutex_);
+  if (interval_ != 0) {
+    wake_.wait_for(lock, std::chrono::milliseconds(interval_),
+                   [this] { return stop_ || !commands_.empty(); });
+  }
+  return !stop_;
+}
+
 // The exchange loop: one frame, one reply, back to back, until the stop flag
 // is raised. Returns the result code.
 int TQmObject::RunExchanges(UnitLink& link) {
@@ -320,7 +339,9 @@ int TQmObject::RunExchanges(UnitLink& link) {
   std::uint32_t rateStart = tcp::TickCount();
   bool firstCycle = true;
   for (;;) {
-    if (interval_ != 0) std::this_thread::sleep_for(std::chrono::milliseconds(interval_));
+    // The first exchange tells the connect result: a Stop during the
+    // attempt still lets it run.
+    if (!Pause() && !firstCycle) return kResultRequested;
     // The first exchange is always a poll, so the first status comes first.
     std::optional<std::uint32_t> replyToken;
     if (firstCycle || !TakeCommand(buffer, replyToken)) LoadFrame(buffer, poll);

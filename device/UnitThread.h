@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -76,8 +77,9 @@ class TQmObject {
   // Why the last Start made no worker; empty when it made one.
   const std::string& StartProblem() const { return startProblem_; }
   // Ends the connection with the goodbye and waits for the worker to end,
-  // at most about kStopGraceMs whatever the unit does. When it returns, the
-  // worker's last notification has been posted.
+  // at most about kStopGraceMs whatever the unit does and whatever the
+  // interval. When it returns, the worker's last notification has been
+  // posted.
   void Stop();
   bool IsRunning() const { return running_; }
   bool IsConnected() const { return running_ && socket_ != tcp::kInvalidSocket; }
@@ -123,6 +125,7 @@ class TQmObject {
   bool TakeCommand(FrameBuffer& buffer, std::optional<std::uint32_t>& replyToken);
   void DiscardCommands();
   void WorkerRoutine();
+  bool Pause();
   int RunExchanges(UnitLink& link);
   int ExchangeFailed(int result, int error);
   bool ConnectUnit(UnitLink& link);
@@ -155,6 +158,8 @@ class TQmObject {
   };
   std::mutex commandMutex_;
   std::deque<QueuedCommand> commands_;
+  // Wakes the pause before an exchange: a command was queued, or Stop came.
+  std::condition_variable wake_;
 
   UnitStatus snapshot_;  // main thread only
   ReplyBytes lastReply_{};
