@@ -1,6 +1,7 @@
 #include "Cp1251.h"
 
 #include "CodePage.h"
+#include "RelayName.h"
 
 namespace kdt {
 
@@ -13,14 +14,9 @@ bool EncodeCp1251(const QString& text, std::string& bytes) {
   return EncodeFromUtf8(text.toStdString(), bytes, offending);
 }
 
-bool IsCp1251(QChar c) {
-  std::uint8_t byte = 0;
-  return CodePageByte(c.unicode(), byte);
-}
-
-QValidator::State TCodePageValidator::validate(QString& input, int&) const {
+QValidator::State TNameValidator::validate(QString& input, int&) const {
   for (QChar c : input) {
-    if (!IsCp1251(c)) return Invalid;
+    if (!IsNameCharacter(c.unicode()) && !tolerated_.contains(c)) return Invalid;
   }
   return Acceptable;
 }

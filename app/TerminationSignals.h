@@ -7,8 +7,8 @@
 #pragma once
 
 #include <QObject>
-#include <QSocketNotifier>
-#include <memory>
+
+#include "SignalWatcher.h"
 
 namespace kdt {
 
@@ -16,9 +16,6 @@ class TerminationSignals : public QObject {
   Q_OBJECT
  public:
   TerminationSignals();
-  ~TerminationSignals() override;
-  TerminationSignals(const TerminationSignals&) = delete;
-  TerminationSignals& operator=(const TerminationSignals&) = delete;
 
   // A signal has asked the program to end: the event loop is not to be
   // entered (again).
@@ -27,8 +24,8 @@ class TerminationSignals : public QObject {
  private:
   void CloseInOrder();
 
-  std::unique_ptr<QSocketNotifier> notifier_;
   bool requested_ = false;
+  SignalWatcher watcher_;
 };
 
 }  // namespace kdt

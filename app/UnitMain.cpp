@@ -35,7 +35,7 @@ constexpr QRect kInput1Bounds{8, 26, 65, 20};
 constexpr QRect kInput2Bounds{80, 26, 65, 20};
 constexpr QRect kNameBounds{8, 53, 136, 20};
 constexpr QRect kRenameEditBounds{104, 8, 25, 17};
-constexpr int kNameEditMaxLength = static_cast<int>(kSetNameFieldLength);
+constexpr int kNameEditMaxLength = static_cast<int>(kNameLength);
 
 QString RelayCaption(int relay) {
   return QString::fromStdString(RelayLabel(relay));
@@ -91,7 +91,8 @@ void TFormMain::BuildComponents() {
   for (int r : kRelaysLeftToRight) BuildRelayPanel(r, kRelayPanelLeft[r]);
   RNEdit = new TEdit(client);
   RNEdit->setGeometry(kRenameEditBounds);
-  RNEdit->setValidator(new TCodePageValidator(RNEdit));
+  FNameValidator = new TNameValidator(RNEdit);
+  RNEdit->setValidator(FNameValidator);
   RNEdit->setMaxLength(kNameEditMaxLength);
   RNEdit->setAccessibleName("Relay name");
   RNEdit->hide();
@@ -385,6 +386,7 @@ void TFormMain::PRName1DblClick(TPanel* sender) {
   RNEdit->show();
   const QString name = PRName[r]->Caption();
   RNEdit->setMaxLength(std::max<int>(kNameEditMaxLength, static_cast<int>(name.size())));
+  FNameValidator->Tolerate(name);
   RNEdit->setText(name);
   RNEdit->setFocus();
 }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "Cp1251.h"
 #include "SettingsLocation.h"
 #include "UnitThread.h"
 #include "Version.h"
@@ -55,6 +56,7 @@ class TFormMain : public QMainWindow {
   std::array<QAction*, 4> MMSyncItem{};  // MMSync1 .. MMSync3
 
   std::unique_ptr<TQmObject> FSession;
+  TNameValidator* FNameValidator = nullptr;  // RNEdit's
   std::uint32_t FAddress = 0;
   const std::string FSettingsFile;
 

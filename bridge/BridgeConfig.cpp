@@ -68,11 +68,6 @@ int StrayLine(std::string_view text) {
   return 0;
 }
 
-bool IsIdCharacter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '_';
-}
-
 // Collects the first fault, with its line.
 class Checker {
  public:
@@ -359,6 +354,11 @@ bool CheckAcrossUnits(const BridgeConfig& config, Checker& checker) {
 }
 
 }  // namespace
+
+bool IsIdCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '_';
+}
 
 bool Cidr::Contains(std::uint32_t addressValue) const {
   return (kdt::NumericOrder(addressValue) & Mask(prefix)) == network;

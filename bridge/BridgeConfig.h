@@ -69,6 +69,11 @@ struct BridgeConfig {
   std::vector<std::string> warnings;
 };
 
+// What an id is made of (a unit's, and every id derived from one): letters,
+// digits, '-' and '_', so that it stands in a topic, a path or a file name
+// as it is.
+bool IsIdCharacter(char c);
+
 // The id that names the bridge itself in MQTT topics, which no unit may take.
 constexpr std::string_view kBridgeId = "bridge";
 

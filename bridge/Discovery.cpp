@@ -5,6 +5,7 @@
 #include <QJsonObject>
 
 #include "CodePage.h"
+#include "RelayName.h"
 #include "Relays.h"
 #include "Topics.h"
 #include "Version.h"
@@ -12,7 +13,6 @@
 namespace bridge {
 namespace {
 
-constexpr int kNameLength = 24;  // what the unit takes of a name
 constexpr const char* kManufacturer = "VORNEX";
 constexpr std::string_view kConnectivityObject = "bridge_connectivity";
 const char* const kRelayObjects[] = {"_input", "_name", "_locked"};
@@ -25,9 +25,7 @@ QString Q(const std::string& text) {
 std::string NodeId(const MqttConfig& mqtt) {
   std::string node = mqtt.topic;
   for (char& c : node) {
-    const bool fit = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                     c == '-' || c == '_';
-    if (!fit) c = '_';
+    if (!IsIdCharacter(c)) c = '_';
   }
   return node;
 }
@@ -37,9 +35,7 @@ std::string ConfigTopic(const MqttConfig& mqtt, const char* component, const std
 }
 
 std::string RelayObject(const std::string& unit, int relay, const char* leaf) {
-  std::string object = unit + "_relay_";
-  object += static_cast<char>(kdt::RelayLetter(relay) - 'A' + 'a');
-  return object + leaf;
+  return unit + "_relay_" + kdt::RelayLowerLetter(relay) + leaf;
 }
 
 QJsonObject Availability(const MqttConfig& mqtt, const std::string& unit) {
@@ -105,7 +101,8 @@ std::vector<Message> RelayDiscovery(const MqttConfig& mqtt, const std::string& u
                           {"state_topic", Q(RelayTopic(mqtt, unit, relay, RelayLeaf::kName))},
                           {"command_topic", Q(CommandTopic(mqtt, unit, relay, RelayLeaf::kName))},
                           {"min", 0},
-                          {"max", kNameLength},
+                          // what a unit may report, so that no state of it is refused
+                          {"max", int(kdt::kReportedNameLength)},
                           {"mode", "text"}}))},
       {ConfigTopic(mqtt, "binary_sensor", locked),
        Json(With(common, {{"name", Q(label + " locked")},

@@ -6,8 +6,8 @@
 #include "CodePage.h"
 #include "Discovery.h"
 #include "Log.h"
+#include "RelayName.h"
 #include "StatusJson.h"
-#include "TextRules.h"
 #include "Topics.h"
 
 namespace bridge {
@@ -197,31 +197,13 @@ void MqttBridge::CommandInput(SharedUnit& unit, int relay, const std::string& pa
 // A name the unit cannot take is refused, and the name topic is published
 // again as it stands, so that the hub shows what the unit holds.
 void MqttBridge::CommandName(SharedUnit& unit, int relay, const std::string& payload) {
-  const std::string what = "mqtt: " + unit.Config().id + ": " + kdt::RelayLabel(relay) + ": name " +
-                           Shown(payload) + " refused: ";
-  std::string bytes;
-  char32_t offending = 0;
-  std::string problem;
-  if (!kdt::EncodeFromUtf8(payload, bytes, offending)) {
-    problem = offending == kdt::kNotUtf8
-                  ? "not UTF-8"
-                  : "the unit's code page (windows-1251) has no " + kdt::CharacterName(offending);
-  } else {
-    bytes = std::string(kdt::TrimBlanks(bytes));
-    if (bytes.size() > kdt::kSetNameFieldLength) {
-      problem = std::to_string(bytes.size()) + " characters, the unit takes " +
-                std::to_string(kdt::kSetNameFieldLength);
-    } else if (std::any_of(bytes.begin(), bytes.end(), [](char c) {
-                 return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-               })) {
-      problem = "control characters are not taken";
-    }
-  }
-  if (problem.empty()) {
+  std::string bytes, problem;
+  if (kdt::EncodeRelayName(payload, bytes, problem)) {
     unit.SendName(relay, bytes);
     return;
   }
-  Log(what + problem);
+  Log("mqtt: " + unit.Config().id + ": " + kdt::RelayLabel(relay) + ": name " + Shown(payload) +
+      " refused: " + problem);
   const std::string topic = RelayTopic(config_, unit.Config().id, relay, RelayLeaf::kName);
   Publish(topic, kdt::DecodeToUtf8(unit.Status().name[relay - 1]), true);
 }

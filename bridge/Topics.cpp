@@ -20,10 +20,6 @@ std::string_view LeafName(RelayLeaf leaf) {
   return "";
 }
 
-char LowerLetter(int relay) {
-  return static_cast<char>(kdt::RelayLetter(relay) - 'A' + 'a');
-}
-
 // Takes "LEVEL/" off the front of `topic`.
 bool TakeLevel(std::string_view& topic, std::string_view level) {
   if (!topic.starts_with(level) || topic.size() <= level.size() || topic[level.size()] != '/') {
@@ -48,8 +44,8 @@ std::string UnitStateTopic(const MqttConfig& mqtt, const std::string& unit) {
 }
 
 std::string RelayTopic(const MqttConfig& mqtt, const std::string& unit, int relay, RelayLeaf leaf) {
-  return mqtt.topic + "/" + unit + "/" + std::string(kRelayLevel) + "/" + LowerLetter(relay) + "/" +
-         std::string(LeafName(leaf));
+  return mqtt.topic + "/" + unit + "/" + std::string(kRelayLevel) + "/" +
+         kdt::RelayLowerLetter(relay) + "/" + std::string(LeafName(leaf));
 }
 
 std::string CommandTopic(const MqttConfig& mqtt, const std::string& unit, int relay,

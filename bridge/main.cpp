@@ -1,10 +1,9 @@
 // kdt212-bridge: holds each unit's session and shares it with every client.
 #include <signal.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <cstdio>
+#include <utility>
 
 #include "Bridge.h"
 #include "BridgeConfig.h"
@@ -12,6 +11,7 @@
 #include "Log.h"
 #include "MqttClient.h"
 #include "Platform.h"
+#include "SignalWatcher.h"
 #include "TcpSockets.h"
 #include "UnitThread.h"
 #include "Version.h"
@@ -35,22 +35,6 @@ int Check(const bridge::BridgeConfig& config, const std::string& path) {
   return 0;
 }
 
-// SIGTERM and SIGINT end the event loop, SIGHUP reloads; the loop reads
-// them from the platform's signal pipe.
-void WatchSignals(QSocketNotifier& notifier, int fd, bridge::Bridge& bridge) {
-  QObject::connect(&notifier, &QSocketNotifier::activated, &bridge, [fd, &bridge] {
-    char signal;
-    while (read(fd, &signal, 1) == 1) {
-      if (signal == SIGHUP) {
-        bridge.Reload();
-      } else {
-        bridge::Log("ending on SIG" + std::string(sigabbrev_np(signal)));
-        QCoreApplication::quit();
-      }
-    }
-  });
-}
-
 int Serve(const bridge::BridgeConfig& config, const bridge::CommandLine& line, int argc,
           char** argv) {
   tcp::SockStartup();
@@ -60,14 +44,22 @@ int Serve(const bridge::BridgeConfig& config, const bridge::CommandLine& line, i
     kdt::UnitThreadStartup();
     {
       bridge::Bridge bridge(line.config, line.verbose);
-      const int fd = kdt::OpenSignalPipe({SIGTERM, SIGINT}, {SIGHUP});
-      QSocketNotifier notifier(fd, QSocketNotifier::Read);
-      WatchSignals(notifier, fd, bridge);
+      // SIGHUP reloads; SIGTERM and SIGINT end the loop, and the units' goodbyes
+      // follow it. One that comes again meanwhile changes nothing: a unit's
+      // goodbye is never cut short.
+      bool ending = false;
+      kdt::SignalWatcher watcher({}, {SIGTERM, SIGINT, SIGHUP}, [&](int signal) {
+        if (signal == SIGHUP) {
+          if (!ending) bridge.Reload();
+        } else if (!std::exchange(ending, true)) {
+          bridge::Log("ending on SIG" + std::string(sigabbrev_np(signal)));
+          QCoreApplication::quit();
+        }
+      });
       bridge::Log(std::string("kdt212-bridge ") + kdt::kVersion + " serving " + line.config);
       bridge.Apply(config);
       QCoreApplication::exec();
       bridge.StopAll();
-      kdt::CloseSignalPipe();
     }
     kdt::UnitThreadShutdown();
   }

@@ -6,12 +6,11 @@
 #include <string>
 #include <thread>
 
-#include "CodePage.h"
 #include "ExitCodes.h"
+#include "RelayName.h"
 #include "Relays.h"
 #include "Report.h"
 #include "StatusJson.h"
-#include "TextRules.h"
 #include "UnitClient.h"
 
 namespace cli {
@@ -95,35 +94,14 @@ class Run {
     return Fail(kExitUnreachable, client_, client_.Error());
   }
 
-  // The new name in the unit's code page, with the console's rules: blanks
-  // and control characters at its ends stripped, at most 24 bytes. Refused
-  // before anything is sent.
+  // The new name in the unit's code page, by the rule of every rename.
+  // Refused before anything is sent.
   bool EncodeName() {
-    const std::string label = kdt::RelayLabel(options_.relays[0]);
-    char32_t offending = 0;
-    std::string bytes;
-    if (!kdt::EncodeFromUtf8(options_.text, bytes, offending)) {
-      std::fprintf(stderr, "kdt212ctl: %s keeps its name: %s\n", label.c_str(),
-                   offending == kdt::kNotUtf8 ? "the name is not UTF-8"
-                                              : ("the unit's code page (windows-1251) has no " +
-                                                 kdt::CharacterName(offending))
-                                                    .c_str());
-      return false;
-    }
-    name_ = kdt::TrimBlanks(bytes);
-    for (char c : name_) {
-      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-        std::fprintf(stderr, "kdt212ctl: %s keeps its name: control characters are not taken\n",
-                     label.c_str());
-        return false;
-      }
-    }
-    if (name_.size() > kdt::kSetNameFieldLength) {
-      std::fprintf(stderr, "kdt212ctl: %s keeps its name: %zu characters, the unit takes %zu\n",
-                   label.c_str(), name_.size(), kdt::kSetNameFieldLength);
-      return false;
-    }
-    return true;
+    std::string problem;
+    if (kdt::EncodeRelayName(options_.text, name_, problem)) return true;
+    std::fprintf(stderr, "kdt212ctl: %s keeps its name: %s\n",
+                 kdt::RelayLabel(options_.relays[0]).c_str(), problem.c_str());
+    return false;
   }
 
   // Polls until `done` holds for the unit's status, for at most the time-out.

@@ -41,10 +41,6 @@ void AppendUtf8(char32_t c, std::string& out) {
   }
 }
 
-bool IsControl(char32_t c) {
-  return c < 0x20 || (c >= 0x7F && c < 0xA0);
-}
-
 // The next character of UTF-8 text; U+FFFD for a sequence that is not one.
 char32_t NextUtf8(std::string_view text, std::size_t& pos) {
   const auto lead = static_cast<unsigned char>(text[pos++]);
@@ -62,6 +58,10 @@ char32_t NextUtf8(std::string_view text, std::size_t& pos) {
 }
 
 }  // namespace
+
+bool IsControlCharacter(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c < 0xA0);
+}
 
 char32_t CodePageCharacter(std::uint8_t byte) {
   return byte < kFirstHighByte ? char32_t(byte) : char32_t(kHighBytes[byte - kFirstHighByte]);
@@ -118,7 +118,7 @@ std::string PrintableText(std::string_view bytes) {
   std::string text;
   for (char byte : bytes) {
     const char32_t c = CodePageCharacter(static_cast<std::uint8_t>(byte));
-    if (IsControl(c)) {
+    if (IsControlCharacter(c)) {
       text += "\\x" + HexText(std::string_view(&byte, 1));
     } else if (c == '\\') {
       text += "\\\\";
@@ -132,7 +132,7 @@ std::string PrintableText(std::string_view bytes) {
 std::string CharacterName(char32_t character) {
   char code[16];
   std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(character));
-  if (IsControl(character)) return code;
+  if (IsControlCharacter(character)) return code;
   std::string name = "\"";
   AppendUtf8(character, name);
   return name + "\" (" + code + ")";

@@ -23,6 +23,9 @@ constexpr char32_t kNotUtf8 = 0xFFFD;
 // False at the first character that has no byte, given in `offending`.
 bool EncodeFromUtf8(std::string_view utf8, std::string& bytes, char32_t& offending);
 
+// C0, DEL and C1: what no name should hold and no terminal should be sent.
+bool IsControlCharacter(char32_t c);
+
 // The unit's bytes as text for a terminal or a log: UTF-8, with every control
 // character (C0, DEL, C1) and the backslash written as an escape (\x1B,
 // \\), so that a hostile name can neither move a terminal's cursor nor change

@@ -56,6 +56,11 @@ constexpr char RelayLetter(int relay) {
   return static_cast<char>('D' - relay);
 }
 
+// The letter in lower case, as the bridge's topics and addresses give it.
+constexpr char RelayLowerLetter(int relay) {
+  return static_cast<char>('d' - relay);
+}
+
 // The relay of a letter, either case; 0 for anything else.
 constexpr int RelayOfLetter(char letter) {
   const char upper =

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "RelayName.h"
 #include "Relays.h"
 #include "TcpSockets.h"
 
@@ -30,8 +31,8 @@ constexpr std::uint8_t kCmdSetInput = 0x02;
 constexpr std::uint8_t kCmdSetName = 0x03;
 constexpr std::uint8_t kCmdGoodbye = 0x99;
 
-constexpr std::size_t kSetNameFieldLength = 24;
-constexpr std::size_t kReplyNameFieldLength = 25;
+constexpr std::size_t kSetNameFieldLength = kNameLength;
+constexpr std::size_t kReplyNameFieldLength = kReportedNameLength;
 constexpr std::uint8_t kModelKdt212 = 212;
 
 // Reply layout: byte 2 header, byte 3 model, then per relay a state byte and

@@ -173,6 +173,37 @@ class RenameTest : public PanelTest {
             kdt::SetNameFrame(1, "\xC7\xE0\xEB\x88" + std::string(20, 'p')));
   }
 
+  // Control characters are not typed or pasted into a name (a hub's or a
+  // script's rename refuses them too); one that the unit reports stays, so
+  // that the name can be edited and goes back byte for byte.
+  void controlCharactersAreNotTakenButAReportedOneStays() {
+    const std::string name =
+        "AB\x01"
+        "CD";
+    unit_->SetName(2, name);
+    ConnectWindow();
+    WaitForName(2, kdt::DecodeCp1251(name));
+    OpenRename(1);
+    window_->RNEdit->clear();
+    for (const QString& pasted : {QString("a\x02"
+                                          "b"),
+                                  QString("a\x7F"), QString(QChar(0x98))}) {
+      QApplication::clipboard()->setText(pasted);
+      window_->RNEdit->paste();
+      QCOMPARE(window_->RNEdit->text(), QString());
+    }
+    QTest::keyClick(window_->RNEdit, Qt::Key_Escape);
+    OpenRename(2);
+    QTest::keyClick(window_->RNEdit, Qt::Key_End);
+    QTest::keyClicks(window_->RNEdit, "E");
+    QApplication::clipboard()->setText(QString("\x02"));
+    window_->RNEdit->paste();
+    QCOMPARE(window_->RNEdit->text(), kdt::DecodeCp1251(name + "E"));
+    QTest::keyClick(window_->RNEdit, Qt::Key_Return);
+    QVERIFY(QTest::qWaitFor([&] { return SetNameFrames(*unit_).size() == 1; }, kWaitMs));
+    QVERIFY(SetNameFrames(*unit_).front() == kdt::SetNameFrame(2, name + "E"));
+  }
+
   void a25CharacterNameGoesBackAsItsFirst24() {
     const std::string name = "ABCDEFGHIJKLMNOPQRSTUVWXY";  // the unit's field is full
     unit_->SetName(3, name);

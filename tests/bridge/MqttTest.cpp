@@ -129,7 +129,7 @@ TEST_F(MqttTest, DiscoveryFollowsHomeAssistantsFormat) {
   const QJsonObject name = Json(hub_->Latest(text));
   EXPECT_EQ(name["command_topic"].toString(), "kdt212/studio/relay/b/name/set");
   EXPECT_EQ(name["state_topic"].toString(), "kdt212/studio/relay/b/name");
-  EXPECT_EQ(name["max"].toInt(), 24);
+  EXPECT_EQ(name["max"].toInt(), 25);  // a unit reports up to 25: no state of it is refused
   EXPECT_EQ(name["unique_id"].toString(), "kdt212_studio_relay_b_name");
 
   const QJsonObject locked = Json(hub_->Latest(lock));
