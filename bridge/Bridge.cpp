@@ -12,8 +12,7 @@ Bridge::~Bridge() {
 }
 
 void Bridge::Apply(const BridgeConfig& config) {
-  for (const std::string& warning : config.warnings)
-    Log("warning: " + configPath_ + ": " + warning);
+  for (const std::string& warning : config.warnings) Log("warning: " + warning);
   if (mqtt_ && !(config.mqtt && mqtt_->Config() == *config.mqtt)) {
     Log("mqtt: " + std::string(config.mqtt ? "changed" : "no longer configured"));
     mqtt_.reset();  // its farewell: every unit offline
@@ -29,18 +28,32 @@ void Bridge::Apply(const BridgeConfig& config) {
   if (units_.empty()) Log("no units in " + configPath_ + ": connecting nowhere until one is named");
 }
 
+// A unit keeps its session unless its address, port or interval changed;
+// what else changed is its endpoint's, which takes it as it goes.
 void Bridge::ApplyUnits(const BridgeConfig& config) {
   std::map<std::string, const UnitConfig*> wanted;
   for (const UnitConfig& unit : config.units) wanted[unit.id] = &unit;
   for (auto it = units_.begin(); it != units_.end();) {
     const auto found = wanted.find(it->first);
-    if (found != wanted.end() && *found->second == it->second->Config()) {
-      ++it;
+    if (found == wanted.end()) {
+      Log(it->first + ": removed");
+      if (mqtt_) mqtt_->UnitRemoved(it->first);
+      it = units_.erase(it);  // the session says goodbye
       continue;
     }
-    Log(it->first + (found == wanted.end() ? ": removed" : ": changed; starting again"));
-    if (found == wanted.end() && mqtt_) mqtt_->UnitRemoved(it->first);
-    it = units_.erase(it);  // the session says goodbye
+    const UnitConfig& now = *found->second;
+    SharedUnit& unit = *it->second;
+    const std::string changes = ChangesText(unit.Config(), now);
+    if (changes.empty()) {
+      ++it;
+    } else if (unit.Config().SameSession(now)) {
+      Log(it->first + ": " + changes + "; its session goes on");
+      unit.Reconfigure(now);
+      ++it;
+    } else {
+      Log(it->first + ": " + changes + "; starting again");
+      it = units_.erase(it);
+    }
   }
   for (const auto& [id, unit] : wanted) {
     if (units_.count(id) != 0) continue;

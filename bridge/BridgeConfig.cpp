@@ -19,6 +19,7 @@ namespace {
 constexpr std::string_view kUnitSection = "UNIT";
 constexpr std::string_view kMqttSection = "MQTT";
 constexpr std::size_t kLongestId = 64;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr int kLongestIntervalMs = 60000;
 constexpr int kMostClients = 1024;
 constexpr int kHighestPort = 65535;
@@ -52,15 +53,23 @@ std::string WithoutComments(std::string_view text) {
   return kept;
 }
 
+// A line that someone meant as a comment in another format's way.
+bool IsHashComment(std::string_view line) {
+  return !line.empty() && line[0] == '#';
+}
+
+constexpr const char* kHashComment = "'#' begins no comment here: a comment begins with ';'";
+
 // The first line before any section that is neither blank nor a comment: the
 // format drops such lines, and a configuration must not lose one unsaid.
-int StrayLine(std::string_view text) {
+// 0 when there is none; `line` is its text.
+int StrayLine(std::string_view text, std::string_view& line) {
   int number = 0;
   for (std::size_t start = 0; start < text.size();) {
     std::size_t end = text.find_first_of("\r\n", start);
     if (end == std::string_view::npos) end = text.size();
     ++number;
-    const std::string_view line = kdt::TrimBlanks(text.substr(start, end - start));
+    line = kdt::TrimBlanks(text.substr(start, end - start));
     if (!line.empty() && line[0] == '[') return 0;
     if (!line.empty() && line[0] != ';') return number;
     start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
@@ -68,18 +77,26 @@ int StrayLine(std::string_view text) {
   return 0;
 }
 
-// Collects the first fault, with its line.
+// Collects the first fault and every warning, each with its line, and
+// judges the files that the configuration names.
 class Checker {
  public:
-  explicit Checker(std::string path) : path_(std::move(path)) {}
+  Checker(std::string path, const FileAccess& files, std::vector<std::string>& warnings)
+      : path_(std::move(path)), files_(files), warnings_(warnings) {}
   bool Fail(int line, const std::string& reason) {
-    if (problem_.empty()) problem_ = path_ + ":" + std::to_string(line) + ": " + reason;
+    if (problem_.empty()) problem_ = At(line) + reason;
     return false;
   }
+  void Warn(int line, const std::string& text) { warnings_.push_back(At(line) + text); }
   const std::string& Problem() const { return problem_; }
+  const FileAccess& Files() const { return files_; }
 
  private:
+  std::string At(int line) const { return path_ + ":" + std::to_string(line) + ": "; }
+
   std::string path_;
+  const FileAccess& files_;
+  std::vector<std::string>& warnings_;
   std::string problem_;
 };
 
@@ -103,29 +120,36 @@ bool ReadEndpoint(std::string_view text, Endpoint& endpoint) {
          ReadNumber(text.substr(colon + 1), 1, kHighestPort, endpoint.port);
 }
 
-bool ReadCidr(std::string_view text, Cidr& cidr) {
+// A network, or a single address. An address with bits beyond its prefix
+// ("192.168.1.1/24") is refused rather than guessed at: the writer may have
+// meant the host or the network.
+bool ReadCidr(std::string_view text, Cidr& cidr, std::string& reason) {
   const std::size_t slash = text.find('/');
   std::uint32_t address = 0;
   cidr.prefix = 32;
-  if (!ReadAddress(kdt::TrimBlanks(text.substr(0, slash)), address)) return false;
-  if (slash != std::string_view::npos &&
-      !ReadNumber(kdt::TrimBlanks(text.substr(slash + 1)), 0, 32, cidr.prefix)) {
+  if (!ReadAddress(kdt::TrimBlanks(text.substr(0, slash)), address) ||
+      (slash != std::string_view::npos &&
+       !ReadNumber(kdt::TrimBlanks(text.substr(slash + 1)), 0, 32, cidr.prefix))) {
+    reason = "ALLOW: networks such as 127.0.0.0/8, 192.168.1.0/24, not '" + std::string(text) + "'";
     return false;
   }
   cidr.network = kdt::NumericOrder(address) & Mask(cidr.prefix);
-  return true;
+  if (cidr.network == kdt::NumericOrder(address)) return true;
+  reason = "ALLOW: " + std::string(text) + " has bits beyond its /" + std::to_string(cidr.prefix) +
+           ": the network is " + CidrText(cidr) + ", the host " + kdt::IPToStr(address) + "/32";
+  return false;
 }
 
-bool ReadCidrList(std::string_view text, std::vector<Cidr>& list) {
+bool ReadCidrList(std::string_view text, std::vector<Cidr>& list, std::string& reason) {
   list.clear();
-  while (!text.empty()) {
+  for (;;) {
     const std::size_t comma = text.find(',');
     Cidr cidr;
-    if (!ReadCidr(kdt::TrimBlanks(text.substr(0, comma)), cidr)) return false;
+    if (!ReadCidr(kdt::TrimBlanks(text.substr(0, comma)), cidr, reason)) return false;
     list.push_back(cidr);
-    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    if (comma == std::string_view::npos) return true;
+    text.remove_prefix(comma + 1);
   }
-  return !list.empty();
 }
 
 // Reads one KEY=VALUE of a unit; false with the reason.
@@ -153,9 +177,7 @@ bool ReadUnitKey(std::string_view key, std::string_view value, UnitConfig& unit,
     reason =
         "LISTEN: an address and a port, such as 127.0.0.1:10001, not '" + std::string(value) + "'";
   } else if (SameName(key, "ALLOW")) {
-    if (ReadCidrList(value, unit.allow)) return true;
-    reason =
-        "ALLOW: networks such as 127.0.0.0/8, 192.168.1.0/24, not '" + std::string(value) + "'";
+    return ReadCidrList(value, unit.allow, reason);
   } else if (SameName(key, "MAXCLIENTS")) {
     if (ReadNumber(value, 1, kMostClients, unit.maxClients)) return true;
     reason = "MAXCLIENTS: from 1 to 1024, not '" + std::string(value) + "'";
@@ -181,6 +203,9 @@ template <typename Read>
 bool ReadEntries(const kdt::IniContent::SectionView& section, Checker& checker, Read read) {
   std::vector<std::pair<std::string_view, int>> seen;
   for (const kdt::IniContent::Entry& entry : section.entries) {
+    if (IsHashComment(entry.name.empty() ? entry.value : entry.name)) {
+      return checker.Fail(entry.line, kHashComment);
+    }
     if (entry.name.empty()) return checker.Fail(entry.line, "not a KEY=VALUE line");
     for (const auto& [name, line] : seen) {
       if (SameName(name, entry.name)) {
@@ -200,7 +225,11 @@ bool ReadUnit(const kdt::IniContent::SectionView& section, Checker& checker, Uni
   unit.allow = {kLoopback};
   ReadUnitId(section.name, unit.id);
   if (unit.id.empty()) return checker.Fail(section.line, "[UNIT] needs an id: [UNIT name]");
-  if (unit.id.size() > kLongestId || !std::ranges::all_of(unit.id, IsIdCharacter)) {
+  if (unit.id.size() > kLongestId) {
+    return checker.Fail(section.line, "a unit's id is at most " + std::to_string(kLongestId) +
+                                          " characters, not " + std::to_string(unit.id.size()));
+  }
+  if (!std::ranges::all_of(unit.id, IsIdCharacter)) {
     return checker.Fail(section.line,
                         "a unit's id is letters, digits, '-' and '_', not '" + unit.id + "'");
   }
@@ -213,6 +242,12 @@ bool ReadUnit(const kdt::IniContent::SectionView& section, Checker& checker, Uni
   };
   if (!ReadEntries(section, checker, read)) return false;
   if (unit.address == 0) return checker.Fail(section.line, "unit " + unit.id + " has no ADDR");
+  for (const kdt::IniContent::Entry& entry : section.entries) {
+    if (!unit.listen && (SameName(entry.name, "ALLOW") || SameName(entry.name, "MAXCLIENTS"))) {
+      return checker.Fail(
+          entry.line, std::string(entry.name) + " without LISTEN: the unit is shared with nobody");
+    }
+  }
   return true;
 }
 
@@ -223,58 +258,60 @@ bool IsTopicBase(std::string_view topic) {
          topic.front() != '/' && topic.back() != '/';
 }
 
-bool ReadableFile(const std::string& path, std::string& reason) {
-  if (access(path.c_str(), R_OK) == 0) return true;
-  reason = "cannot read '" + path + "': " + std::strerror(errno);
-  return false;
-}
-
-// The password: the file's first line.
-bool ReadPasswordFile(const std::string& path, MqttConfig& mqtt, std::string& reason,
-                      std::vector<std::string>& warnings) {
+// The password: the file's first line, its line end (LF or CR LF) not part
+// of it.
+bool ReadPasswordFile(const std::string& path, int line, MqttConfig& mqtt, Checker& checker,
+                      std::string& reason) {
   std::string text, error;
-  if (!ReadableFile(path, reason) || !kdt::ReadTextFile(path, text, error)) {
-    if (reason.empty()) reason = error;
-    reason = "PASSWORD_FILE: " + reason;
+  if (!checker.Files().MayRead(path, reason) || !kdt::ReadTextFile(path, text, error)) {
+    reason = "PASSWORD_FILE: " + (reason.empty() ? error : reason);
     return false;
   }
   mqtt.password = text.substr(0, text.find_first_of("\r\n"));
+  if (mqtt.password.empty()) {
+    reason = "PASSWORD_FILE: '" + path + "' holds no password on its first line";
+    return false;
+  }
   struct stat st {};
   if (stat(path.c_str(), &st) == 0 && (st.st_mode & S_IROTH) != 0) {
-    warnings.push_back("PASSWORD_FILE " + path +
-                       " may be read by every user of this machine: chmod o-r it");
+    checker.Warn(
+        line, "PASSWORD_FILE " + path + " may be read by every user of this machine: chmod o-r it");
   }
   return true;
 }
 
-bool ReadMqttKey(std::string_view key, std::string_view value, MqttConfig& mqtt,
-                 std::string& reason, std::vector<std::string>& warnings, int line) {
-  const std::string text(value);
+bool ReadMqttKey(const kdt::IniContent::Entry& entry, MqttConfig& mqtt, Checker& checker,
+                 std::string& reason) {
+  const std::string_view key = entry.name;
+  const std::string text(entry.value);
   if (SameName(key, "HOST")) {
     mqtt.host = text;
     if (!text.empty() && text.find_first_of(" \t") == std::string::npos) return true;
     reason = "HOST: the broker's address or name, not '" + text + "'";
   } else if (SameName(key, "PORT")) {
-    if (ReadNumber(value, 1, kHighestPort, mqtt.port)) return true;
+    if (ReadNumber(text, 1, kHighestPort, mqtt.port)) return true;
     reason = "PORT: a port from 1 to 65535, not '" + text + "'";
   } else if (SameName(key, "CLIENTID")) {
     mqtt.clientId = text;
-    if (!text.empty()) return true;
-    reason = "CLIENTID: a name for the bridge at the broker";
+    if (!text.empty() && text.size() <= kLongestId && std::ranges::all_of(text, IsIdCharacter)) {
+      return true;
+    }
+    reason =
+        "CLIENTID: the bridge's name at the broker, in its topics and at the hub: letters, "
+        "digits, '-' and '_', at most 64, not '" +
+        text + "'";
   } else if (SameName(key, "USER")) {
     mqtt.user = text;
     return true;
   } else if (SameName(key, "PASSWORD_FILE")) {
-    return text.empty() || ReadPasswordFile(text, mqtt, reason, warnings);
+    return text.empty() || ReadPasswordFile(text, entry.line, mqtt, checker, reason);
   } else if (SameName(key, "PASSWORD")) {
-    mqtt.password = text;
-    warnings.push_back("line " + std::to_string(line) +
-                       ": the broker's password stands in the configuration; keep it in "
-                       "PASSWORD_FILE, readable by the service alone");
-    return true;
+    reason =
+        "PASSWORD: the broker's password is not taken in this file, which many may read; "
+        "give PASSWORD_FILE, a file readable by the service alone";
   } else if (SameName(key, "CAFILE")) {
     mqtt.caFile = text;
-    if (text.empty() || ReadableFile(text, reason)) return true;
+    if (text.empty() || checker.Files().MayRead(text, reason)) return true;
     reason = "CAFILE: " + reason;
   } else if (SameName(key, "TOPIC")) {
     mqtt.topic = text;
@@ -292,18 +329,10 @@ bool ReadMqttKey(std::string_view key, std::string_view value, MqttConfig& mqtt,
   return false;
 }
 
-bool ReadMqtt(const kdt::IniContent::SectionView& section, Checker& checker, MqttConfig& mqtt,
-              std::vector<std::string>& warnings) {
+bool ReadMqtt(const kdt::IniContent::SectionView& section, Checker& checker, MqttConfig& mqtt) {
   mqtt.line = section.line;
-  bool passwordGiven = false, passwordFileGiven = false;
   const auto read = [&](const kdt::IniContent::Entry& entry, std::string& reason) {
-    if (SameName(entry.name, "PASSWORD")) passwordGiven = true;
-    if (SameName(entry.name, "PASSWORD_FILE") && !entry.value.empty()) passwordFileGiven = true;
-    if (passwordGiven && passwordFileGiven) {
-      reason = "PASSWORD and PASSWORD_FILE: give the password file alone";
-      return false;
-    }
-    return ReadMqttKey(entry.name, entry.value, mqtt, reason, warnings, entry.line);
+    return ReadMqttKey(entry, mqtt, checker, reason);
   };
   if (!ReadEntries(section, checker, read)) return false;
   if (!mqtt.password.empty() && mqtt.user.empty()) {
@@ -329,7 +358,7 @@ bool ReadSection(const kdt::IniContent::SectionView& section, Checker& checker,
                                           std::to_string(config.mqtt->line) + ")");
   }
   config.mqtt.emplace();
-  return ReadMqtt(section, checker, *config.mqtt, config.warnings);
+  return ReadMqtt(section, checker, *config.mqtt);
 }
 
 bool Overlaps(const Endpoint& a, const Endpoint& b) {
@@ -347,6 +376,13 @@ bool CheckAcrossUnits(const BridgeConfig& config, Checker& checker) {
       if (unit.listen && earlier.listen && Overlaps(*unit.listen, *earlier.listen)) {
         return checker.Fail(unit.line, "LISTEN " + EndpointText(*unit.listen) + " is unit " +
                                            earlier.id + "'s already");
+      }
+      // A unit takes one connection: two sessions would take turns with it.
+      if (unit.address == earlier.address && unit.port == earlier.port) {
+        return checker.Fail(unit.line, "unit " + unit.id + ": " +
+                                           EndpointText({unit.address, unit.port}) + " is unit " +
+                                           earlier.id + " already (first at line " +
+                                           std::to_string(earlier.line) + ")");
       }
     }
   }
@@ -371,18 +407,55 @@ bool MqttConfig::operator==(const MqttConfig& other) const {
 }
 
 bool UnitConfig::operator==(const UnitConfig& other) const {
-  return id == other.id && address == other.address && port == other.port &&
-         intervalMs == other.intervalMs && listen == other.listen && allow == other.allow &&
+  return SameSession(other) && listen == other.listen && allow == other.allow &&
          maxClients == other.maxClients;
 }
 
+bool UnitConfig::SameSession(const UnitConfig& other) const {
+  return id == other.id && address == other.address && port == other.port &&
+         intervalMs == other.intervalMs;
+}
+
+std::string ChangesText(const UnitConfig& before, const UnitConfig& after) {
+  const auto allowText = [](const UnitConfig& unit) {
+    std::string text;
+    for (const Cidr& cidr : unit.allow) text += (text.empty() ? "" : ",") + CidrText(cidr);
+    return text;
+  };
+  const auto listenText = [](const UnitConfig& unit) {
+    return unit.listen ? EndpointText(*unit.listen) : std::string("none");
+  };
+  struct Key {
+    const char* name;
+    std::string before, after;
+  };
+  const Key keys[] = {
+      {"ADDR", kdt::IPToStr(before.address), kdt::IPToStr(after.address)},
+      {"PORT", std::to_string(before.port), std::to_string(after.port)},
+      {"INTERVAL", std::to_string(before.intervalMs), std::to_string(after.intervalMs)},
+      {"LISTEN", listenText(before), listenText(after)},
+      {"ALLOW", allowText(before), allowText(after)},
+      {"MAXCLIENTS", std::to_string(before.maxClients), std::to_string(after.maxClients)},
+  };
+  std::string text;
+  for (const Key& key : keys) {
+    if (key.before == key.after) continue;
+    text +=
+        (text.empty() ? "" : ", ") + std::string(key.name) + " " + key.before + " -> " + key.after;
+  }
+  return text;
+}
+
 bool ParseBridgeConfig(std::string_view text, const std::string& path, BridgeConfig& config,
-                       std::string& problem) {
+                       std::string& problem, const FileAccess& files) {
   config = {};
-  Checker checker(path);
+  Checker checker(path, files, config.warnings);
+  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
   const std::string plain = WithoutComments(text);
-  if (const int stray = StrayLine(plain); stray != 0) {
-    checker.Fail(stray, "a line before the first section");
+  std::string_view strayText;
+  if (const int stray = StrayLine(plain, strayText); stray != 0) {
+    checker.Fail(stray,
+                 IsHashComment(strayText) ? kHashComment : "a line before the first section");
   }
   const kdt::IniContent content = kdt::IniContent::Parse(plain);
   for (const kdt::IniContent::SectionView& section : content.Sections()) {
@@ -393,7 +466,8 @@ bool ParseBridgeConfig(std::string_view text, const std::string& path, BridgeCon
   return problem.empty();
 }
 
-bool ReadBridgeConfig(const std::string& path, BridgeConfig& config, std::string& problem) {
+bool ReadBridgeConfig(const std::string& path, BridgeConfig& config, std::string& problem,
+                      const FileAccess& files) {
   std::string text, error;
   if (access(path.c_str(), F_OK) != 0) {
     problem = path + ": " + std::strerror(errno);
@@ -403,7 +477,7 @@ bool ReadBridgeConfig(const std::string& path, BridgeConfig& config, std::string
     problem = error;
     return false;
   }
-  return ParseBridgeConfig(text, path, config, problem);
+  return ParseBridgeConfig(text, path, config, problem, files);
 }
 
 std::string EndpointText(const Endpoint& endpoint) {

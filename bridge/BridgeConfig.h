@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "FileAccess.h"
 #include "UnitFrames.h"
 
 namespace bridge {
@@ -32,7 +33,9 @@ struct Cidr {
 };
 
 constexpr int kDefaultMaxClients = 16;
-constexpr std::uint32_t kDefaultIntervalMs = 1;
+// A bridge answers its clients from what it holds: its own pace sets only
+// how soon a change is seen, and 10 ms is within a blink.
+constexpr std::uint32_t kDefaultIntervalMs = 10;
 
 struct UnitConfig {
   std::string id;  // letters, digits, '-' and '_'
@@ -45,7 +48,14 @@ struct UnitConfig {
   int line = 0;  // of the unit's section, for messages
   // The same unit served the same way; the line does not count.
   bool operator==(const UnitConfig& other) const;
+  // The same session: address, port and interval. What else differs is the
+  // endpoint's, which changes without a new session.
+  bool SameSession(const UnitConfig& other) const;
 };
+
+// What differs from `before` to `after`, for a log line:
+// "INTERVAL 1 -> 10, ALLOW 127.0.0.0/8 -> 10.0.0.0/8"; empty when nothing.
+std::string ChangesText(const UnitConfig& before, const UnitConfig& after);
 
 // The broker, and where on it the bridge publishes.
 struct MqttConfig {
@@ -64,8 +74,8 @@ struct MqttConfig {
 struct BridgeConfig {
   std::vector<UnitConfig> units;
   std::optional<MqttConfig> mqtt;
-  // Sound, but worth a word: a password in the file, or a password file
-  // that every user may read.
+  // Sound, but worth a word, as "FILE:LINE: what": a password file that
+  // every user may read.
   std::vector<std::string> warnings;
 };
 
@@ -78,9 +88,11 @@ bool IsIdCharacter(char c);
 constexpr std::string_view kBridgeId = "bridge";
 
 // False with "FILE:LINE: reason", or "FILE: reason" when it cannot be read.
-bool ReadBridgeConfig(const std::string& path, BridgeConfig& config, std::string& problem);
+// The files that it names are judged by `files`.
+bool ReadBridgeConfig(const std::string& path, BridgeConfig& config, std::string& problem,
+                      const FileAccess& files = FileAccess::OwnRights());
 bool ParseBridgeConfig(std::string_view text, const std::string& path, BridgeConfig& config,
-                       std::string& problem);
+                       std::string& problem, const FileAccess& files = FileAccess::OwnRights());
 
 // "192.168.0.200:10001".
 std::string EndpointText(const Endpoint& endpoint);

@@ -24,18 +24,26 @@ CommandLine ReadCommandLine(const std::vector<std::string>& arguments) {
       line.config = arguments[++i];
     } else if (arg.starts_with("--config=") && arg.size() > 9) {
       line.config = arg.substr(9);
+    } else if (arg == "--user") {
+      if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
+        line.problem = "--user needs a user's name";
+        break;
+      }
+      line.checkUser = arguments[++i];
     } else {
       line.problem =
           (arg.starts_with("-") ? "unknown option '" : "unexpected argument '") + arg + "'";
       break;
     }
   }
+  if (line.problem.empty() && !line.checkUser.empty() && line.action != CommandLine::Action::kCheck)
+    line.problem = "--user goes with --check";
   if (!line.problem.empty()) line.action = CommandLine::Action::kRefuse;
   return line;
 }
 
 std::string HelpText() {
-  return std::string("Usage: kdt212-bridge [--config FILE] [--check] [--verbose]\n") +
+  return std::string("Usage: kdt212-bridge [--config FILE] [--check [--user USER]] [--verbose]\n") +
          "Holds one session with each VORNEX KDT-212 unit of its configuration and\n"
          "shares it: an endpoint that speaks the unit's protocol to every client.\n"
          "\n"
@@ -43,7 +51,10 @@ std::string HelpText() {
          kDefaultConfig +
          ")\n"
          "  --check            read the configuration, print the units it names, and\n"
-         "                     exit: 0 when it is sound, 2 with the line at fault\n"
+         "                     exit: 0 when it is sound, 2 with the line at fault; the\n"
+         "                     files it names are judged as the service will meet them\n"
+         "  --user USER        with --check: judged with USER's rights (run by root:\n"
+         "                     the service's user _kdt212, when it exists)\n"
          "  -v, --verbose      a line for every client that comes and goes\n"
          "  -h, --help         show this help and exit\n"
          "  --version          show the version and exit\n"

@@ -13,6 +13,9 @@ struct CommandLine {
   Action action = Action::kServe;
   std::string config = kDefaultConfig;
   bool verbose = false;
+  // For kCheck: whose rights judge the files the configuration names;
+  // empty, the default (FileAccess.h).
+  std::string checkUser;
   std::string problem;  // for kRefuse, one line
 };
 

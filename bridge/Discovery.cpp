@@ -14,7 +14,6 @@ namespace bridge {
 namespace {
 
 constexpr const char* kManufacturer = "VORNEX";
-constexpr std::string_view kConnectivityObject = "bridge_connectivity";
 const char* const kRelayObjects[] = {"_input", "_name", "_locked"};
 
 QString Q(const std::string& text) {
@@ -48,9 +47,14 @@ QJsonObject Availability(const MqttConfig& mqtt, const std::string& unit) {
   return QJsonObject{{"availability", topics}, {"availability_mode", "all"}};
 }
 
+// "kdt212_bridge_": what every bridge's device id under this TOPIC begins with.
+std::string BridgeDevicePrefix(const MqttConfig& mqtt) {
+  return NodeId(mqtt) + "_" + std::string(kBridgeId) + "_";
+}
+
 QJsonObject BridgeDevice(const MqttConfig& mqtt) {
-  return QJsonObject{{"identifiers", QJsonArray{Q(NodeId(mqtt) + "_bridge")}},
-                     {"name", "KDT-212 bridge"},
+  return QJsonObject{{"identifiers", QJsonArray{Q(BridgeDeviceId(mqtt))}},
+                     {"name", Q("KDT-212 bridge " + mqtt.clientId)},
                      {"model", "kdt212-bridge"},
                      {"manufacturer", kManufacturer},
                      {"sw_version", kdt::kVersion}};
@@ -62,7 +66,7 @@ QJsonObject UnitDevice(const MqttConfig& mqtt, const std::string& unit) {
                      {"model", "KDT-212"},
                      {"manufacturer", kManufacturer},
                      {"sw_version", kdt::kVersion},
-                     {"via_device", Q(NodeId(mqtt) + "_bridge")}};
+                     {"via_device", Q(BridgeDeviceId(mqtt))}};
 }
 
 std::string Json(const QJsonObject& object) {
@@ -76,7 +80,7 @@ QJsonObject With(QJsonObject object, const QJsonObject& more) {
 
 // What the relay is called at the unit, as Home Assistant shows it.
 std::string RelayName(const kdt::UnitStatus& status, int relay) {
-  const std::string name = kdt::DecodeToUtf8(status.name[relay - 1]);
+  const std::string name = kdt::PrintableText(status.name[relay - 1], kdt::Backslash::kKept);
   return name.empty() ? kdt::RelayLabel(relay) : name;
 }
 
@@ -129,7 +133,7 @@ std::vector<Message> UnitDiscovery(const MqttConfig& mqtt, const std::string& un
 }
 
 std::vector<Message> BridgeDiscovery(const MqttConfig& mqtt) {
-  const std::string object(kConnectivityObject);
+  const std::string object = std::string(kBridgeId) + "_" + mqtt.clientId + "_connectivity";
   return {{ConfigTopic(mqtt, "binary_sensor", object),
            Json({{"name", "Connection to the broker"},
                  {"unique_id", Q(NodeId(mqtt) + "_" + object)},
@@ -163,6 +167,22 @@ bool UnitOfDiscoveryTopic(const MqttConfig& mqtt, std::string_view topic, std::s
     }
   }
   return false;
+}
+
+std::string BridgeDeviceId(const MqttConfig& mqtt) {
+  return BridgeDevicePrefix(mqtt) + mqtt.clientId;
+}
+
+bool PublisherOfDiscovery(const MqttConfig& mqtt, std::string_view payload, std::string& clientId) {
+  const QJsonObject device =
+      QJsonDocument::fromJson(QByteArray(payload.data(), qsizetype(payload.size())))
+          .object()["device"]
+          .toObject();
+  const std::string via = device["via_device"].toString().toStdString();
+  const std::string prefix = BridgeDevicePrefix(mqtt);
+  if (!via.starts_with(prefix) || via.size() == prefix.size()) return false;
+  clientId = via.substr(prefix.size());
+  return true;
 }
 
 std::string HubStatusTopic(const MqttConfig& mqtt) {

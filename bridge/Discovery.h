@@ -34,6 +34,12 @@ std::string DiscoveryPattern(const MqttConfig& mqtt);
 // The unit whose configuration stands at `topic`; false for the bridge's own
 // and for anything else.
 bool UnitOfDiscoveryTopic(const MqttConfig& mqtt, std::string_view topic, std::string& unit);
+// The bridge's device at the hub: "kdt212_bridge_kdt212-bridge".
+std::string BridgeDeviceId(const MqttConfig& mqtt);
+// The CLIENTID of the bridge that published a unit's configuration, read
+// from the device it names as the unit's way in; false for one that no
+// bridge under this TOPIC published.
+bool PublisherOfDiscovery(const MqttConfig& mqtt, std::string_view payload, std::string& clientId);
 // Where Home Assistant says it has started again.
 std::string HubStatusTopic(const MqttConfig& mqtt);
 

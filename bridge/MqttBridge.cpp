@@ -17,17 +17,17 @@ namespace {
 // little, a while of its own.
 constexpr int kDiscoveryDelayMinMs = 1000;
 constexpr int kDiscoveryDelayMaxMs = 3000;
-constexpr std::size_t kShownPayload = 64;  // of a payload in a log line
+constexpr const char* kNoLongerServed = "the bridge that served it has stopped";
 
 int DiscoveryDelay() {
   static std::mt19937 random{std::random_device{}()};
   return std::uniform_int_distribution<int>(kDiscoveryDelayMinMs, kDiscoveryDelayMaxMs)(random);
 }
 
-// A payload as a log line may show it: quoted, escaped, and cut short.
-std::string Shown(const std::string& payload) {
-  return kdt::JsonText(payload.substr(0, kShownPayload)) +
-         (payload.size() > kShownPayload ? " (" + std::to_string(payload.size()) + " bytes)" : "");
+// A name as the hub shows it, and as it may come back: control characters
+// escaped, as the log has them.
+std::string NameText(const std::string& bytes) {
+  return kdt::PrintableText(bytes, kdt::Backslash::kKept);
 }
 
 }  // namespace
@@ -46,7 +46,10 @@ MqttBridge::MqttBridge(const MqttConfig& config) : config_(config) {
 MqttBridge::~MqttBridge() {
   std::vector<std::pair<std::string, std::string>> farewell;
   for (const SharedUnit* unit : units_) {
-    farewell.emplace_back(UnitStatusTopic(config_, unit->Config().id), "offline");
+    const std::string& id = unit->Config().id;
+    farewell.emplace_back(UnitStateTopic(config_, id),
+                          kdt::NotConnectedJson(unit->Where(), kNoLongerServed));
+    farewell.emplace_back(UnitStatusTopic(config_, id), "offline");
   }
   farewell.emplace_back(BridgeStatusTopic(config_), "offline");
   client_->SetFarewell(std::move(farewell));
@@ -85,6 +88,7 @@ void MqttBridge::UnitChanged(const SharedUnit& unit) {
 // what is no longer so.
 void MqttBridge::Connected() {
   published_.clear();
+  cleared_.clear();
   for (const std::string& pattern : CommandPatterns(config_)) client_->Subscribe(pattern);
   if (!config_.discovery.empty()) {
     client_->Subscribe(HubStatusTopic(config_));
@@ -96,6 +100,7 @@ void MqttBridge::Connected() {
 }
 
 void MqttBridge::PublishUnit(const SharedUnit& unit) {
+  if (!unit.Known()) return;  // neither up nor down yet
   const std::string& id = unit.Config().id;
   Publish(UnitStatusTopic(config_, id), unit.Live() ? "online" : "offline");
   Publish(UnitStateTopic(config_, id),
@@ -108,7 +113,7 @@ void MqttBridge::PublishUnit(const SharedUnit& unit) {
       Publish(RelayTopic(config_, id, relay, RelayLeaf::kInput), InputPayload(kdt::InputOf(state)));
     }
     Publish(RelayTopic(config_, id, relay, RelayLeaf::kName),
-            kdt::DecodeToUtf8(unit.Status().name[relay - 1]));
+            NameText(unit.Status().name[relay - 1]));
     Publish(RelayTopic(config_, id, relay, RelayLeaf::kLocked),
             LockedPayload(kdt::IsLocked(state)));
   }
@@ -148,33 +153,46 @@ void MqttBridge::Message(const std::string& topic, const std::string& payload, b
   }
   std::string unit;
   if (!config_.discovery.empty() && UnitOfDiscoveryTopic(config_, topic, unit)) {
-    if (retained && !payload.empty() && Find(unit) == nullptr) ForgetStale(unit);
+    if (!payload.empty()) Discovered(unit, payload, retained);
     return;
   }
   Command(topic, payload, retained);
 }
 
-// A unit's configuration left by an earlier run for a unit that is no longer
-// in the file: the unit is cleared from the hub.
-void MqttBridge::ForgetStale(const std::string& unit) {
-  Log("mqtt: " + unit + " is no longer in the configuration: clearing its topics");
-  UnitRemoved(unit);
+// A unit's configuration at the hub. One that this bridge left in an earlier
+// run, for a unit no longer in its file, is cleared; one that another bridge
+// publishes for a unit of this one's means two bridges serve one id under
+// one TOPIC, which only their configurations can mend.
+void MqttBridge::Discovered(const std::string& unit, const std::string& payload, bool retained) {
+  std::string publisher;
+  if (!PublisherOfDiscovery(config_, payload, publisher)) return;
+  if (publisher != config_.clientId) {
+    if (Find(unit) != nullptr && sharedWith_.insert({unit, publisher}).second) {
+      Log("mqtt: unit " + unit + " is served by bridge " + Quoted(publisher) +
+          " too, under the same TOPIC " + config_.topic + ": give it another id in one of them");
+    }
+  } else if (retained && Find(unit) == nullptr && cleared_.insert(unit).second) {
+    Log("mqtt: " + unit + " is no longer in the configuration: clearing its topics");
+    UnitRemoved(unit);
+  }
 }
 
 void MqttBridge::Command(const std::string& topic, const std::string& payload, bool retained) {
   bridge::Command command;
   if (!ParseCommandTopic(config_, topic, command)) return;
-  const std::string what = "mqtt: " + command.unit + ": " + kdt::RelayLabel(command.relay) + ": " +
-                           Shown(payload) + " on " + topic;
-  if (retained) {
-    Log(what + " ignored: a retained command would be carried out again at every connection");
-    return;
-  }
+  const std::string what = "mqtt: " + Quoted(command.unit) + ": " + kdt::RelayLabel(command.relay) +
+                           ": " + Quoted(payload);
   SharedUnit* unit = Find(command.unit);
-  if (unit == nullptr) {
-    Log(what + " ignored: no such unit");
+  if (payload.empty()) {
+    return;  // how a hub clears a retained message: no command at all
+  } else if (retained) {
+    Dropped("retained", what +
+                            " ignored: a retained command would be carried out again at "
+                            "every connection");
+  } else if (unit == nullptr) {
+    Dropped("no such unit", what + " ignored: no such unit");
   } else if (!unit->Live()) {
-    Log(what + " dropped: the unit is not connected");
+    Dropped("unit down", what + " dropped: the unit is not connected");
   } else if (command.leaf == RelayLeaf::kInput) {
     CommandInput(*unit, command.relay, payload);
   } else {
@@ -186,26 +204,50 @@ void MqttBridge::CommandInput(SharedUnit& unit, int relay, const std::string& pa
   const std::string what = "mqtt: " + unit.Config().id + ": " + kdt::RelayLabel(relay) + ": ";
   int input = 0;
   if (!ParseInputPayload(payload, input)) {
-    Log(what + Shown(payload) + " dropped: not INPUT 1, INPUT 2, 1 or 2");
+    Dropped("not an input", what + Quoted(payload) + " dropped: not INPUT 1, INPUT 2, 1 or 2");
   } else if (kdt::IsLocked(unit.Status().state[relay - 1])) {
-    Log(what + InputPayload(input) + " dropped: the relay is locked at the unit");
+    Dropped("locked", what + InputPayload(input) + " dropped: the relay is locked at the unit");
   } else {
-    unit.SendInput(relay, input);
+    Send(unit, kdt::SetInputFrame(std::uint8_t(input), std::uint8_t(relay)),
+         what + InputPayload(input));
   }
 }
 
 // A name the unit cannot take is refused, and the name topic is published
 // again as it stands, so that the hub shows what the unit holds.
 void MqttBridge::CommandName(SharedUnit& unit, int relay, const std::string& payload) {
+  const std::string what =
+      "mqtt: " + unit.Config().id + ": " + kdt::RelayLabel(relay) + ": name " + Quoted(payload);
   std::string bytes, problem;
   if (kdt::EncodeRelayName(payload, bytes, problem)) {
-    unit.SendName(relay, bytes);
+    Send(unit, kdt::SetNameFrame(std::uint8_t(relay), bytes), what);
     return;
   }
-  Log("mqtt: " + unit.Config().id + ": " + kdt::RelayLabel(relay) + ": name " + Shown(payload) +
-      " refused: " + problem);
+  Dropped("name refused: " + KindOf(problem), what + " refused: " + problem);
   const std::string topic = RelayTopic(config_, unit.Config().id, relay, RelayLeaf::kName);
-  Publish(topic, kdt::DecodeToUtf8(unit.Status().name[relay - 1]), true);
+  Publish(topic, NameText(unit.Status().name[relay - 1]), true);
+}
+
+// The newest command for a relay wins: one that still waits for its turn is
+// replaced, so that a flood from the hub leaves at most one behind it.
+void MqttBridge::Send(SharedUnit& unit, const kdt::Frame& frame, const std::string& what) {
+  switch (unit.Submit({source_, frame, nullptr}, true)) {
+    case Submitted::kReplaced:
+      Dropped("replaced", what + " replaces a command of the hub's not yet sent");
+      break;
+    case Submitted::kQueueFull:
+      Dropped("queue full", what + " dropped: the unit's queue of commands is full");
+      break;
+    case Submitted::kUnitDown:
+      Dropped("unit down", what + " dropped: the unit is not connected");
+      break;
+    case Submitted::kQueued:
+      break;
+  }
+}
+
+void MqttBridge::Dropped(const std::string& kind, const std::string& line) {
+  throttle_.Log(kind, "mqtt", line);
 }
 
 }  // namespace bridge

@@ -1,21 +1,30 @@
 // Each unit published to MQTT, with Home Assistant discovery (Topics.h,
 // Discovery.h): retained state, one message per topic whose value changed
 // and nothing while nothing changes; after the broker comes back, the
-// current value of every topic, so that nothing stale stays. Commands from
-// the hub are taken only when they can be carried out at once: a retained
-// one (which a broker would replay on every connection), one for a unit
-// that is down, for a locked relay, or with a payload that is not one of the
-// topic's, is logged and dropped, never queued for later.
+// current value of every topic, so that nothing stale stays. A unit is
+// announced once its first attempt has had its outcome, and when the bridge
+// ends, each of its units says it is no longer served. Commands from the hub
+// are taken only when they can be carried out at once: a retained one
+// (which a broker would replay on every connection, and which MQTT 5 tells
+// apart even while the bridge is connected), an empty one (how hubs clear a
+// retained message), one for a unit that is down, for a locked relay, or
+// with a payload that is not one of the topic's, is logged and dropped,
+// never queued for later. A newer command for a relay replaces one that has
+// not gone yet, so that a flood leaves nothing behind it. Several bridges
+// may share a TOPIC: each clears from the hub only what it published itself.
 #pragma once
 
 #include <QObject>
 #include <QTimer>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "BridgeConfig.h"
+#include "CommandQueue.h"
+#include "Log.h"
 #include "MqttClient.h"
 #include "SharedUnit.h"
 
@@ -24,7 +33,7 @@ namespace bridge {
 class MqttBridge : public QObject {
  public:
   explicit MqttBridge(const MqttConfig& config);
-  ~MqttBridge() override;  // the bridge and every unit offline, then goodbye
+  ~MqttBridge() override;  // every unit no longer served, the bridge offline, then goodbye
 
   const MqttConfig& Config() const { return config_; }
   // The units served now; those that are new are published.
@@ -41,16 +50,22 @@ class MqttBridge : public QObject {
   void PublishDiscovery(bool again);
   void Publish(const std::string& topic, const std::string& payload, bool force = false);
   void Clear(const std::string& topic);
+  void Discovered(const std::string& unit, const std::string& payload, bool retained);
   void Command(const std::string& topic, const std::string& payload, bool retained);
   void CommandInput(SharedUnit& unit, int relay, const std::string& payload);
   void CommandName(SharedUnit& unit, int relay, const std::string& payload);
-  void ForgetStale(const std::string& unit);
+  void Send(SharedUnit& unit, const kdt::Frame& frame, const std::string& what);
+  void Dropped(const std::string& kind, const std::string& line);
   SharedUnit* Find(const std::string& id) const;
 
   const MqttConfig config_;
+  const CommandSource source_ = NewCommandSource();
   std::vector<SharedUnit*> units_;
   // What the broker holds from this connection, topic by topic.
   std::map<std::string, std::string> published_;
+  std::set<std::string> cleared_;  // units of an earlier run cleared in this connection
+  std::set<std::pair<std::string, std::string>> sharedWith_;  // unit, other bridge: said
+  LogThrottle throttle_;
   QTimer discoveryAgain_;               // after the hub said it is back
   std::unique_ptr<MqttClient> client_;  // last: its handlers use the above
 };

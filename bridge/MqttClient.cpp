@@ -1,16 +1,19 @@
 #include "MqttClient.h"
 
 #include <mosquitto.h>
-
+#include <mqtt_protocol.h>
 #include <poll.h>
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <random>
+#include <thread>
 #include <utility>
-
-#include "Log.h"
 
 namespace bridge {
 namespace {
@@ -18,9 +21,10 @@ namespace {
 constexpr int kKeepAliveSeconds = 30;
 constexpr int kMiscPeriodMs = 1000;
 constexpr int kQos = 1;
-constexpr qint64 kDownReminderMs = 10 * 60 * 1000;
 constexpr int kFarewellMs = 1000;  // at most, for the last messages to leave
 constexpr int kFarewellSliceMs = 50;
+// At the program's end, for attempts still looking a name up.
+constexpr auto kAttemptsGraceAtExit = std::chrono::seconds(2);
 
 // A reason as the log lines give theirs: "connection refused".
 std::string AsLogged(std::string text) {
@@ -33,57 +37,113 @@ std::string Reason(int result) {
   return AsLogged(result == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(result));
 }
 
-// A delay within a quarter of `ms` either way.
-int WithJitter(int ms) {
-  static std::mt19937 random{std::random_device{}()};
-  return std::uniform_int_distribution<int>(ms * 3 / 4, ms * 5 / 4)(random);
+// Connection attempts on their threads, counted, so that the library is not
+// cleaned up under one.
+struct Attempts {
+  std::mutex mutex;
+  std::condition_variable ended;
+  int running = 0;
+};
+
+Attempts& RunningAttempts() {
+  static Attempts attempts;
+  return attempts;
 }
 
 }  // namespace
+
+// The client of the library, destroyed by whoever holds it last: the
+// MqttClient, or an attempt that outlives it.
+struct MqttClient::Handle {
+  mosquitto* mosq = nullptr;
+  ~Handle() {
+    if (mosq != nullptr) mosquitto_destroy(mosq);
+  }
+};
 
 MqttLibrary::MqttLibrary() {
   mosquitto_lib_init();
 }
 
 MqttLibrary::~MqttLibrary() {
-  mosquitto_lib_cleanup();
+  Attempts& attempts = RunningAttempts();
+  std::unique_lock lock(attempts.mutex);
+  // One still looking up a slow name keeps the library: the program ends anyway.
+  if (attempts.ended.wait_for(lock, kAttemptsGraceAtExit, [&] { return attempts.running == 0; })) {
+    mosquitto_lib_cleanup();
+  }
 }
 
 MqttClient::MqttClient(const MqttConfig& config, const std::string& willTopic, Handlers handlers)
     : config_(config), willTopic_(willTopic), handlers_(std::move(handlers)) {
-  mosq_ = mosquitto_new(config_.clientId.c_str(), true, this);
-  mosquitto_connect_callback_set(mosq_, &MqttClient::OnConnect);
-  mosquitto_message_callback_set(mosq_, &MqttClient::OnMessage);
-  mosquitto_publish_callback_set(mosq_, &MqttClient::OnPublish);
-  static const std::string kOffline = "offline";
-  mosquitto_will_set(mosq_, willTopic_.c_str(), int(kOffline.size()), kOffline.data(), kQos, true);
-  if (!config_.user.empty()) {
-    mosquitto_username_pw_set(mosq_, config_.user.c_str(),
-                              config_.password.empty() ? nullptr : config_.password.c_str());
-  }
-  if (!config_.caFile.empty()) {
-    mosquitto_tls_set(mosq_, config_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
-  }
   misc_.setInterval(kMiscPeriodMs);
   connect(&misc_, &QTimer::timeout, this,
           [this] { Drive([](mosquitto* m, int) { return mosquitto_loop_misc(m); }); });
   retry_.setSingleShot(true);
   connect(&retry_, &QTimer::timeout, this, &MqttClient::Connect);
+  connack_.setSingleShot(true);
+  connack_.setInterval(kConnackTimeoutMs);
+  connect(&connack_, &QTimer::timeout, this, [this] {
+    Lost("the broker took the connection but did not answer it within " +
+         std::to_string(kConnackTimeoutMs / 1000) + " s");
+  });
+  std::string problem;
+  if (!SetUp(problem)) {
+    Log("mqtt: not connecting to " + Where() + ": " + problem);
+    return;
+  }
   Connect();
 }
 
 MqttClient::~MqttClient() {
   retry_.stop();
   misc_.stop();
+  connack_.stop();
   if (connected_) SayFarewell();
   Unwatch(true);
-  mosquitto_destroy(mosq_);
+  // An attempt on its thread keeps the handle, and frees it when it ends.
 }
 
-// The last messages, each waited for until the broker has it (briefly),
-// then the goodbye. Closing while the broker's acknowledgements are still
-// unread would reset the connection, and the broker could then lose the
-// goodbye and publish the last will instead.
+// Every step checked: a client that is not as configured does not connect,
+// least of all in plain text when TLS was asked for.
+bool MqttClient::SetUp(std::string& problem) {
+  handle_ = std::make_shared<Handle>();
+  handle_->mosq = mosquitto_new(config_.clientId.c_str(), true, this);
+  mosq_ = handle_->mosq;
+  if (mosq_ == nullptr) {
+    problem = "the client cannot be made: " + AsLogged(std::strerror(errno));
+    return false;
+  }
+  mosquitto_connect_v5_callback_set(mosq_, &MqttClient::OnConnect);
+  mosquitto_disconnect_v5_callback_set(mosq_, &MqttClient::OnDisconnect);
+  mosquitto_message_callback_set(mosq_, &MqttClient::OnMessage);
+  mosquitto_publish_callback_set(mosq_, &MqttClient::OnPublish);
+  static const std::string kOffline = "offline";
+  int result = mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+  if (result == MOSQ_ERR_SUCCESS) {
+    result = mosquitto_will_set(mosq_, willTopic_.c_str(), int(kOffline.size()), kOffline.data(),
+                                kQos, true);
+  }
+  if (result == MOSQ_ERR_SUCCESS && !config_.user.empty()) {
+    result = mosquitto_username_pw_set(
+        mosq_, config_.user.c_str(), config_.password.empty() ? nullptr : config_.password.c_str());
+  }
+  if (result != MOSQ_ERR_SUCCESS) {
+    problem = "the client cannot be set up: " + Reason(result);
+    return false;
+  }
+  if (!config_.caFile.empty()) {
+    result = mosquitto_tls_set(mosq_, config_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+    if (result != MOSQ_ERR_SUCCESS) {
+      problem = "TLS with " + config_.caFile + " cannot be set up: " + Reason(result);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Closes what the connection was watched by at once, or later when called
+// from within one of its own signals.
 void MqttClient::SayFarewell() {
   for (const auto& [topic, payload] : farewell_) {
     int id = 0;
@@ -92,6 +152,10 @@ void MqttClient::SayFarewell() {
       unacknowledged_.insert(id);
     }
   }
+  // Each waited for until the broker has it (briefly), then the goodbye.
+  // Closing while the broker's acknowledgements are still unread would
+  // reset the connection, and the broker could then lose the goodbye and
+  // publish the last will instead.
   QElapsedTimer waited;
   waited.start();
   while (!unacknowledged_.empty() && connected_ && waited.elapsed() < kFarewellMs) {
@@ -113,15 +177,39 @@ std::string MqttClient::Where() const {
   return config_.host + ":" + std::to_string(config_.port);
 }
 
+// The name looked up and the connection begun on a thread of their own: a
+// slow resolver holds up nothing else. Until it is done, the client is the
+// thread's alone.
 void MqttClient::Connect() {
-  const int result =
-      mosquitto_connect_async(mosq_, config_.host.c_str(), config_.port, kKeepAliveSeconds);
+  connecting_ = true;
+  {
+    std::lock_guard lock(RunningAttempts().mutex);
+    ++RunningAttempts().running;
+  }
+  QPointer<MqttClient> self(this);
+  std::thread([self, handle = handle_, host = config_.host, port = config_.port] {
+    const int result = mosquitto_connect_async(handle->mosq, host.c_str(), port, kKeepAliveSeconds);
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+      QMetaObject::invokeMethod(app, [self, result] {
+        if (self) self->Begun(result);
+      });
+    }
+    Attempts& attempts = RunningAttempts();
+    std::lock_guard lock(attempts.mutex);
+    --attempts.running;
+    attempts.ended.notify_all();
+  }).detach();
+}
+
+void MqttClient::Begun(int result) {
+  connecting_ = false;
   if (result != MOSQ_ERR_SUCCESS) {
     RetryLater("cannot connect to " + Where(), Reason(result));
     return;
   }
   Watch();
   misc_.start();
+  connack_.start();
 }
 
 // The connection's socket, watched by the event loop.
@@ -152,12 +240,13 @@ void MqttClient::Unwatch(bool now) {
   }
 }
 
-// One step of the protocol; a failure is the end of the connection.
+// One step of the protocol; a failure, or the broker's end of the
+// connection, is the end of it.
 void MqttClient::Drive(int (*step)(mosquitto*, int)) {
   if (readable_ == nullptr) return;
   const int result = step(mosq_, 1);
-  if (result != MOSQ_ERR_SUCCESS) {
-    Lost(Reason(result));
+  if (result != MOSQ_ERR_SUCCESS || mosquitto_socket(mosq_) < 0) {
+    Lost(!endReason_.empty() ? std::exchange(endReason_, {}) : Reason(result));
     return;
   }
   WantWrite();
@@ -171,42 +260,59 @@ void MqttClient::Lost(std::string reason) {
   if (!refusal_.empty()) reason = "refused by the broker: " + std::exchange(refusal_, {});
   Unwatch();
   misc_.stop();
-  const bool wasConnected = connected_;
-  connected_ = false;
+  connack_.stop();
+  const bool wasConnected = std::exchange(connected_, false);
   mosquitto_disconnect(mosq_);
-  if (wasConnected) downSaid_ = false;
+  if (wasConnected && backoff_.Ended()) takenOverSaid_ = false;
+  if (wasConnected && !takenOverSaid_) down_.Up();  // it was back: its loss is worth a line
   RetryLater(wasConnected ? "lost " + Where() : "cannot connect to " + Where(), reason);
 }
 
 // One line when the broker goes; a reminder now and then while it stays away.
 void MqttClient::RetryLater(const std::string& what, const std::string& reason) {
-  const int delay = WithJitter(nextRetryMs_);
-  nextRetryMs_ = std::min(nextRetryMs_ * 2, kLongestRetryMs);
-  if (!downSaid_) {
-    Log("mqtt: " + what + ": " + reason + "; trying again with a back-off of up to 30 s");
-    downSaid_ = true;
-    reminded_.start();
-  } else if (reminded_.elapsed() >= kDownReminderMs) {
-    Log("mqtt: still away: " + what + ": " + reason);
-    reminded_.start();
+  const std::chrono::milliseconds delay = backoff_.Next();
+  switch (down_.Failed()) {
+    case DownNotice::Say::kFirst:
+      Log("mqtt: " + what + ": " + reason + "; trying again with a back-off of up to 30 s");
+      break;
+    case DownNotice::Say::kReminder:
+      Log("mqtt: still away: " + what + ": " + reason);
+      break;
+    case DownNotice::Say::kNothing:
+      break;
   }
   retry_.start(delay);
 }
 
-void MqttClient::OnConnect(mosquitto*, void* self, int result) {
+void MqttClient::OnConnect(mosquitto*, void* self, int result, int, const mosquitto_property*) {
   auto& client = *static_cast<MqttClient*>(self);
+  client.connack_.stop();
   if (result != 0) {  // the broker's own reason; the read that brought it fails next
-    const std::string said = mosquitto_connack_string(result);  // "Connection Refused: why."
-    client.refusal_ =
-        AsLogged(said.substr(said.find(": ") == std::string::npos ? 0 : said.find(": ") + 2));
+    client.refusal_ = AsLogged(mosquitto_reason_string(result));
     return;
   }
   client.connected_ = true;
-  client.nextRetryMs_ = kFirstRetryMs;
-  client.downSaid_ = false;
-  Log("mqtt: connected to " + client.Where());
+  client.backoff_.Connected();
+  if (!client.takenOverSaid_) Log("mqtt: connected to " + client.Where());
   if (client.handlers_.connected) client.handlers_.connected();
   client.WantWrite();
+}
+
+// The broker ended the connection, with its reason. Another client with
+// this one's id takes its session: said once, as it will happen again.
+void MqttClient::OnDisconnect(mosquitto*, void* self, int reason, const mosquitto_property*) {
+  auto& client = *static_cast<MqttClient*>(self);
+  if (reason == MQTT_RC_SESSION_TAKEN_OVER) {
+    client.endReason_ = "another client connected with this bridge's CLIENTID " +
+                        client.config_.clientId + " and took its session";
+    if (!std::exchange(client.takenOverSaid_, true)) {
+      Log("mqtt: " + client.endReason_ +
+          ": two bridges with one CLIENTID take turns for ever; "
+          "give each its own");
+    }
+  } else if (reason != 0) {
+    client.endReason_ = "ended by the broker: " + AsLogged(mosquitto_reason_string(reason));
+  }
 }
 
 void MqttClient::OnPublish(mosquitto*, void* self, int id) {
@@ -232,7 +338,8 @@ bool MqttClient::Publish(const std::string& topic, const std::string& payload, b
 
 bool MqttClient::Subscribe(const std::string& pattern) {
   if (!connected_) return false;
-  const int result = mosquitto_subscribe(mosq_, nullptr, pattern.c_str(), kQos);
+  const int result = mosquitto_subscribe_v5(mosq_, nullptr, pattern.c_str(), kQos,
+                                            MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
   WantWrite();
   return result == MOSQ_ERR_SUCCESS;
 }

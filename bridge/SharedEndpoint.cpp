@@ -1,18 +1,17 @@
 #include "SharedEndpoint.h"
 
-#include <QHostAddress>
-#include <QSocketNotifier>
-#include <QTimer>
+#include <QPointer>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 #include "AddressValue.h"
-#include "Log.h"
-#include "TcpSockets.h"
 #include "UnitProcIP.h"
 
 namespace bridge {
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // A client speaks in turns: a frame, then its reply. What it sends ahead of
 // its replies waits, but no more than a few frames' worth.
@@ -20,65 +19,67 @@ constexpr std::size_t kMostWaiting = 1024;
 // Replies a client has not taken yet, beyond what the system holds for it.
 constexpr std::size_t kMostUnsent = 64 * 1024;
 constexpr std::size_t kReadChunk = 4096;
+constexpr int kBacklog = 128;
+constexpr int kAcceptAgainMs = 1000;
 
-bool IsValidFrame(const kdt::Frame& frame) {
-  const std::uint8_t length = frame[0];
-  if (length < 2 || !kdt::ChecksumValid(frame)) return false;
-  switch (frame[1]) {
-    case kdt::kCmdPoll:
-    case kdt::kCmdGoodbye:
-      return length == 2;
-    case kdt::kCmdSetInput:
-      return length == kdt::SetInputFrame(1, 1)[0];
-    case kdt::kCmdSetName:
-      return length == kdt::SetNameFrame(1, "")[0];
-    default:
-      return false;
-  }
+std::string HostOf(std::uint32_t address) {
+  return kdt::IPToStr(address);
 }
 
 // The peer's IPv4 address value and "address:port"; false for another kind.
 bool PeerOf(tcp::Socket socket, std::uint32_t& address, std::string& who) {
   int port = 0;
   if (!tcp::SockPeerName(socket, address, port)) return false;
-  who = kdt::IPToStr(address) + ":" + std::to_string(port);
+  who = HostOf(address) + ":" + std::to_string(port);
   return true;
+}
+
+// A failure to take a client that passes by itself: the next one may do.
+bool IsPassing(int error) {
+  return error == ECONNABORTED || error == EINTR || error == EPROTO;
+}
+
+std::string ClosedText(int error) {
+  if (error == tcp::kConnReset) return "closed by the client";
+  if (error == ECONNRESET) return "reset by the client";
+  return tcp::SockErrorText(error, 0);
 }
 
 }  // namespace
 
-// Hands over each accepted connection as the socket it is.
-class SharedEndpoint::Listener : public QTcpServer {
- public:
-  explicit Listener(SharedEndpoint& endpoint) : endpoint_(endpoint) {}
-
- protected:
-  void incomingConnection(qintptr fd) override { endpoint_.Accept(int(fd)); }
-
- private:
-  SharedEndpoint& endpoint_;
-};
-
 struct SharedEndpoint::Client {
-  std::uint32_t token = 0;  // its commands' token, never reused
+  std::uint64_t source = 0;  // its commands', never reused
   tcp::Socket socket = tcp::kInvalidSocket;
+  std::uint32_t host = 0;      // the peer's address value
   std::string who;             // "127.0.0.1:40000"
   std::string waiting;         // what it sent that is not yet a whole frame, or waits its turn
   std::string unsent;          // replies the system would not take yet
   bool awaitingReply = false;  // a command of it is with the unit
+  bool ending = false;         // said goodbye: its last reply goes, then the connection
+  Clock::time_point lastFrame = Clock::now();
   // Its watchers go with deleteLater (a client may be closed from within
   // their own signals), and with the endpoint at the latest.
   QSocketNotifier* readable = nullptr;
   QSocketNotifier* writable = nullptr;
-  QTimer stall;     // a frame begun and not finished
+  QTimer stall;     // a frame begun and not finished; the end of a goodbye
   QTimer draining;  // replies not yet taken
+  QTimer idle;      // no frame for a while
 };
 
 SharedEndpoint::SharedEndpoint(const UnitConfig& unit, SharedSession& session, bool verbose)
-    : unit_(unit), session_(session), verbose_(verbose), listener_(new Listener(*this)) {}
+    : unit_(unit), session_(session), verbose_(verbose) {
+  acceptAgain_.setSingleShot(true);
+  acceptAgain_.setInterval(kAcceptAgainMs);
+  connect(&acceptAgain_, &QTimer::timeout, this, [this] {
+    incoming_->setEnabled(true);
+    TakeClients();
+  });
+}
 
 SharedEndpoint::~SharedEndpoint() {
   while (!clients_.empty()) Close(*clients_.begin()->second, "the bridge ends", false);
+  incoming_.reset();  // before its socket goes
+  tcp::SockClose(listener_);
 }
 
 std::string SharedEndpoint::Prefix() const {
@@ -86,38 +87,115 @@ std::string SharedEndpoint::Prefix() const {
 }
 
 bool SharedEndpoint::Listen() {
-  if (listener_->isListening()) return true;
-  const QHostAddress address(kdt::NumericOrder(unit_.listen->address));
-  if (listener_->listen(address, quint16(unit_.listen->port))) {
-    Log(Prefix() + "shared on " + EndpointText(*unit_.listen));
-    listenFailureLogged_ = false;
-    return true;
+  if (listener_ != tcp::kInvalidSocket) return true;
+  const std::string where = EndpointText(*unit_.listen);
+  if (!tcp::SockListen(listener_, kdt::IPToStr(unit_.listen->address), unit_.listen->port,
+                       kBacklog)) {
+    const std::string reason = tcp::SockErrorText(tcp::SockLastError(), 0);
+    switch (listenDown_.Failed()) {
+      case DownNotice::Say::kFirst:
+        Log(Prefix() + "cannot listen on " + where + ": " + reason + "; trying again every second");
+        break;
+      case DownNotice::Say::kReminder:
+        Log(Prefix() + "still cannot listen on " + where + ": " + reason);
+        break;
+      case DownNotice::Say::kNothing:
+        break;
+    }
+    return false;
   }
-  if (!listenFailureLogged_) {
-    Log(Prefix() + "cannot listen on " + EndpointText(*unit_.listen) + ": " +
-        listener_->errorString().toStdString() + "; trying again every second");
-    listenFailureLogged_ = true;
-  }
-  return false;
+  listenDown_.Up();
+  Log(Prefix() + "shared on " + where);
+  incoming_ = std::make_unique<QSocketNotifier>(listener_, QSocketNotifier::Read);
+  connect(incoming_.get(), &QSocketNotifier::activated, this, &SharedEndpoint::TakeClients);
+  return true;
 }
 
-bool SharedEndpoint::Admit(std::uint32_t peer, std::string& refusal) const {
-  if (!std::any_of(unit_.allow.begin(), unit_.allow.end(),
+void SharedEndpoint::Reconfigure(const UnitConfig& unit) {
+  unit_ = unit;
+  std::vector<Client*> outside;
+  for (auto& [source, client] : clients_) {
+    const std::uint32_t host = client->host;
+    if (std::none_of(unit_.allow.begin(), unit_.allow.end(),
+                     [host](const Cidr& cidr) { return cidr.Contains(host); })) {
+      outside.push_back(client.get());
+    }
+  }
+  for (Client* client : outside) Close(*client, "no longer in ALLOW", true);
+}
+
+// Every connection that waits. When no descriptor is left for one (or no
+// memory), it waits in the system's queue and is tried again in a second:
+// said once, and never a loop that spins on it.
+void SharedEndpoint::TakeClients() {
+  for (;;) {
+    tcp::Socket socket = tcp::kInvalidSocket;
+    if (tcp::SockAccept(listener_, socket)) {
+      if (acceptDown_.Down()) Log(Prefix() + "taking clients again");
+      acceptDown_.Up();
+      Accept(socket);
+      continue;
+    }
+    const int error = tcp::SockLastError();
+    if (error == tcp::kErrWouldBlock) return;
+    if (IsPassing(error)) continue;
+    const std::string reason = tcp::SockErrorText(error, 0);
+    switch (acceptDown_.Failed()) {
+      case DownNotice::Say::kFirst:
+        Log(Prefix() + "cannot take a client: " + reason + "; trying again every second");
+        break;
+      case DownNotice::Say::kReminder:
+        Log(Prefix() + "still cannot take a client: " + reason);
+        break;
+      case DownNotice::Say::kNothing:
+        break;
+    }
+    incoming_->setEnabled(false);
+    acceptAgain_.start();
+    return;
+  }
+}
+
+// Who comes in: an allowed host, while the unit is live, and while there is
+// a place, or one can be made.
+bool SharedEndpoint::Admit(std::uint32_t peer, std::string& refusal) {
+  if (std::none_of(unit_.allow.begin(), unit_.allow.end(),
                    [peer](const Cidr& cidr) { return cidr.Contains(peer); })) {
     refusal = "not in ALLOW";
-  } else if (int(clients_.size()) >= unit_.maxClients) {
-    refusal = "MAXCLIENTS (" + std::to_string(unit_.maxClients) + ") reached";
   } else if (!session_.Live()) {
     refusal = "the unit is not connected";
+  } else if (int(clients_.size()) >= unit_.maxClients && !MakeRoomFor(peer)) {
+    refusal = "MAXCLIENTS (" + std::to_string(unit_.maxClients) + ") reached";
   }
   return refusal.empty();
 }
 
-void SharedEndpoint::Accept(int fd) {
-  tcp::Socket socket = fd;
+// A host that holds more than half the places gives up its idlest client
+// for one of another host, which holds less than half.
+bool SharedEndpoint::MakeRoomFor(std::uint32_t peer) {
+  const int half = std::max(1, unit_.maxClients / 2);
+  std::unordered_map<std::uint32_t, int> held;
+  for (const auto& [source, client] : clients_) ++held[client->host];
+  if (held[peer] >= half) return false;
+  Client* idlest = nullptr;
+  for (const auto& [source, client] : clients_) {
+    if (held[client->host] > half && (idlest == nullptr || client->lastFrame < idlest->lastFrame)) {
+      idlest = client.get();
+    }
+  }
+  if (idlest == nullptr) return false;
+  const int count = held[idlest->host];
+  Close(*idlest,
+        "its host holds " + std::to_string(count) + " of the " + std::to_string(unit_.maxClients) +
+            " places while " + HostOf(peer) + " waits",
+        true);
+  return true;
+}
+
+void SharedEndpoint::Accept(tcp::Socket socket) {
   std::uint32_t peer = 0;
   std::string who, refusal;
-  if (!PeerOf(fd, peer, who)) {
+  if (!PeerOf(socket, peer, who)) {
     refusal = "not an IPv4 peer";
   } else if (Admit(peer, refusal) && !(tcp::SockSetOptions(socket, tcp::kSocketBufferSize) &&
                                        tcp::SockSetBlocking(socket, false))) {
@@ -125,30 +203,42 @@ void SharedEndpoint::Accept(int fd) {
   }
   if (!refusal.empty()) {
     // A unit that is down refuses everybody: only the others are worth a line.
-    if (verbose_ || session_.Live()) Log(Prefix() + "refused " + who + ": " + refusal);
+    if (verbose_ || session_.Live()) {
+      throttle_.Log("refused: " + KindOf(refusal), HostOf(peer),
+                    Prefix() + "refused " + who + ": " + refusal);
+    }
     tcp::SockClose(socket);
     return;
   }
   auto client = std::make_unique<Client>();
   Client& c = *client;
-  c.token = ++nextToken_;
+  c.source = NewCommandSource();
   c.socket = socket;
+  c.host = peer;
   c.who = who;
-  for (QTimer* timer : {&c.stall, &c.draining}) {
-    timer->setSingleShot(true);
-    timer->setInterval(kClientStallMs);
-  }
+  for (QTimer* timer : {&c.stall, &c.draining, &c.idle}) timer->setSingleShot(true);
+  c.stall.setInterval(kClientStallMs);
+  c.draining.setInterval(kClientStallMs);
+  c.idle.setInterval(kClientIdleMs);
   connect(&c.stall, &QTimer::timeout, this, [this, &c] {
+    if (c.ending) {
+      Close(c, "said goodbye", false);
+      return;
+    }
     Close(c, "stalled inside a frame for " + std::to_string(kClientStallMs / 1000) + " s", true);
   });
   connect(&c.draining, &QTimer::timeout, this,
           [this, &c] { Close(c, "stopped reading its replies", true); });
-  c.readable = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+  connect(&c.idle, &QTimer::timeout, this, [this, &c] {
+    Close(c, "sent no frame for " + std::to_string(kClientIdleMs / 1000) + " s", true);
+  });
+  c.idle.start();
+  c.readable = new QSocketNotifier(socket, QSocketNotifier::Read, this);
   connect(c.readable, &QSocketNotifier::activated, this, [this, &c] { Receive(c); });
-  c.writable = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+  c.writable = new QSocketNotifier(socket, QSocketNotifier::Write, this);
   c.writable->setEnabled(false);
   connect(c.writable, &QSocketNotifier::activated, this, [this, &c] { SendWaiting(c); });
-  clients_[c.token] = std::move(client);
+  clients_[c.source] = std::move(client);
   if (verbose_) Log(Prefix() + "client " + who + " connected");
 }
 
@@ -156,29 +246,28 @@ void SharedEndpoint::Receive(Client& client) {
   char chunk[kReadChunk];
   int received = 0;
   while (tcp::SockRecv(client.socket, chunk, int(sizeof chunk), received)) {
-    client.waiting.append(chunk, std::size_t(received));
+    if (!client.ending) client.waiting.append(chunk, std::size_t(received));
     if (received < int(sizeof chunk)) break;
   }
   if (received <= 0 && tcp::SockLastError() != tcp::kErrWouldBlock) {
-    Close(client,
-          tcp::SockLastError() == tcp::kConnReset ? "closed by the client"
-                                                  : tcp::SockErrorText(tcp::SockLastError(), 0),
-          verbose_);
+    // After a goodbye: it has read its last reply, and that was said.
+    Close(client, ClosedText(tcp::SockLastError()), verbose_ && !client.ending);
     return;
   }
-  Serve(client);
+  if (!client.ending) Serve(client);
 }
 
 // Takes the client's frames in turn: one at a time, and none while a
 // command of it is with the unit.
 void SharedEndpoint::Serve(Client& client) {
   kdt::Frame frame;
-  while (!client.awaitingReply && TakeFrame(client, frame)) {
-    if (!IsValidFrame(frame)) {
-      Close(client, "sent a frame that is not valid (" + kdt::FrameHex(frame) + ")", true);
+  while (!client.awaitingReply && !client.ending && TakeFrame(client, frame)) {
+    kdt::ClientFrame read;
+    if (!kdt::ReadClientFrame(frame, read)) {
+      Close(client, "sent a frame that is not valid (" + HexCut(frame) + ")", true);
       return;
     }
-    if (!Answer(client, frame)) return;
+    if (!Answer(client, frame, read)) return;
   }
   if (client.waiting.size() > kMostWaiting) {
     Close(client,
@@ -194,17 +283,19 @@ bool SharedEndpoint::TakeFrame(Client& client, kdt::Frame& frame) {
     if (!client.stall.isActive()) client.stall.start();
     return false;
   }
-  if (client.stall.isActive()) client.stall.stop();
+  client.stall.stop();
   frame.assign(client.waiting.begin(), client.waiting.begin() + std::ptrdiff_t(length));
   client.waiting.erase(0, length);
   if (!client.waiting.empty()) client.stall.start();  // the next frame has begun
+  client.lastFrame = Clock::now();
+  client.idle.start();
   return true;
 }
 
-// False when the client is gone.
-bool SharedEndpoint::Answer(Client& client, const kdt::Frame& frame) {
+// False when the client is gone or ending.
+bool SharedEndpoint::Answer(Client& client, const kdt::Frame& frame, const kdt::ClientFrame& read) {
   const kdt::ReplyBytes& newest = session_.NewestReply();
-  switch (frame[1]) {
+  switch (read.code) {
     case kdt::kCmdPoll:
       return Send(client, newest.data(), newest.size());
     case kdt::kCmdGoodbye:
@@ -212,12 +303,35 @@ bool SharedEndpoint::Answer(Client& client, const kdt::Frame& frame) {
       Close(client, "said goodbye", verbose_, Ending::kAfterReplies);
       return false;
     default:
-      if (!session_.QueueCommand(frame, client.token)) {
-        Close(client, "the unit is not connected", verbose_);
-        return false;
-      }
+      break;
+  }
+  const std::uint64_t source = client.source;
+  QPointer<SharedEndpoint> self(this);
+  QueuedCommand command{source, frame, [self, source](const kdt::ReplyBytes* reply) {
+                          if (self) self->Replied(source, reply);
+                        }};
+  switch (session_.Submit(std::move(command), false)) {
+    case Submitted::kUnitDown:
+      Close(client, "the unit is not connected", verbose_);
+      return false;
+    case Submitted::kQueueFull:
+      Close(client, "the unit's queue of commands is full", true);
+      return false;
+    default:
       client.awaitingReply = true;
       return true;
+  }
+}
+
+void SharedEndpoint::Replied(std::uint64_t source, const kdt::ReplyBytes* reply) {
+  const auto found = clients_.find(source);
+  if (found == clients_.end()) return;  // it has gone meanwhile
+  Client& client = *found->second;
+  client.awaitingReply = false;
+  if (reply == nullptr) {
+    Close(client, "the unit is not connected", verbose_);
+  } else if (Send(client, reply->data(), reply->size())) {
+    Serve(client);  // what it sent meanwhile
   }
 }
 
@@ -227,7 +341,7 @@ bool SharedEndpoint::Send(Client& client, const std::uint8_t* data, std::size_t 
     int sent = 0;
     if (!tcp::SockSend(client.socket, data, int(length), sent)) {
       if (tcp::SockLastError() != tcp::kErrWouldBlock) {
-        Close(client, tcp::SockErrorText(tcp::SockLastError(), 0), verbose_);
+        Close(client, ClosedText(tcp::SockLastError()), verbose_);
         return false;
       }
       sent = 0;
@@ -250,23 +364,15 @@ void SharedEndpoint::SendWaiting(Client& client) {
   int sent = 0;
   if (!tcp::SockSend(client.socket, client.unsent.data(), int(client.unsent.size()), sent)) {
     if (tcp::SockLastError() == tcp::kErrWouldBlock) return;
-    Close(client, tcp::SockErrorText(tcp::SockLastError(), 0), verbose_);
+    Close(client, ClosedText(tcp::SockLastError()), verbose_);
     return;
   }
   client.unsent.erase(0, std::size_t(sent));
   client.draining.start();  // it is taking them: time again
-  if (client.unsent.empty()) {
-    client.writable->setEnabled(false);
-    client.draining.stop();
-  }
-}
-
-void SharedEndpoint::DeliverReply(std::uint32_t token, const kdt::ReplyBytes& reply) {
-  const auto found = clients_.find(token);
-  if (found == clients_.end()) return;  // it has gone meanwhile
-  Client& client = *found->second;
-  client.awaitingReply = false;
-  if (Send(client, reply.data(), reply.size())) Serve(client);  // what it sent meanwhile
+  if (!client.unsent.empty()) return;
+  client.writable->setEnabled(false);
+  client.draining.stop();
+  if (client.ending) Finish(client);
 }
 
 void SharedEndpoint::CloseAll(const std::string& reason) {
@@ -276,22 +382,42 @@ void SharedEndpoint::CloseAll(const std::string& reason) {
   while (!clients_.empty()) Close(*clients_.begin()->second, reason, false);
 }
 
+void SharedEndpoint::LogClient(const Client& client, const std::string& reason) {
+  throttle_.Log(KindOf(reason), HostOf(client.host),
+                Prefix() + "client " + client.who + " closed: " + reason);
+}
+
 // The client goes at once, its object with it, so that nothing of it is
-// touched after this. After a goodbye, what was sent to it still goes out
-// before the close.
+// touched after this; or, after its goodbye, once its last reply is out.
 void SharedEndpoint::Close(Client& client, const std::string& reason, bool log, Ending ending) {
-  if (log) Log(Prefix() + "client " + client.who + " closed: " + reason);
+  if (log) LogClient(client, reason);
+  if (ending == Ending::kAfterReplies) {
+    client.ending = true;
+    client.waiting.clear();
+    client.idle.stop();
+    if (client.unsent.empty()) Finish(client);
+    return;
+  }
+  Unwatch(client);
+  tcp::SockClose(client.socket);
+  clients_.erase(client.source);
+}
+
+// Its last reply is out: the connection's end follows it, and what the
+// client still sends is read and dropped until it closes, so that nothing
+// unread turns the close into a reset that could cost it that reply.
+void SharedEndpoint::Finish(Client& client) {
+  tcp::SockShutdownSend(client.socket);
+  client.draining.stop();
+  client.stall.start();
+}
+
+void SharedEndpoint::Unwatch(Client& client) {
   for (QSocketNotifier* notifier : {client.readable, client.writable}) {
     notifier->setEnabled(false);  // before its socket goes
     notifier->disconnect(this);
     notifier->deleteLater();
   }
-  if (ending == Ending::kAtOnce) {
-    tcp::SockClose(client.socket);
-  } else {
-    tcp::SockShutdownClose(client.socket);
-  }
-  clients_.erase(client.token);
 }
 
 }  // namespace bridge

@@ -1,5 +1,6 @@
 #include "SharedUnit.h"
 
+#include <utility>
 #include "CodePage.h"
 #include "Log.h"
 #include "UnitProcIP.h"
@@ -57,14 +58,15 @@ std::string ChangesText(const kdt::UnitStatus& before, const kdt::UnitStatus& no
   return text;
 }
 
-SharedUnit::SharedUnit(const UnitConfig& config, bool verbose) : config_(config) {
+SharedUnit::SharedUnit(const UnitConfig& config, bool verbose)
+    : config_(config), verbose_(verbose) {
   session_.OnConnect.Bind(this, &SharedUnit::SessionConnect);
   session_.OnDisconnect.Bind(this, &SharedUnit::SessionDisconnect);
   session_.OnStatus.Bind(this, &SharedUnit::SessionStatus);
   session_.OnCommandReply.Bind(this, &SharedUnit::SessionCommandReply);
   if (config_.listen) {
     endpoint_ =
-        std::make_unique<SharedEndpoint>(config_, static_cast<SharedSession&>(*this), verbose);
+        std::make_unique<SharedEndpoint>(config_, static_cast<SharedSession&>(*this), verbose_);
   }
   retry_.setInterval(kRetryPeriodMs);
   connect(&retry_, &QTimer::timeout, this, &SharedUnit::Retry);
@@ -76,7 +78,23 @@ SharedUnit::~SharedUnit() {
   retry_.stop();
   endpoint_.reset();
   session_.Stop();
+  FailWaiting();
   if (live_) Say("goodbye");
+}
+
+void SharedUnit::Reconfigure(const UnitConfig& config) {
+  const bool listenChanged = config.listen != config_.listen;
+  config_ = config;
+  if (listenChanged) {
+    endpoint_.reset();  // its clients go with it
+    if (config_.listen) {
+      endpoint_ =
+          std::make_unique<SharedEndpoint>(config_, static_cast<SharedSession&>(*this), verbose_);
+      endpoint_->Listen();
+    }
+  } else if (endpoint_) {
+    endpoint_->Reconfigure(config_);
+  }
 }
 
 void SharedUnit::Say(const std::string& text) const {
@@ -100,16 +118,33 @@ void SharedUnit::Retry() {
   }
 }
 
-bool SharedUnit::SendInput(int relay, int input) {
-  if (!live_) return false;
-  session_.SendSetInput(std::uint8_t(input), std::uint8_t(relay));
-  return true;
+Submitted SharedUnit::Submit(QueuedCommand command, bool newestWins) {
+  if (!live_) return Submitted::kUnitDown;
+  const Submitted submitted = waiting_.Add(std::move(command), newestWins);
+  SendNext();
+  return submitted;
 }
 
-bool SharedUnit::SendName(int relay, const std::string& bytes) {
-  if (!live_) return false;
-  session_.SendSetName(bytes, std::uint8_t(relay));
-  return true;
+// One command with the session at a time: the next waits for its turn here,
+// where a newer one can still replace it and every source takes its turn.
+void SharedUnit::SendNext() {
+  while (!sent_ && live_ && !waiting_.Empty()) {
+    QueuedCommand next = waiting_.Take();
+    const std::uint32_t token = ++nextToken_;
+    if (session_.QueueCommand(next.frame, token)) {
+      sent_ = Sent{token, std::move(next.done)};
+    } else if (next.done) {
+      next.done(nullptr);
+    }
+  }
+}
+
+// The connection has ended: nothing that waits will reach the unit.
+void SharedUnit::FailWaiting() {
+  if (auto sent = std::exchange(sent_, std::nullopt); sent && sent->done) sent->done(nullptr);
+  for (QueuedCommand& command : waiting_.TakeAll()) {
+    if (command.done) command.done(nullptr);
+  }
 }
 
 void SharedUnit::SetObserver(std::function<void(const SharedUnit&)> observer) {
@@ -120,10 +155,6 @@ void SharedUnit::Changed() const {
   if (observer_) observer_(*this);
 }
 
-bool SharedUnit::QueueCommand(const kdt::Frame& frame, std::uint32_t token) {
-  return live_ && session_.QueueCommand(frame, token);
-}
-
 void SharedUnit::SessionConnect(kdt::TQmObject*, bool connected) {
   if (connected) return;
   Down("cannot connect to " + Where(), Reason());
@@ -131,13 +162,14 @@ void SharedUnit::SessionConnect(kdt::TQmObject*, bool connected) {
 
 void SharedUnit::SessionDisconnect(kdt::TQmObject*, std::int32_t code) {
   if (code == kdt::kResultRequested) return;
+  FailWaiting();
   if (!live_) {
     Down("cannot connect to " + Where(), Reason());  // the first exchange failed
     return;
   }
   live_ = false;
   if (endpoint_) endpoint_->CloseAll("the unit is not connected");
-  downSaid_ = false;
+  down_.Up();
   Down("lost", Reason());
 }
 
@@ -145,13 +177,16 @@ void SharedUnit::SessionDisconnect(kdt::TQmObject*, std::int32_t code) {
 // then, never a line per attempt.
 void SharedUnit::Down(const std::string& what, const std::string& reason) {
   downReason_ = reason;
-  if (!downSaid_) {
-    Say(what + ": " + reason + "; trying again every second");
-    downSaid_ = true;
-    reminded_.start();
-  } else if (reminded_.elapsed() >= kDownReminderMs) {
-    Say("still down: " + what + ": " + reason);
-    reminded_.start();
+  known_ = true;
+  switch (down_.Failed()) {
+    case DownNotice::Say::kFirst:
+      Say(what + ": " + reason + "; trying again every second");
+      break;
+    case DownNotice::Say::kReminder:
+      Say("still down: " + what + ": " + reason);
+      break;
+    case DownNotice::Say::kNothing:
+      break;
   }
   Changed();
 }
@@ -160,7 +195,8 @@ void SharedUnit::SessionStatus(kdt::TQmObject* sender) {
   const kdt::UnitStatus now = kdt::DecodeReply(sender->LastReply());
   if (!live_) {
     live_ = true;
-    downSaid_ = false;
+    known_ = true;
+    down_.Up();
     Say("connected to " + Where() + ", model " + std::to_string(now.model) + ": " +
         RelaysText(now));
   } else {
@@ -178,7 +214,10 @@ void SharedUnit::SessionStatus(kdt::TQmObject* sender) {
 
 void SharedUnit::SessionCommandReply(kdt::TQmObject*, std::uint32_t token,
                                      const kdt::ReplyBytes& reply) {
-  if (endpoint_) endpoint_->DeliverReply(token, reply);
+  if (!sent_ || sent_->token != token) return;  // of a connection that has ended
+  const auto done = std::exchange(sent_, std::nullopt)->done;
+  if (done) done(&reply);
+  SendNext();
 }
 
 }  // namespace bridge

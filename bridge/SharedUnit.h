@@ -2,25 +2,28 @@
 // uses, started again every second while it is not running (as the
 // console's Autoconnect does), every change of its connection and of its
 // relays logged in one line, and its shared endpoint when LISTEN is given.
-// While the unit stays down, nothing is logged per attempt: one line when
-// it goes, and a reminder every 10 minutes at most.
+// Commands from everyone who shares it wait in one queue (CommandQueue.h)
+// and go to the session one at a time, each as soon as the one before is
+// answered. While the unit stays down, nothing is logged per attempt: one
+// line when it goes, and a reminder every 10 minutes at most.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "BridgeConfig.h"
+#include "CommandQueue.h"
+#include "Log.h"
 #include "SharedEndpoint.h"
 #include "UnitThread.h"
 
 namespace bridge {
 
 constexpr int kRetryPeriodMs = 1000;
-constexpr qint64 kDownReminderMs = 10 * 60 * 1000;
 
 class SharedUnit : public QObject, private SharedSession {
  public:
@@ -28,8 +31,14 @@ class SharedUnit : public QObject, private SharedSession {
   ~SharedUnit() override;  // the session ends with its goodbye
 
   const UnitConfig& Config() const { return config_; }
+  // A new configuration of the same session (UnitConfig::SameSession): the
+  // endpoint takes it, and the session goes on.
+  void Reconfigure(const UnitConfig& config);
   // A status of the current connection has come.
   bool Live() const override { return live_; }
+  // The first attempt to reach the unit has had its outcome: until then,
+  // nothing is known of it, not even that it is down.
+  bool Known() const { return known_; }
   // The last status, while live.
   const kdt::UnitStatus& Status() const { return status_; }
   // Why the unit is not live, in words.
@@ -37,18 +46,20 @@ class SharedUnit : public QObject, private SharedSession {
   // "192.168.0.200:10001".
   std::string Where() const;
 
-  // Commands for the unit; false, and nothing sent, unless it is live.
-  bool SendInput(int relay, int input);
-  bool SendName(int relay, const std::string& bytes);
+  // Queues a command for the unit (a frame that kdt::ReadClientFrame
+  // takes). Its `done` is called once it has its reply or never will,
+  // unless it was not queued at all (kUnitDown, kQueueFull).
+  Submitted Submit(QueuedCommand command, bool newestWins = false) override;
 
   // Called after every change of the connection or of the status.
   void SetObserver(std::function<void(const SharedUnit&)> observer);
 
  private:
   const kdt::ReplyBytes& NewestReply() const override { return session_.LastReply(); }
-  bool QueueCommand(const kdt::Frame& frame, std::uint32_t token) override;
 
   void Retry();
+  void SendNext();
+  void FailWaiting();
   void SessionConnect(kdt::TQmObject* sender, bool connected);
   void SessionDisconnect(kdt::TQmObject* sender, std::int32_t code);
   void SessionStatus(kdt::TQmObject* sender);
@@ -59,15 +70,23 @@ class SharedUnit : public QObject, private SharedSession {
   void Say(const std::string& text) const;
   void Changed() const;
 
-  const UnitConfig config_;
+  UnitConfig config_;
+  const bool verbose_;
   kdt::TQmObject session_;
   std::unique_ptr<SharedEndpoint> endpoint_;
   QTimer retry_;
   bool live_ = false;
-  bool downSaid_ = false;   // the line for the unit going down is out
-  QElapsedTimer reminded_;  // since that line or the last reminder
+  bool known_ = false;
+  DownNotice down_;
   kdt::UnitStatus status_;  // of the last status, while live
   std::string downReason_ = "not connected yet";
+  CommandQueue waiting_;
+  struct Sent {
+    std::uint32_t token = 0;  // the session's, for its reply
+    std::function<void(const kdt::ReplyBytes*)> done;
+  };
+  std::optional<Sent> sent_;  // with the session, awaiting its reply
+  std::uint32_t nextToken_ = 0;
   std::function<void(const SharedUnit&)> observer_;
 };
 

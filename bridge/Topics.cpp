@@ -32,7 +32,7 @@ bool TakeLevel(std::string_view& topic, std::string_view level) {
 }  // namespace
 
 std::string BridgeStatusTopic(const MqttConfig& mqtt) {
-  return mqtt.topic + "/" + std::string(kBridgeId) + "/status";
+  return mqtt.topic + "/" + std::string(kBridgeId) + "/" + mqtt.clientId + "/status";
 }
 
 std::string UnitStatusTopic(const MqttConfig& mqtt, const std::string& unit) {

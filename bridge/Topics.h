@@ -1,6 +1,7 @@
-// Where the bridge publishes on MQTT, for base topic T (TOPIC), unit U and
-// relay letter r in a, b, c (RELAY A, B, C):
-//   T/bridge/status                 online / offline (the last will)
+// Where the bridge publishes on MQTT, for base topic T (TOPIC), the bridge's
+// CLIENTID C, unit U and relay letter r in a, b, c (RELAY A, B, C); several
+// bridges may share T, each with its own C and its own units:
+//   T/bridge/C/status               online / offline (the last will)
 //   T/U/status                      online / offline
 //   T/U/state                       the unit as one JSON object
 //   T/U/relay/r/input               INPUT 1 / INPUT 2

@@ -84,13 +84,17 @@ int main(int argc, char** argv) {
     default:
       break;
   }
+  const bool check = line.action == bridge::CommandLine::Action::kCheck;
+  const bridge::FileAccess files =
+      check ? bridge::FileAccess::AsService(line.checkUser.empty() ? bridge::DefaultCheckUser()
+                                                                   : line.checkUser)
+            : bridge::FileAccess::OwnRights();
   bridge::BridgeConfig config;
   std::string problem;
-  if (!bridge::ReadBridgeConfig(line.config, config, problem)) return Refuse(problem);
-  if (line.action == bridge::CommandLine::Action::kCheck) {
+  if (!bridge::ReadBridgeConfig(line.config, config, problem, files)) return Refuse(problem);
+  if (check) {
     for (const std::string& warning : config.warnings) {
-      std::fprintf(stderr, "kdt212-bridge: warning: %s: %s\n", line.config.c_str(),
-                   warning.c_str());
+      std::fprintf(stderr, "kdt212-bridge: warning: %s\n", warning.c_str());
     }
     return Check(config, line.config);
   }

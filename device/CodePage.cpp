@@ -114,13 +114,13 @@ std::string HexText(std::string_view bytes, std::string_view separator) {
   return text;
 }
 
-std::string PrintableText(std::string_view bytes) {
+std::string PrintableText(std::string_view bytes, Backslash backslash) {
   std::string text;
   for (char byte : bytes) {
     const char32_t c = CodePageCharacter(static_cast<std::uint8_t>(byte));
     if (IsControlCharacter(c)) {
       text += "\\x" + HexText(std::string_view(&byte, 1));
-    } else if (c == '\\') {
+    } else if (c == '\\' && backslash == Backslash::kEscaped) {
       text += "\\\\";
     } else {
       AppendUtf8(c, text);

@@ -29,8 +29,11 @@ bool IsControlCharacter(char32_t c);
 // The unit's bytes as text for a terminal or a log: UTF-8, with every control
 // character (C0, DEL, C1) and the backslash written as an escape (\x1B,
 // \\), so that a hostile name can neither move a terminal's cursor nor change
-// its colours, and no two names print alike.
-std::string PrintableText(std::string_view bytes);
+// its colours, and no two names print alike. Where the text may come back as
+// a name (a hub's text entity), the backslash stays as it is, so that a name
+// with one is not changed by being shown and sent back.
+enum class Backslash { kEscaped, kKept };
+std::string PrintableText(std::string_view bytes, Backslash backslash = Backslash::kEscaped);
 
 // The bytes in hexadecimal, upper case, two digits each, with `separator`
 // between them: "D1F2", or with " ", "02 01 FF".

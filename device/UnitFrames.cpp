@@ -65,6 +65,34 @@ Frame SetNameFrame(std::uint8_t relay, std::string_view name) {
   return frame;
 }
 
+bool ReadClientFrame(std::span<const std::uint8_t> frame, ClientFrame& read) {
+  if (frame.size() < 3 || frame.size() != std::size_t(frame[0]) + 1 || !ChecksumValid(frame)) {
+    return false;
+  }
+  read = {};
+  read.code = frame[1];
+  switch (read.code) {
+    case kCmdPoll:
+    case kCmdGoodbye:
+      return frame[0] == 2;
+    case kCmdSetInput:
+      read.input = frame[2];
+      read.relay = frame[3];
+      return frame[0] == 4 && read.relay >= 1 && read.relay <= kRelayCount &&
+             (read.input == kInput1 || read.input == kInput2);
+    case kCmdSetName: {
+      if (frame[0] != kSetNameLength) return false;
+      read.relay = frame[2];
+      const std::string_view field(reinterpret_cast<const char*>(frame.data()) + 3,
+                                   kSetNameFieldLength);
+      read.name = field.substr(0, field.find('\0'));
+      return read.relay >= 1 && read.relay <= kRelayCount && IsSendableNameField(field);
+    }
+    default:
+      return false;
+  }
+}
+
 void LoadFrame(FrameBuffer& buffer, const Frame& frame) {
   std::copy_n(frame.begin(), std::min(frame.size(), buffer.size()), buffer.begin());
 }

@@ -75,6 +75,19 @@ Frame GoodbyeFrame();
 Frame SetInputFrame(std::uint8_t input, std::uint8_t relay);
 // The name's first 24 bytes, padded with NUL bytes to the field's end.
 Frame SetNameFrame(std::uint8_t relay, std::string_view name);
+// A frame that a client of the unit sends, as the unit would read it.
+struct ClientFrame {
+  std::uint8_t code = 0;  // kCmdPoll, kCmdGoodbye, kCmdSetInput or kCmdSetName
+  int relay = 0;          // of a command, 1 to 3
+  int input = 0;          // of a set-input, 1 or 2
+  std::string name;       // of a set-name: the field up to its first NUL
+};
+// False for a frame that the console could not have sent: a wrong length or
+// checksum, an unknown code, a relay but 1 to 3, an input but 1 or 2, a
+// name field with bytes behind its end (RelayName.h). Such a frame never
+// reaches a unit through the bridge.
+bool ReadClientFrame(std::span<const std::uint8_t> frame, ClientFrame& read);
+
 // Copies the frame's N+1 bytes to the start of the buffer.
 void LoadFrame(FrameBuffer& buffer, const Frame& frame);
 

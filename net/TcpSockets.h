@@ -92,6 +92,9 @@ bool SockSetBlocking(Socket s, bool blocking);
 bool SockOpen(Socket& s);
 bool SockClose(Socket& s);
 bool SockShutdownClose(Socket& s);
+// Ends what this side sends, after what is already on its way; the peer
+// reads the end, and may still send.
+bool SockShutdownSend(Socket s);
 
 // An address value as a plain dotted quad; and whether text is one.
 std::string DottedText(std::uint32_t value);

@@ -72,6 +72,10 @@ bool SockSetOptions(Socket s, int bufferSize) {
          SetIntOption(s, IPPROTO_TCP, TCP_NODELAY, 1) && SetNoLinger(s);
 }
 
+bool SockShutdownSend(Socket s) {
+  return shutdown(s, detail::kShutdownSend) == 0 || detail::Failed();
+}
+
 bool SockShutdownClose(Socket& s) {
   if (s == kInvalidSocket) return true;
   shutdown(s, detail::kShutdownBoth);

@@ -22,11 +22,13 @@ namespace tcp::detail {
 #ifdef _WIN32
 using SockLength = int;
 constexpr int kShutdownBoth = SD_BOTH;
+constexpr int kShutdownSend = SD_SEND;
 constexpr int kErrInvalid = WSAEINVAL;
 constexpr int kErrAddressFamily = WSAEAFNOSUPPORT;
 #else
 using SockLength = socklen_t;
 constexpr int kShutdownBoth = SHUT_RDWR;
+constexpr int kShutdownSend = SHUT_WR;
 constexpr int kErrInvalid = EINVAL;
 constexpr int kErrAddressFamily = EAFNOSUPPORT;
 #endif

@@ -2,6 +2,10 @@
 #include "BridgeConfig.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "UnitProcIP.h"
 
@@ -15,7 +19,7 @@ TEST(BridgeConfig, EveryKeyWithCommentsAfterValuesAndHeaders) {
       "PORT=10002\n"
       "INTERVAL=10\n"
       "LISTEN=127.0.0.1:20001\n"
-      "ALLOW=127.0.0.0/8, 192.168.1.77, 10.1.2.3/16\n"
+      "ALLOW=127.0.0.0/8, 192.168.1.77, 10.1.0.0/16\n"
       "MAXCLIENTS=4\n"
       "\n"
       "[unit hall-2_b]\r\n"
@@ -33,13 +37,13 @@ TEST(BridgeConfig, EveryKeyWithCommentsAfterValuesAndHeaders) {
   EXPECT_EQ(bridge::EndpointText(*studio.listen), "127.0.0.1:20001");
   ASSERT_EQ(studio.allow.size(), 3u);
   EXPECT_EQ(bridge::CidrText(studio.allow[1]), "192.168.1.77/32");
-  EXPECT_EQ(bridge::CidrText(studio.allow[2]), "10.1.0.0/16");  // host bits masked
+  EXPECT_EQ(bridge::CidrText(studio.allow[2]), "10.1.0.0/16");
   EXPECT_EQ(studio.maxClients, 4);
   const bridge::UnitConfig& hall = config.units[1];
   EXPECT_EQ(hall.id, "hall-2_b");
   EXPECT_EQ(kdt::IPToStr(hall.address), "10.0.0.10");  // the console's address rules
   EXPECT_EQ(hall.port, 10001);
-  EXPECT_EQ(hall.intervalMs, 1u);
+  EXPECT_EQ(hall.intervalMs, 10u);  // a bridge's own pace: a change seen within a blink
   EXPECT_FALSE(hall.listen.has_value());
   ASSERT_EQ(hall.allow.size(), 1u);
   EXPECT_EQ(bridge::CidrText(hall.allow[0]), "127.0.0.0/8");  // loopback unless given
@@ -74,10 +78,12 @@ TEST(BridgeConfig, FaultsAreRefusedWithTheirLine) {
       {unit + "INTERVAL=60001\n", "bridge.ini:3: INTERVAL: milliseconds from 0 to 60000"},
       {unit + "LISTEN=127.0.0.1\n", "bridge.ini:3: LISTEN: an address and a port"},
       {unit + "LISTEN=127.0.0.1:0\n", "bridge.ini:3: LISTEN: an address and a port"},
-      {unit + "ALLOW=127.0.0.0/33\n", "bridge.ini:3: ALLOW: networks such as"},
-      {unit + "ALLOW=\n", "bridge.ini:3: ALLOW: networks such as"},
-      {unit + "MAXCLIENTS=0\n", "bridge.ini:3: MAXCLIENTS: from 1 to 1024, not '0'"},
-      {unit + "MAXCLIENTS=1025\n", "bridge.ini:3: MAXCLIENTS: from 1 to 1024"},
+      {unit + "LISTEN=127.0.0.1:1\nALLOW=127.0.0.0/33\n", "bridge.ini:4: ALLOW: networks such as"},
+      {unit + "LISTEN=127.0.0.1:1\nALLOW=\n", "bridge.ini:4: ALLOW: networks such as"},
+      {unit + "LISTEN=127.0.0.1:1\nALLOW=127.0.0.1,\n", "bridge.ini:4: ALLOW: networks such"},
+      {unit + "LISTEN=127.0.0.1:1\nMAXCLIENTS=0\n",
+       "bridge.ini:4: MAXCLIENTS: from 1 to 1024, not '0'"},
+      {unit + "LISTEN=127.0.0.1:1\nMAXCLIENTS=1025\n", "bridge.ini:4: MAXCLIENTS: from 1 to 1024"},
       {unit + "SPEED=9600\n", "bridge.ini:3: unknown key SPEED"},
       {unit + "just words\n", "bridge.ini:3: not a KEY=VALUE line"},
       {unit + "PORT=1\nport=2\n", "bridge.ini:4: port given twice (first at line 3)"},
@@ -93,14 +99,30 @@ TEST(BridgeConfig, FaultsAreRefusedWithTheirLine) {
       {"[MQTT]\nTOPIC=/kdt\n", "bridge.ini:2: TOPIC: a topic without + or #"},
       {"[MQTT]\nTOPIC=\n", "bridge.ini:2: TOPIC: a topic without + or #"},
       {"[MQTT]\nDISCOVERY=ha/+\n", "bridge.ini:2: DISCOVERY: a topic without + or #"},
-      {"[MQTT]\nCLIENTID=\n", "bridge.ini:2: CLIENTID: a name for the bridge"},
+      {"[MQTT]\nCLIENTID=\n", "bridge.ini:2: CLIENTID: the bridge's name at the broker"},
+      {"[MQTT]\nCLIENTID=hall/a\n", "bridge.ini:2: CLIENTID: the bridge's name at the broker"},
+      {"[MQTT]\nCLIENTID=hall\xFF\n", "bridge.ini:2: CLIENTID: the bridge's name at the broker"},
       {"[MQTT]\nRETAIN=1\n", "bridge.ini:2: unknown key RETAIN"},
       {"[MQTT]\nCAFILE=/no/such/ca.crt\n", "bridge.ini:2: CAFILE: cannot read '/no/such/ca.crt'"},
       {"[MQTT]\nUSER=a\nPASSWORD_FILE=/no/such/file\n",
        "bridge.ini:3: PASSWORD_FILE: cannot read '/no/such/file'"},
-      {"[MQTT]\nUSER=a\nPASSWORD=x\nPASSWORD_FILE=/etc/hostname\n",
-       "bridge.ini:4: PASSWORD and PASSWORD_FILE: give the password file alone"},
-      {"[MQTT]\nPASSWORD=x\n", "bridge.ini:1: a password for the broker needs USER"},
+      {"[MQTT]\nUSER=a\nPASSWORD=x\n",
+       "bridge.ini:3: PASSWORD: the broker's password is not taken in this file"},
+      {"[MQTT]\nPASSWORD_FILE=/dev/null\n",
+       "bridge.ini:2: PASSWORD_FILE: '/dev/null' holds no password on its first line"},
+      {"# the units\n[UNIT a]\nADDR=10.0.0.1\n",
+       "bridge.ini:1: '#' begins no comment here: a comment begins with ';'"},
+      {unit + "# the unit's port\n", "bridge.ini:3: '#' begins no comment here"},
+      {unit + "#PORT=10002\n", "bridge.ini:3: '#' begins no comment here"},
+      {"[UNIT " + std::string(300, 'a') + "]\nADDR=10.0.0.1\n",
+       "bridge.ini:1: a unit's id is at most 64 characters, not 300"},
+      {unit + "LISTEN=127.0.0.1:20001\nALLOW=192.168.1.1/24\n",
+       "bridge.ini:4: ALLOW: 192.168.1.1/24 has bits beyond its /24: the network is "
+       "192.168.1.0/24, the host 192.168.1.1/32"},
+      {unit + "ALLOW=127.0.0.0/8\n", "bridge.ini:3: ALLOW without LISTEN: the unit is shared"},
+      {unit + "MAXCLIENTS=4\n", "bridge.ini:3: MAXCLIENTS without LISTEN"},
+      {unit + "\n[UNIT b]\nADDR=10.0.0.1\n",
+       "bridge.ini:4: unit b: 10.0.0.1:10001 is unit a already (first at line 1)"},
       {"[MQTT]\n[mqtt]\n", "bridge.ini:2: [MQTT] given twice (first at line 1)"},
   };
   for (const Case& c : cases) {
@@ -123,21 +145,115 @@ TEST(BridgeConfig, MqttWithItsDefaults) {
   EXPECT_EQ(config.mqtt->topic, "kdt212");
   EXPECT_EQ(config.mqtt->discovery, "");  // no discovery
   EXPECT_TRUE(config.warnings.empty());
-  ASSERT_TRUE(
-      bridge::ParseBridgeConfig("[MQTT]\nUSER=hub\nPASSWORD=secret\n", "f", config, problem));
-  EXPECT_EQ(config.mqtt->password, "secret");
-  ASSERT_EQ(config.warnings.size(), 1u);
-  EXPECT_EQ(config.warnings[0].find("secret"), std::string::npos);  // never shown
   EXPECT_FALSE(bridge::ParseBridgeConfig("[UNIT a]\nADDR=10.0.0.1\n", "f", config, problem) &&
                config.mqtt.has_value());  // without the section, no MQTT
+}
+
+// The edges of every range are taken; what lies beyond them is refused
+// above.
+TEST(BridgeConfig, TheEdgesOfEveryRange) {
+  const std::string unit = "[UNIT a]\nADDR=10.0.0.1\n";
+  const std::string edges[] = {
+      unit + "INTERVAL=0\n",
+      unit + "INTERVAL=60000\n",
+      unit + "PORT=1\n",
+      unit + "PORT=65535\n",
+      unit + "LISTEN=127.0.0.1:65535\nMAXCLIENTS=1\n",
+      unit + "LISTEN=127.0.0.1:1\nMAXCLIENTS=1024\n",
+      unit + "LISTEN=0.0.0.0:1\nALLOW=0.0.0.0/0, 10.0.0.7/32\n",
+      "[UNIT " + std::string(64, 'a') + "]\nADDR=10.0.0.1\n",
+      "[MQTT]\nPORT=1\nCLIENTID=" + std::string(64, 'c') + "\n",
+      "[MQTT]\nPORT=65535\n",
+      "\xEF\xBB\xBF[UNIT a]\nADDR=10.0.0.1\n",  // as some editors save it
+  };
+  for (const std::string& text : edges) {
+    bridge::BridgeConfig config;
+    std::string problem;
+    EXPECT_TRUE(bridge::ParseBridgeConfig(text, "f", config, problem)) << text << problem;
+  }
+}
+
+// The password file's first line is the password, whatever ends the line.
+TEST(BridgeConfig, PasswordFileWithEitherLineEnd) {
+  char folder[] = "/tmp/kdt-password-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string file = std::string(folder) + "/password";
+  for (const std::string text : {"s3cret\n", "s3cret\r\n", "s3cret", "s3cret\r\nsecond\r\n"}) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+    chmod(file.c_str(), 0600);
+    bridge::BridgeConfig config;
+    std::string problem;
+    ASSERT_TRUE(bridge::ParseBridgeConfig("[MQTT]\nUSER=hub\nPASSWORD_FILE=" + file + "\n", "f",
+                                          config, problem))
+        << problem;
+    EXPECT_EQ(config.mqtt->password, "s3cret");
+    EXPECT_TRUE(config.warnings.empty());
+  }
+  chmod(file.c_str(), 0644);
+  bridge::BridgeConfig config;
+  std::string problem;
+  ASSERT_TRUE(bridge::ParseBridgeConfig("[MQTT]\nUSER=hub\nPASSWORD_FILE=" + file + "\n", "f",
+                                        config, problem));
+  ASSERT_EQ(config.warnings.size(), 1u);
+  EXPECT_EQ(config.warnings[0], "f:3: PASSWORD_FILE " + file +
+                                    " may be read by every user of this machine: chmod o-r it");
+  std::filesystem::remove_all(folder);
+}
+
+// --check run by root judges the files as the service will meet them: with
+// its user's rights, and behind its sandbox.
+TEST(BridgeConfig, FilesJudgedAsTheServiceMeetsThem) {
+  char folder[] = "/tmp/kdt-ca-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  chmod(folder, 0755);
+  const std::string ca = std::string(folder) + "/ca.crt";
+  std::ofstream(ca) << "not read here\n";
+  chmod(ca.c_str(), 0600);  // root's alone
+  const std::string text = "[MQTT]\nCAFILE=" + ca + "\n";
+  bridge::BridgeConfig config;
+  std::string problem;
+  EXPECT_TRUE(bridge::ParseBridgeConfig(text, "f", config, problem)) << problem;
+  EXPECT_FALSE(bridge::ParseBridgeConfig(text, "f", config, problem,
+                                         bridge::FileAccess::AsService("nobody")));
+  EXPECT_EQ(problem, "f:2: CAFILE: cannot read '" + ca + "': permission denied for nobody");
+  chmod(ca.c_str(), 0644);
+  EXPECT_TRUE(bridge::ParseBridgeConfig(text, "f", config, problem,
+                                        bridge::FileAccess::AsService("nobody")))
+      << problem;
+  EXPECT_FALSE(bridge::ParseBridgeConfig("[MQTT]\nCAFILE=/home/someone/ca.crt\n", "f", config,
+                                         problem, bridge::FileAccess::AsService("")));
+  EXPECT_EQ(problem,
+            "f:2: CAFILE: the service cannot see '/home/someone/ca.crt': its unit's ProtectHome= "
+            "hides /home; keep it below /etc/kdt212");
+  std::filesystem::remove_all(folder);
+}
+
+// A reload restarts a session only for what the session is made of.
+TEST(BridgeConfig, WhatChangedAndWhetherTheSessionGoesOn) {
+  bridge::BridgeConfig before, after;
+  std::string problem;
+  ASSERT_TRUE(bridge::ParseBridgeConfig("[UNIT a]\nADDR=10.0.0.1\nLISTEN=127.0.0.1:20001\n", "f",
+                                        before, problem));
+  ASSERT_TRUE(bridge::ParseBridgeConfig(
+      "[UNIT a]\nADDR=10.0.0.1\nLISTEN=127.0.0.1:20001\nALLOW=10.0.0.0/8\nMAXCLIENTS=3\n", "f",
+      after, problem));
+  EXPECT_TRUE(before.units[0].SameSession(after.units[0]));
+  EXPECT_EQ(bridge::ChangesText(before.units[0], after.units[0]),
+            "ALLOW 127.0.0.0/8 -> 10.0.0.0/8, MAXCLIENTS 16 -> 3");
+  ASSERT_TRUE(
+      bridge::ParseBridgeConfig("[UNIT a]\nADDR=10.0.0.2\nINTERVAL=1\n", "f", after, problem));
+  EXPECT_FALSE(before.units[0].SameSession(after.units[0]));
+  EXPECT_EQ(bridge::ChangesText(before.units[0], after.units[0]),
+            "ADDR 10.0.0.1 -> 10.0.0.2, INTERVAL 10 -> 1, LISTEN 127.0.0.1:20001 -> none");
+  EXPECT_EQ(bridge::ChangesText(before.units[0], before.units[0]), "");
 }
 
 TEST(BridgeConfig, AllowedNetworks) {
   bridge::BridgeConfig config;
   std::string problem;
   ASSERT_TRUE(bridge::ParseBridgeConfig(
-      "[UNIT a]\nADDR=10.0.0.1\nALLOW=192.168.1.0/24, 10.0.0.7, 0.0.0.0/0\n", "f", config,
-      problem));
+      "[UNIT a]\nADDR=10.0.0.1\nLISTEN=0.0.0.0:20001\nALLOW=192.168.1.0/24, 10.0.0.7, 0.0.0.0/0\n",
+      "f", config, problem));
   const auto& allow = config.units[0].allow;
   EXPECT_TRUE(allow[0].Contains(kdt::StrToIP("192.168.1.200")));
   EXPECT_FALSE(allow[0].Contains(kdt::StrToIP("192.168.2.1")));
