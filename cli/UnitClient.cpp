@@ -1,5 +1,7 @@
 #include "UnitClient.h"
 
+#include <cerrno>
+
 namespace cli {
 namespace {
 
@@ -22,11 +24,19 @@ std::string UnitClient::Where() const {
   return address_ + ":" + std::to_string(port_);
 }
 
+// A connection closed before any reply was closed by whoever took it: a
+// bridge that refuses this client, or one whose unit is down, as often as
+// the unit itself.
 std::string UnitClient::Reason() const {
-  return tcp::SockErrorText(link_.Error(), timeoutMs_);
+  const int error = link_.Error();
+  if (!replied_ && (error == tcp::kConnReset || error == ECONNRESET)) {
+    return "closed before any reply";
+  }
+  return tcp::SockErrorText(error, timeoutMs_);
 }
 
 bool UnitClient::Connect() {
+  replied_ = false;
   if (link_.Connect(address_, port_, int(timeoutMs_), &interrupted_)) return true;
   error_ = "cannot connect: " + Reason();
   return false;
@@ -42,6 +52,7 @@ bool UnitClient::Exchange(const kdt::Frame& frame, kdt::UnitStatus& status) {
   switch (link_.Exchange(buffer, &interrupted_, timeoutMs_)) {
     case kdt::UnitLink::Outcome::kDone:
       status = kdt::DecodeReply(kdt::ReplyIn(buffer));
+      replied_ = true;
       return true;
     case kdt::UnitLink::Outcome::kSendFailed:
       Fail("cannot send: " + Reason());

@@ -45,6 +45,7 @@ class UnitClient {
   const std::uint32_t timeoutMs_;
   const std::atomic<bool>& interrupted_;
   kdt::UnitLink link_;
+  bool replied_ = false;  // on this connection
   std::string error_;
 };
 

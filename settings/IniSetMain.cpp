@@ -13,14 +13,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string path = argv[1];
-  std::string text, error;
-  if (!kdt::ReadTextFile(path, text, error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return 1;
-  }
-  kdt::IniContent ini = kdt::IniContent::Parse(text);
-  for (int i = 2; i + 2 < argc; i += 3) ini.Write(argv[i], argv[i + 1], argv[i + 2]);
-  if (!kdt::WriteTextFile(path, ini.Serialize(), error)) {
+  std::string error;
+  const auto setKeys = [argc, argv](const std::string& text) {
+    kdt::IniContent ini = kdt::IniContent::Parse(text);
+    for (int i = 2; i + 2 < argc; i += 3) ini.Write(argv[i], argv[i + 1], argv[i + 2]);
+    return ini.Serialize();
+  };
+  if (!kdt::UpdateTextFile(path, setKeys, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }

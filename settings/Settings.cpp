@@ -27,15 +27,20 @@ bool LoadPanelSettings(const std::string& path, PanelSettings& settings, std::st
 }
 
 bool SavePanelSettings(const std::string& path, const PanelSettings& settings, std::string& error) {
-  std::string text;
-  if (!ReadTextFile(path, text, error)) return false;
-  IniContent ini = IniContent::Parse(text);
-  ini.WriteInteger(kWindow, "LEFT", settings.left);
-  ini.WriteInteger(kWindow, "TOP", settings.top);
-  ini.Write(kNetwork, "ADDR", IPToStr(settings.address));
-  ini.WriteBool(kNetwork, "AUTO", settings.autoConnect);
-  for (int r = 1; r <= kRelayCount; ++r) ini.WriteBool(RelayLabel(r), "SYNC", settings.sync[r - 1]);
-  return WriteTextFile(path, ini.Serialize(), error);
+  return UpdateTextFile(
+      path,
+      [&settings](const std::string& text) {
+        IniContent ini = IniContent::Parse(text);
+        ini.WriteInteger(kWindow, "LEFT", settings.left);
+        ini.WriteInteger(kWindow, "TOP", settings.top);
+        ini.Write(kNetwork, "ADDR", IPToStr(settings.address));
+        ini.WriteBool(kNetwork, "AUTO", settings.autoConnect);
+        for (int r = 1; r <= kRelayCount; ++r) {
+          ini.WriteBool(RelayLabel(r), "SYNC", settings.sync[r - 1]);
+        }
+        return ini.Serialize();
+      },
+      error);
 }
 
 }  // namespace kdt

@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdlib>
 #include <random>
+#include <thread>
 
 namespace kdt {
 namespace {
@@ -118,9 +119,17 @@ bool ReplaceByRename(const std::string& target, int fd, const std::string& tempo
   return written;
 }
 
+// Only where no file can be made beside it. The room for the new text is
+// taken first, so that a full disk fails before the old text is touched.
 bool RewriteInPlace(const std::string& target, std::string_view text) {
   const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return false;
+  const int reserved = text.empty() ? 0 : posix_fallocate(fd, 0, off_t(text.size()));
+  if (reserved != 0) {
+    close(fd);
+    errno = reserved;
+    return false;
+  }
   const bool written =
       WriteWhole(fd, text) && ftruncate(fd, off_t(text.size())) == 0 && fsync(fd) == 0;
   const int failure = errno;
@@ -141,10 +150,87 @@ bool WriteTextFile(const std::string& path, std::string_view text, std::string& 
   RemoveStaleTemporaries(target);
   std::string temporary;
   const int fd = CreateTemporary(target, temporary);
-  const bool written =
-      fd >= 0 ? ReplaceByRename(target, fd, temporary, text) : RewriteInPlace(target, text);
+  // In place only where the user may write the file but not its folder: a
+  // full disk or a quota fails, and the file stays as it was.
+  const bool written = fd >= 0 ? ReplaceByRename(target, fd, temporary, text)
+                       : errno == EACCES || errno == EPERM ? RewriteInPlace(target, text)
+                                                           : false;
   if (!written) error = FileErrorText("Cannot create file", path, errno);
   return written;
+}
+
+namespace {
+
+// How long a save waits for another program's save of the same file.
+constexpr std::chrono::seconds kLockWait{3};
+constexpr std::chrono::milliseconds kLockSlice{10};
+
+// A lock taken and given back with its descriptor.
+class FileLock {
+ public:
+  ~FileLock() {
+    if (fd_ >= 0) close(fd_);
+  }
+  // The lock of the file, or, while there is none, of its folder: whoever
+  // makes the file holds the folder's. False, with errno, when it cannot be
+  // had in time.
+  bool Take(const std::string& target) {
+    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    for (;;) {
+      const bool exists = access(target.c_str(), F_OK) == 0;
+      const std::string locked = exists ? target : FolderOf(target);
+      fd_ = open(locked.c_str(), O_RDONLY | O_CLOEXEC | (exists ? 0 : O_DIRECTORY));
+      // Nothing to lock that this user may open: the save goes on as it
+      // always could; a file that came or went meanwhile is looked at again.
+      if (fd_ < 0 && errno == EACCES) return true;
+      if (fd_ < 0) {
+        if (errno != ENOENT || !WaitSlice(deadline)) return false;
+        continue;
+      }
+      while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK || !WaitSlice(deadline)) return false;
+      }
+      // The file may have been replaced, or made, while this waited: the
+      // lock must be the one that whoever comes next takes.
+      if (StillTheOne(target, exists)) return true;
+      close(fd_);
+      fd_ = -1;
+    }
+  }
+
+ private:
+  bool StillTheOne(const std::string& target, bool exists) const {
+    struct stat held {
+    }, now{};
+    if (!exists) return access(target.c_str(), F_OK) != 0;
+    return fstat(fd_, &held) == 0 && stat(target.c_str(), &now) == 0 && held.st_dev == now.st_dev &&
+           held.st_ino == now.st_ino;
+  }
+  // False, with errno, once the time is up.
+  static bool WaitSlice(std::chrono::steady_clock::time_point deadline) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      errno = EWOULDBLOCK;
+      return false;
+    }
+    std::this_thread::sleep_for(kLockSlice);
+    return true;
+  }
+
+  int fd_ = -1;
+};
+
+}  // namespace
+
+bool UpdateTextFile(const std::string& path, const std::function<std::string(std::string)>& change,
+                    std::string& error) {
+  const std::string target = ResolvedPath(path);
+  FileLock lock;
+  if (!lock.Take(target)) {
+    error = FileErrorText("Cannot create file", path, errno);
+    return false;
+  }
+  std::string text;
+  return ReadTextFile(path, text, error) && WriteTextFile(path, change(std::move(text)), error);
 }
 
 }  // namespace kdt

@@ -309,6 +309,30 @@ TEST(CliUnit, RefusedConnectionNamesTheAddressAndTheReason) {
   EXPECT_EQ(run.output, "");
 }
 
+// A connection closed before any reply sends the operator to whoever took
+// it (a bridge refusing this client, or one whose unit is down), not to the
+// unit; one closed after a reply was the unit's doing.
+TEST(CliUnit, AConnectionClosedBeforeAnyReplyIsSaidSo) {
+  for (const bool replyFirst : {false, true}) {
+    ScriptedPeer peer([replyFirst](ScriptedPeer::Link& link) {
+      if (replyFirst) {
+        link.Read(3);
+        const kdt::ReplyBytes reply = Kdt212Reply("Studio");
+        link.Send(reply.data(), reply.size());
+      }
+      link.Read(3);
+      link.Close();
+    });
+    const Finished run = RunToEnd(KDT_CTL_PATH, {"--address", kLoopback, "--port",
+                                                 std::to_string(peer.Port()), "set", "A", "2"});
+    EXPECT_EQ(run.exitCode, kUnreachable) << run.errors;
+    EXPECT_NE(
+        run.errors.find(replyFirst ? "closed by the unit" : ": no reply: closed before any reply"),
+        std::string::npos)
+        << run.errors;
+  }
+}
+
 TEST(CliUnit, UsageHelpAndVersion) {
   struct Case {
     std::vector<std::string> arguments;

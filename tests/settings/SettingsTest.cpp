@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "IniFile.h"
@@ -228,6 +231,122 @@ TEST_F(SettingsFile, SavesWhereverAnOrdinaryUserMayWrite) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()),
               c.fileMode != 0 ? 1 : 0);  // no temporary file left behind
   }
+}
+
+// Runs `work` in a child process with a mount namespace of its own, on a
+// folder that is a tmpfs of `options` ("size=...,nr_inodes=..."), which
+// goes with the child. `prepare` runs first, as root; `work` as the
+// ordinary user when `asUser`. The test runs as root: a full disk is made,
+// not waited for.
+bool OnTinyFilesystem(const std::string& options,
+                      const std::function<void(const std::string&)>& prepare,
+                      const std::function<bool(const std::string&)>& work, bool asUser) {
+  const pid_t child = fork();
+  if (child == 0) {
+    char folder[] = "/tmp/kdt-tiny-XXXXXX";
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mkdtemp(folder) == nullptr || mount("tmpfs", folder, "tmpfs", 0, options.c_str()) != 0) {
+      _exit(2);
+    }
+    prepare(folder);
+    const testsupport::OrdinaryUser user;
+    if (asUser) {
+      std::string said;
+      const bool done = user.Run([&](std::string&) { return work(folder); }, said);
+      umount(folder);
+      rmdir(folder);
+      _exit(done ? 0 : 1);
+    }
+    const bool done = work(folder);
+    umount(folder);
+    rmdir(folder);
+    _exit(done ? 0 : 1);
+  }
+  int status = 0;
+  return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string TextOf(const std::string& path) {
+  std::string text, error;
+  kdt::ReadTextFile(path, text, error);
+  return text;
+}
+
+// A disk that is full, or a quota used up, fails the save with its reason,
+// and the file stays as it was: never half of it old and half new, and never
+// rewritten in place where a file beside it could have been made.
+TEST(SettingsFull, AFullDiskFailsTheSaveAndLeavesTheFileAsItWas) {
+  const std::string kOld = "[EXTRA]\r\nKEY=old\r\n\r\n";
+  const std::string kNew = "[EXTRA]\r\nKEY=" + std::string(6000, 'n') + "\r\n\r\n";
+  struct Case {
+    const char* what;
+    const char* options;
+    bool fill;    // the disk's room taken by another file
+    bool asUser;  // in a folder the user may not write: in place is the only way
+  };
+  const Case cases[] = {
+      {"no file can be made beside it, though there is room", "size=64k,nr_inodes=2", false, false},
+      {"no room for the new text", "size=8k", true, false},
+      {"no room for it in place", "size=8k", true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto prepare = [&](const std::string& folder) {
+      const std::string file = folder + "/kdt212-panel.ini";
+      std::ofstream(file, std::ios::binary) << kOld;
+      const testsupport::OrdinaryUser user;
+      if (c.asUser) {
+        user.Own(file);
+        user.SetFolder(folder, false);
+      }
+      if (!c.fill) return;
+      std::ofstream filler(folder + "/filler", std::ios::binary);
+      const std::string block(1024, 'x');
+      for (int i = 0; i < 64 && filler.write(block.data(), std::streamsize(block.size())); ++i) {
+      }
+    };
+    const auto work = [&](const std::string& folder) {
+      const std::string file = folder + "/kdt212-panel.ini";
+      std::string error;
+      const bool saved = kdt::WriteTextFile(file, kNew, error);
+      return !saved && error.find("No space left on device") != std::string::npos &&
+             TextOf(file) == kOld;
+    };
+    EXPECT_TRUE(OnTinyFilesystem(c.options, prepare, work, c.asUser));
+  }
+}
+
+// Two programs saving one file at once (two consoles, kdt212-ini and a
+// console) each keep what the other wrote.
+TEST_F(SettingsFile, TwoSavingAtOnceLoseNothingOfEachOther) {
+  WriteFile(kFirstRunFile);
+  constexpr int kSaves = 150;
+  const auto saveKeys = [this](const std::string& prefix) {
+    for (int i = 0; i < kSaves; ++i) {
+      std::string error;
+      EXPECT_TRUE(kdt::UpdateTextFile(
+          path_,
+          [&](const std::string& text) {
+            kdt::IniContent ini = kdt::IniContent::Parse(text);
+            ini.Write("SAVED", prefix + std::to_string(i), "1");
+            return ini.Serialize();
+          },
+          error))
+          << error;
+    }
+  };
+  std::thread first(saveKeys, "A"), second(saveKeys, "B");
+  first.join();
+  second.join();
+  const kdt::IniContent ini = kdt::IniContent::Parse(FileText());
+  int kept = 0;
+  for (int i = 0; i < kSaves; ++i) {
+    kept += ini.Read("SAVED", "A" + std::to_string(i)).has_value();
+    kept += ini.Read("SAVED", "B" + std::to_string(i)).has_value();
+  }
+  EXPECT_EQ(kept, 2 * kSaves);
+  EXPECT_EQ(ini.ReadString("NETWORK", "ADDR", ""), "192.168.0.200");
 }
 
 // A save replaces the file in one step: a reader never sees a part of it.
