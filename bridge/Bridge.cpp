@@ -1,6 +1,7 @@
 #include "Bridge.h"
 
 #include "Log.h"
+#include "Platform.h"
 
 namespace bridge {
 
@@ -13,6 +14,11 @@ Bridge::~Bridge() {
 
 void Bridge::Apply(const BridgeConfig& config) {
   for (const std::string& warning : config.warnings) Log("warning: " + warning);
+  if (const long limit = kdt::RaiseOpenFileLimit(); DescriptorsNeeded(config) > limit) {
+    Log("warning: the units' clients may take " + std::to_string(DescriptorsNeeded(config)) +
+        " descriptors, more than the " + std::to_string(limit) +
+        " this process may open: raise LimitNOFILE, or lower MAXCLIENTS");
+  }
   if (mqtt_ && !(config.mqtt && mqtt_->Config() == *config.mqtt)) {
     Log("mqtt: " + std::string(config.mqtt ? "changed" : "no longer configured"));
     mqtt_.reset();  // its farewell: every unit offline

@@ -480,6 +480,15 @@ bool ReadBridgeConfig(const std::string& path, BridgeConfig& config, std::string
   return ParseBridgeConfig(text, path, config, problem, files);
 }
 
+int DescriptorsNeeded(const BridgeConfig& config) {
+  constexpr int kProgramsOwn = 64;  // standard streams, the signal pipe, the event loop's own
+  int needed = kProgramsOwn + (config.mqtt ? 1 : 0);
+  for (const UnitConfig& unit : config.units) {
+    needed += 1 + (unit.listen ? 1 + unit.maxClients : 0);
+  }
+  return needed;
+}
+
 std::string EndpointText(const Endpoint& endpoint) {
   return kdt::IPToStr(endpoint.address) + ":" + std::to_string(endpoint.port);
 }

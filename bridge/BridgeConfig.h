@@ -97,6 +97,13 @@ bool ParseBridgeConfig(std::string_view text, const std::string& path, BridgeCon
 // "192.168.0.200:10001".
 std::string EndpointText(const Endpoint& endpoint);
 std::string CidrText(const Cidr& cidr);
+// The descriptors that serving the configuration may take at once: every
+// unit's session, its listener and MAXCLIENTS clients, the broker's
+// connection, and what the program holds besides.
+int DescriptorsNeeded(const BridgeConfig& config);
+// The service's LimitNOFILE= (kdt212-bridge.service says the same).
+constexpr int kServiceDescriptorLimit = 65536;
+
 // What --check prints of a unit, and of the broker: one line each.
 std::string Describe(const UnitConfig& unit);
 std::string Describe(const MqttConfig& mqtt);

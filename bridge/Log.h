@@ -16,6 +16,8 @@
 #include <string_view>
 #include <utility>
 
+#include "DownNotice.h"
+
 namespace bridge {
 
 void Log(const std::string& line);
@@ -54,26 +56,6 @@ class LogThrottle : public QObject {
 
   std::map<std::pair<std::string, std::string>, Held> held_;
   QTimer sumUp_;
-};
-
-// The rule for whatever stays down (a unit, the broker, a LISTEN address,
-// taking clients): one line when it goes, then nothing per attempt, only a
-// reminder every 10 minutes while it stays down.
-class DownNotice {
- public:
-  using Clock = std::chrono::steady_clock;
-  static constexpr std::chrono::minutes kReminderPeriod{10};
-  enum class Say { kNothing, kFirst, kReminder };
-
-  // An attempt failed: what to log.
-  Say Failed(Clock::time_point now = Clock::now());
-  // It is back (or never went): the next failure is a first one again.
-  void Up() { down_ = false; }
-  bool Down() const { return down_; }
-
- private:
-  bool down_ = false;
-  Clock::time_point said_;
 };
 
 }  // namespace bridge

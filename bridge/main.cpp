@@ -28,6 +28,13 @@ int Refuse(const std::string& problem) {
 int Check(const bridge::BridgeConfig& config, const std::string& path) {
   if (config.units.empty())
     std::printf("%s: no units: the bridge connects nowhere\n", path.c_str());
+  if (const int needed = bridge::DescriptorsNeeded(config);
+      needed > bridge::kServiceDescriptorLimit) {
+    std::printf(
+        "%s: its clients may take %d descriptors, more than the service's LimitNOFILE=%d: "
+        "raise it in a drop-in (systemctl edit kdt212-bridge), or lower MAXCLIENTS\n",
+        path.c_str(), needed, bridge::kServiceDescriptorLimit);
+  }
   for (const bridge::UnitConfig& unit : config.units) {
     std::printf("%s\n", bridge::Describe(unit).c_str());
   }

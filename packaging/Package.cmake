@@ -61,6 +61,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The bridge's system user is made by the postinst, with adduser.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/packaging/bridge/postinst
+  ${CMAKE_CURRENT_SOURCE_DIR}/packaging/bridge/prerm ${CMAKE_CURRENT_SOURCE_DIR}/packaging/bridge/postrm
   ${CMAKE_CURRENT_SOURCE_DIR}/packaging/bridge/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

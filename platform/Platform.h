@@ -70,6 +70,10 @@ void RequestTermination();
 // any number of times. CloseSignalPipe gives the signals back their default.
 int OpenSignalPipe(std::initializer_list<int> ending, std::initializer_list<int> others = {});
 void CloseSignalPipe();
+
+// For a server: the open descriptors it may have raised to what the system
+// allows it (the soft limit to the hard one). Returns the limit now.
+long RaiseOpenFileLimit();
 #endif
 
 // --- Standard input and output ---------------------------------------------

@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -114,6 +115,17 @@ int OpenSignalPipe(std::initializer_list<int> endingSignals, std::initializer_li
   }
   for (int signal : others) Handle(signal, OnPipedSignal);
   return pipeReadEnd;
+}
+
+long RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return -1;
+  if (limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  return limit.rlim_cur == RLIM_INFINITY ? LONG_MAX : long(limit.rlim_cur);
 }
 
 void CloseSignalPipe() {

@@ -13,6 +13,7 @@
 #include "Platform.h"
 #include "SimUnit.h"
 #include "TcpSockets.h"
+#include "Version.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ struct Arguments {
   std::vector<std::string> locks;
   std::vector<ScriptStep> script;
   bool help = false;
+  bool version = false;
 };
 
 std::mutex outputMutex;
@@ -43,7 +45,7 @@ void LogLine(const std::string& line) {
 const char* const kHelp =
     "Usage: kdt212-sim [--address A] [--port P] [--fault KIND [--after N]] [--delay MS]\n"
     "                  [--model N] [--lock R]... [--script \"MS:COMMAND;MS:COMMAND...\"]\n"
-    "                  [--log-polls]\n"
+    "                  [--log-polls] [--help] [--version]\n"
     "A simulated VORNEX KDT-212 unit. Listens on 127.0.0.1:10001 by default.\n"
     "Faults: none, silent, close, bad-length, bad-checksum, partial; each starts\n"
     "after --after good replies on a connection. --script runs front-panel\n"
@@ -71,6 +73,10 @@ bool ParseArguments(const std::vector<std::string>& argv, Arguments& args, std::
     std::string flag = argv[i];
     if (flag == "--help" || flag == "-h") {
       args.help = true;
+      return true;
+    }
+    if (flag == "--version") {
+      args.version = true;
       return true;
     }
     if (flag == "--log-polls") {
@@ -163,6 +169,10 @@ int main(int argc, char** argv) {
   }
   if (args.help) {
     std::fputs(kHelp, stdout);
+    return 0;
+  }
+  if (args.version) {
+    std::printf("kdt212-sim %s\n", kdt::kVersion);
     return 0;
   }
   kdt::PrepareTermination();
