@@ -339,9 +339,9 @@ int TQmObject::RunExchanges(UnitLink& link) {
   std::uint32_t rateStart = tcp::TickCount();
   bool firstCycle = true;
   for (;;) {
-    // The first exchange tells the connect result: a Stop during the
-    // attempt still lets it run.
-    if (!Pause() && !firstCycle) return kResultRequested;
+    // The first exchange tells the connect result: it goes at once, and a
+    // Stop during the attempt still lets it run.
+    if (!firstCycle && !Pause()) return kResultRequested;
     // The first exchange is always a poll, so the first status comes first.
     std::optional<std::uint32_t> replyToken;
     if (firstCycle || !TakeCommand(buffer, replyToken)) LoadFrame(buffer, poll);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -15,8 +16,9 @@
 
 #include "ChildProcess.h"
 #include "Loopback.h"
+#include "PanelCommands.h"
 #include "UnitFixture.h"
-#include "UnitLink.h"
+#include "UnitFrames.h"
 
 namespace testsupport {
 
@@ -32,14 +34,25 @@ inline std::string UnitSection(const std::string& id, int port, int listenPort =
 
 class BridgeProcess {
  public:
+  // `wrapper`: a program that runs the bridge (prlimit, unshare), with its
+  // arguments.
   explicit BridgeProcess(const std::string& config,
-                         std::vector<std::string> arguments = {"--verbose"}) {
+                         std::vector<std::string> arguments = {"--verbose"},
+                         std::vector<std::string> wrapper = {}) {
     char pattern[] = "/tmp/kdt-bridge-XXXXXX";
     if (mkdtemp(pattern) == nullptr) std::abort();
     folder_ = pattern;
     Rewrite(config);
     arguments.insert(arguments.begin(), {"--config", ConfigPath()});
-    process_ = std::make_unique<ChildProcess>(KDT_BRIDGE_PATH, arguments);
+    if (wrapper.empty()) {
+      process_ = std::make_unique<ChildProcess>(KDT_BRIDGE_PATH, arguments);
+      return;
+    }
+    const std::string program = wrapper.front();
+    wrapper.erase(wrapper.begin());
+    wrapper.push_back(KDT_BRIDGE_PATH);
+    wrapper.insert(wrapper.end(), arguments.begin(), arguments.end());
+    process_ = std::make_unique<ChildProcess>(program, wrapper);
   }
   ~BridgeProcess() {
     process_.reset();
@@ -59,6 +72,16 @@ class BridgeProcess {
   }
   void Mark() { mark_ = process_->Errors().size(); }
   const std::string& Log() const { return process_->Errors(); }
+  // How many log lines hold `text`, of all it wrote in the next `ms`.
+  int CountAfter(int ms, const std::string& text) {
+    process_->CollectFor(ms);
+    int count = 0;
+    for (std::size_t at = Log().find(text); at != std::string::npos;
+         at = Log().find(text, at + text.size())) {
+      ++count;
+    }
+    return count;
+  }
   // Ends it with `signal`; its exit code, or -1.
   int End(int signal = SIGTERM) {
     process_->Signal(signal);
@@ -76,13 +99,28 @@ class BridgeProcess {
 // A client of a shared endpoint, as any tool of the unit's would be.
 class EndpointClient {
  public:
-  explicit EndpointClient(int port) { connected_ = link_.Connect(kLoopback, port, 3000); }
+  // From 127.0.0.1, or from another address of 127.0.0.0/8, as another host
+  // would come.
+  explicit EndpointClient(int port, const char* from = kLoopback) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = tcp::DottedToInAddr(from);
+    connected_ = tcp::SockOpen(socket_) &&
+                 bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+                 tcp::SockConnectTimeout(socket_, kLoopback, port, 3000);
+  }
+  ~EndpointClient() { tcp::SockClose(socket_); }
+  EndpointClient(const EndpointClient&) = delete;
+  EndpointClient& operator=(const EndpointClient&) = delete;
+
   bool Connected() const { return connected_; }
   // One exchange; false when it fails.
   bool Exchange(const kdt::Frame& frame, kdt::UnitStatus& status) {
     kdt::FrameBuffer buffer;
     kdt::LoadFrame(buffer, frame);
-    if (link_.Exchange(buffer, nullptr, 5000) != kdt::UnitLink::Outcome::kDone) return false;
+    if (!kdt::SendFrame(socket_, buffer) || !kdt::ReceiveReply(socket_, buffer, nullptr, 5000)) {
+      return false;
+    }
     status = kdt::DecodeReply(kdt::ReplyIn(buffer));
     return true;
   }
@@ -90,15 +128,48 @@ class EndpointClient {
   // The other end has closed (or reset) the connection within the time.
   bool ClosedWithin(int timeoutMs) {
     std::uint8_t byte = 0;
-    return !tcp::SockRecvAll(link_.Handle(), &byte, 1, std::uint32_t(timeoutMs)) &&
+    return !tcp::SockRecvAll(socket_, &byte, 1, std::uint32_t(timeoutMs)) &&
            tcp::SockLastError() != tcp::kWaitTimeout;
   }
-  tcp::Socket Handle() const { return link_.Handle(); }
-  kdt::UnitLink& Link() { return link_; }
+  tcp::Socket Handle() const { return socket_; }
 
  private:
-  kdt::UnitLink link_;
+  tcp::Socket socket_ = tcp::kInvalidSocket;
   bool connected_ = false;
+};
+
+// A unit, and a bridge that shares it on a port of its own.
+class SharedBridgeTest : public UnitFixture {
+ protected:
+  void StartShared(const std::string& more = "", sim::SimOptions options = {},
+                   std::vector<std::string> arguments = {"--verbose"},
+                   std::vector<std::string> wrapper = {}) {
+    StartUnit(options);
+    listenPort_ = FreeLoopbackPort();
+    bridge_ = std::make_unique<BridgeProcess>(
+        UnitSection("studio", unit_->Port(), listenPort_, more), arguments, wrapper);
+    ASSERT_TRUE(bridge_->WaitForLog("studio: connected to")) << bridge_->Log();
+  }
+
+  void Panel(const std::string& line) {
+    std::string reply;
+    ASSERT_TRUE(sim::RunPanelCommand(*unit_, line, reply)) << reply;
+  }
+
+  // A client that has connected and had its first status.
+  std::unique_ptr<EndpointClient> Client() {
+    auto client = std::make_unique<EndpointClient>(listenPort_);
+    kdt::UnitStatus status;
+    EXPECT_TRUE(client->Connected() && client->Poll(status));
+    return client;
+  }
+
+  std::vector<kdt::Frame> FramesOfCode(std::uint8_t code) const {
+    return FramesWithCode(*unit_, code);
+  }
+
+  int listenPort_ = 0;
+  std::unique_ptr<BridgeProcess> bridge_;
 };
 
 }  // namespace testsupport

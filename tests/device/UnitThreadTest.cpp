@@ -518,9 +518,9 @@ TEST_F(SessionTest, ALongIntervalHoldsUpNeitherACommandNorStop) {
   TQmObject session;
   Watch(session);
   Start(session, unit_->Port(), kMinuteMs);
-  ASSERT_TRUE(PumpUntil([&] { return session.IsConnected(); }));
+  ASSERT_TRUE(PumpUntil([&] { return Saw("status"); }));  // the first exchange goes at once
   auto start = Clock::now();
-  session.SendSetInput(2, 1);  // the first exchange, a poll, goes first
+  session.SendSetInput(2, 1);
   ASSERT_TRUE(unit_->WaitForFrames(2, kLongWaitMs));
   EXPECT_LT(ElapsedMs(start), kLongWaitMs);
   EXPECT_TRUE(IsPoll(unit_->Frames()[0]));

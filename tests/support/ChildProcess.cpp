@@ -133,6 +133,11 @@ bool ChildProcess::WaitForLines(std::size_t count, int timeoutMs) {
   return true;
 }
 
+void ChildProcess::CollectFor(int ms) {
+  const auto until = Clock::now() + std::chrono::milliseconds(ms);
+  while (Clock::now() < until && (outFd_ != -1 || errFd_ != -1)) Collect(10);
+}
+
 Finished RunToEnd(const std::string& program, const std::vector<std::string>& arguments,
                   const Environment& environment, int timeoutMs, OutputTo outputTo) {
   ChildProcess child(program, arguments, environment, outputTo);

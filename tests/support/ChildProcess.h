@@ -37,6 +37,9 @@ class ChildProcess {
   bool WaitForErrors(const std::string& text, int timeoutMs, std::size_t from = 0);
   // Waits until the output holds `count` whole lines, at most the time-out.
   bool WaitForLines(std::size_t count, int timeoutMs);
+  // Collects what the process writes for the whole time: what a test counts
+  // afterwards is all it wrote by then.
+  void CollectFor(int ms);
 
   const std::string& Output() const { return output_; }
   const std::string& Errors() const { return errors_; }
