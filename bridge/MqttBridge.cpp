@@ -40,7 +40,8 @@ MqttBridge::MqttBridge(const MqttConfig& config) : config_(config) {
   handlers.message = [this](const std::string& topic, const std::string& payload, bool retained) {
     Message(topic, payload, retained);
   };
-  client_ = std::make_unique<MqttClient>(config_, BridgeStatusTopic(config_), std::move(handlers));
+  client_ = std::make_unique<MqttClient>(config_, BridgeStatusTopic(config_),
+                                         BridgeInstanceTopic(config_), std::move(handlers));
 }
 
 MqttBridge::~MqttBridge() {
@@ -52,6 +53,7 @@ MqttBridge::~MqttBridge() {
     farewell.emplace_back(UnitStatusTopic(config_, id), "offline");
   }
   farewell.emplace_back(BridgeStatusTopic(config_), "offline");
+  farewell.emplace_back(BridgeInstanceTopic(config_), "");
   client_->SetFarewell(std::move(farewell));
   client_.reset();
 }

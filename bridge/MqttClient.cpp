@@ -3,6 +3,7 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -23,6 +24,15 @@ constexpr int kMiscPeriodMs = 1000;
 constexpr int kQos = 1;
 constexpr int kFarewellMs = 1000;  // at most, for the last messages to leave
 constexpr int kFarewellSliceMs = 50;
+// MQTT 5 reason codes of failures begin here; below, the library's own.
+constexpr int kFirstErrorReason = 0x80;
+
+// "host, process 1234": which bridge holds a CLIENTID's session.
+std::string ThisInstance() {
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  return std::string(host) + ", process " + std::to_string(getpid());
+}
 // At the program's end, for attempts still looking a name up.
 constexpr auto kAttemptsGraceAtExit = std::chrono::seconds(2);
 
@@ -74,8 +84,13 @@ MqttLibrary::~MqttLibrary() {
   }
 }
 
-MqttClient::MqttClient(const MqttConfig& config, const std::string& willTopic, Handlers handlers)
-    : config_(config), willTopic_(willTopic), handlers_(std::move(handlers)) {
+MqttClient::MqttClient(const MqttConfig& config, const std::string& willTopic,
+                       const std::string& instanceTopic, Handlers handlers)
+    : config_(config),
+      willTopic_(willTopic),
+      instanceTopic_(instanceTopic),
+      instance_(ThisInstance()),
+      handlers_(std::move(handlers)) {
   misc_.setInterval(kMiscPeriodMs);
   connect(&misc_, &QTimer::timeout, this,
           [this] { Drive([](mosquitto* m, int) { return mosquitto_loop_misc(m); }); });
@@ -292,27 +307,46 @@ void MqttClient::OnConnect(mosquitto*, void* self, int result, int, const mosqui
     return;
   }
   client.connected_ = true;
+  ++client.connections_;
   client.backoff_.Connected();
   if (!client.takenOverSaid_) Log("mqtt: connected to " + client.Where());
+  client.Subscribe(client.instanceTopic_);  // who had the session before: its retained message
+  client.Publish(client.instanceTopic_, client.instance_, true);
   if (client.handlers_.connected) client.handlers_.connected();
   client.WantWrite();
 }
 
-// The broker ended the connection, with its reason. Another client with
-// this one's id takes its session: said once, as it will happen again.
+// The broker ended the connection. An MQTT 5 broker may say why (a reason
+// of 0x80 and above); one that says another client took the session is
+// heard as one whose instance topic names another bridge.
 void MqttClient::OnDisconnect(mosquitto*, void* self, int reason, const mosquitto_property*) {
   auto& client = *static_cast<MqttClient*>(self);
   if (reason == MQTT_RC_SESSION_TAKEN_OVER) {
-    client.endReason_ = "another client connected with this bridge's CLIENTID " +
-                        client.config_.clientId + " and took its session";
-    if (!std::exchange(client.takenOverSaid_, true)) {
-      Log("mqtt: " + client.endReason_ +
-          ": two bridges with one CLIENTID take turns for ever; "
-          "give each its own");
-    }
-  } else if (reason != 0) {
+    client.TakenOver("another client");
+  } else if (reason >= kFirstErrorReason) {
     client.endReason_ = "ended by the broker: " + AsLogged(mosquitto_reason_string(reason));
   }
+}
+
+// Another client with this CLIENTID: the broker gives the session to
+// whichever connected last, and ends the other's, for as long as both run.
+void MqttClient::TakenOver(const std::string& by) {
+  endReason_ = by + " with this bridge's CLIENTID " + config_.clientId + " takes its session";
+  if (!std::exchange(takenOverSaid_, true)) {
+    Log("mqtt: " + endReason_ +
+        ": two bridges with one CLIENTID take turns at the broker for "
+        "ever; give each its own");
+  }
+}
+
+// Who holds this CLIENTID's session: each connection says it on the
+// instance topic, and reads there who had it before. Not every broker says
+// why it ended a connection (Debian's mosquitto 2.0 does not), but every
+// one keeps a retained message. At the first connection, another name there
+// is the last run's, which may have ended without clearing it.
+void MqttClient::Instance(const std::string& payload) {
+  if (payload.empty() || payload == instance_ || connections_ < 2) return;
+  TakenOver("another bridge (" + Quoted(payload) + ")");
 }
 
 void MqttClient::OnPublish(mosquitto*, void* self, int id) {
@@ -321,10 +355,14 @@ void MqttClient::OnPublish(mosquitto*, void* self, int id) {
 
 void MqttClient::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
   auto& client = *static_cast<MqttClient*>(self);
-  if (!client.handlers_.message || message->topic == nullptr) return;
+  if (message->topic == nullptr) return;
   const std::string payload(static_cast<const char*>(message->payload),
                             std::size_t(std::max(message->payloadlen, 0)));
-  client.handlers_.message(message->topic, payload, message->retain);
+  if (message->topic == client.instanceTopic_) {
+    client.Instance(payload);
+  } else if (client.handlers_.message) {
+    client.handlers_.message(message->topic, payload, message->retain);
+  }
   client.WantWrite();
 }
 

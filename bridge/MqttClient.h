@@ -8,7 +8,8 @@
 // be reached, that does not answer the connection, or that is lost later,
 // is tried again after a back-off (Backoff.h), so that two bridges with one
 // CLIENTID, which the broker keeps exchanging, do not take each other's
-// session every second; that is said once. While the broker is away nothing is
+// session every second; that is said once (the instance topic tells it
+// where the broker does not). While the broker is away nothing is
 // queued, and the owner publishes the current value of every topic when
 // the connection is back. The last will marks the bridge offline should it
 // die.
@@ -48,8 +49,10 @@ class MqttClient : public QObject {
   };
 
   // Starts connecting at once. `willTopic` gets "offline" from the broker
-  // should the connection end without a goodbye.
-  MqttClient(const MqttConfig& config, const std::string& willTopic, Handlers handlers);
+  // should the connection end without a goodbye; `instanceTopic` says which
+  // bridge holds the CLIENTID's session (retained; cleared at the end).
+  MqttClient(const MqttConfig& config, const std::string& willTopic,
+             const std::string& instanceTopic, Handlers handlers);
   // Publishes `farewell` (topic, payload, retained) and disconnects.
   ~MqttClient() override;
   void SetFarewell(std::vector<std::pair<std::string, std::string>> farewell);
@@ -77,18 +80,23 @@ class MqttClient : public QObject {
   void Unwatch(bool now = false);
   void SayFarewell();
   void Lost(std::string reason);
+  void TakenOver(const std::string& by);
+  void Instance(const std::string& payload);
   void RetryLater(const std::string& what, const std::string& reason);
   void Drive(int (*step)(mosquitto*, int));
   void WantWrite();
 
   const MqttConfig config_;
   const std::string willTopic_;
+  const std::string instanceTopic_;
+  const std::string instance_;  // this bridge's: "host, process 1234"
   Handlers handlers_;
   // Shared with a connection attempt on its thread, which may outlive this.
   std::shared_ptr<Handle> handle_;
   mosquitto* mosq_ = nullptr;
   bool connecting_ = false;  // an attempt runs on its thread: mosq_ is its
   bool connected_ = false;
+  int connections_ = 0;    // made since the start
   std::string refusal_;    // why the broker refused the connection
   std::string endReason_;  // why the broker ended it
   QSocketNotifier* readable_ = nullptr;

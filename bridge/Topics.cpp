@@ -35,6 +35,10 @@ std::string BridgeStatusTopic(const MqttConfig& mqtt) {
   return mqtt.topic + "/" + std::string(kBridgeId) + "/" + mqtt.clientId + "/status";
 }
 
+std::string BridgeInstanceTopic(const MqttConfig& mqtt) {
+  return mqtt.topic + "/" + std::string(kBridgeId) + "/" + mqtt.clientId + "/instance";
+}
+
 std::string UnitStatusTopic(const MqttConfig& mqtt, const std::string& unit) {
   return mqtt.topic + "/" + unit + "/status";
 }

@@ -2,6 +2,7 @@
 // CLIENTID C, unit U and relay letter r in a, b, c (RELAY A, B, C); several
 // bridges may share T, each with its own C and its own units:
 //   T/bridge/C/status               online / offline (the last will)
+//   T/bridge/C/instance             which bridge holds C's session: "host, process N"
 //   T/U/status                      online / offline
 //   T/U/state                       the unit as one JSON object
 //   T/U/relay/r/input               INPUT 1 / INPUT 2
@@ -23,6 +24,7 @@ namespace bridge {
 enum class RelayLeaf { kInput, kName, kLocked };
 
 std::string BridgeStatusTopic(const MqttConfig& mqtt);
+std::string BridgeInstanceTopic(const MqttConfig& mqtt);
 std::string UnitStatusTopic(const MqttConfig& mqtt, const std::string& unit);
 std::string UnitStateTopic(const MqttConfig& mqtt, const std::string& unit);
 std::string RelayTopic(const MqttConfig& mqtt, const std::string& unit, int relay, RelayLeaf leaf);
