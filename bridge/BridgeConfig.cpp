@@ -18,7 +18,6 @@ namespace {
 
 constexpr std::string_view kUnitSection = "UNIT";
 constexpr std::string_view kMqttSection = "MQTT";
-constexpr std::size_t kLongestId = 64;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr int kLongestIntervalMs = 60000;
 constexpr int kMostClients = 1024;
@@ -225,8 +224,8 @@ bool ReadUnit(const kdt::IniContent::SectionView& section, Checker& checker, Uni
   unit.allow = {kLoopback};
   ReadUnitId(section.name, unit.id);
   if (unit.id.empty()) return checker.Fail(section.line, "[UNIT] needs an id: [UNIT name]");
-  if (unit.id.size() > kLongestId) {
-    return checker.Fail(section.line, "a unit's id is at most " + std::to_string(kLongestId) +
+  if (unit.id.size() > kLongestUnitId) {
+    return checker.Fail(section.line, "a unit's id is at most " + std::to_string(kLongestUnitId) +
                                           " characters, not " + std::to_string(unit.id.size()));
   }
   if (!std::ranges::all_of(unit.id, IsIdCharacter)) {
@@ -293,7 +292,8 @@ bool ReadMqttKey(const kdt::IniContent::Entry& entry, MqttConfig& mqtt, Checker&
     reason = "PORT: a port from 1 to 65535, not '" + text + "'";
   } else if (SameName(key, "CLIENTID")) {
     mqtt.clientId = text;
-    if (!text.empty() && text.size() <= kLongestId && std::ranges::all_of(text, IsIdCharacter)) {
+    if (!text.empty() && text.size() <= kLongestUnitId &&
+        std::ranges::all_of(text, IsIdCharacter)) {
       return true;
     }
     reason =

@@ -84,6 +84,8 @@ struct BridgeConfig {
 // as it is.
 bool IsIdCharacter(char c);
 
+constexpr std::size_t kLongestUnitId = 64;
+
 // The id that names the bridge itself in MQTT topics, which no unit may take.
 constexpr std::string_view kBridgeId = "bridge";
 

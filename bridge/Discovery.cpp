@@ -14,27 +14,9 @@ namespace bridge {
 namespace {
 
 constexpr const char* kManufacturer = "VORNEX";
-const char* const kRelayObjects[] = {"_input", "_name", "_locked"};
 
 QString Q(const std::string& text) {
   return QString::fromStdString(text);
-}
-
-// The base topic as an id: what is not a letter, digit, '-' or '_' becomes '_'.
-std::string NodeId(const MqttConfig& mqtt) {
-  std::string node = mqtt.topic;
-  for (char& c : node) {
-    if (!IsIdCharacter(c)) c = '_';
-  }
-  return node;
-}
-
-std::string ConfigTopic(const MqttConfig& mqtt, const char* component, const std::string& object) {
-  return mqtt.discovery + "/" + component + "/" + NodeId(mqtt) + "/" + object + "/config";
-}
-
-std::string RelayObject(const std::string& unit, int relay, const char* leaf) {
-  return unit + "_relay_" + kdt::RelayLowerLetter(relay) + leaf;
 }
 
 QJsonObject Availability(const MqttConfig& mqtt, const std::string& unit) {
@@ -45,11 +27,6 @@ QJsonObject Availability(const MqttConfig& mqtt, const std::string& unit) {
                               {"payload_not_available", "offline"}});
   }
   return QJsonObject{{"availability", topics}, {"availability_mode", "all"}};
-}
-
-// "kdt212_bridge_": what every bridge's device id under this TOPIC begins with.
-std::string BridgeDevicePrefix(const MqttConfig& mqtt) {
-  return NodeId(mqtt) + "_" + std::string(kBridgeId) + "_";
 }
 
 QJsonObject BridgeDevice(const MqttConfig& mqtt) {
@@ -88,18 +65,18 @@ std::vector<Message> RelayDiscovery(const MqttConfig& mqtt, const std::string& u
                                     const kdt::UnitStatus& status, int relay) {
   const QJsonObject common = With(Availability(mqtt, unit), {{"device", UnitDevice(mqtt, unit)}});
   const std::string label = kdt::RelayLabel(relay), node = NodeId(mqtt);
-  const std::string input = RelayObject(unit, relay, "_input"),
-                    name = RelayObject(unit, relay, "_name"),
-                    locked = RelayObject(unit, relay, "_locked");
+  const std::string input = RelayObject(unit, relay, RelayLeaf::kInput),
+                    name = RelayObject(unit, relay, RelayLeaf::kName),
+                    locked = RelayObject(unit, relay, RelayLeaf::kLocked);
   return {
-      {ConfigTopic(mqtt, "select", input),
+      {DiscoveryConfigTopic(mqtt, "select", input),
        Json(With(common, {{"name", Q(RelayName(status, relay))},
                           {"unique_id", Q(node + "_" + input)},
                           {"state_topic", Q(RelayTopic(mqtt, unit, relay, RelayLeaf::kInput))},
                           {"command_topic", Q(CommandTopic(mqtt, unit, relay, RelayLeaf::kInput))},
                           {"options", QJsonArray{"INPUT 1", "INPUT 2"}},
                           {"icon", "mdi:video-input-component"}}))},
-      {ConfigTopic(mqtt, "text", name),
+      {DiscoveryConfigTopic(mqtt, "text", name),
        Json(With(common, {{"name", Q(label + " name")},
                           {"unique_id", Q(node + "_" + name)},
                           {"state_topic", Q(RelayTopic(mqtt, unit, relay, RelayLeaf::kName))},
@@ -108,7 +85,7 @@ std::vector<Message> RelayDiscovery(const MqttConfig& mqtt, const std::string& u
                           // what a unit may report, so that no state of it is refused
                           {"max", int(kdt::kReportedNameLength)},
                           {"mode", "text"}}))},
-      {ConfigTopic(mqtt, "binary_sensor", locked),
+      {DiscoveryConfigTopic(mqtt, "binary_sensor", locked),
        Json(With(common, {{"name", Q(label + " locked")},
                           {"unique_id", Q(node + "_" + locked)},
                           {"state_topic", Q(RelayTopic(mqtt, unit, relay, RelayLeaf::kLocked))},
@@ -134,7 +111,7 @@ std::vector<Message> UnitDiscovery(const MqttConfig& mqtt, const std::string& un
 
 std::vector<Message> BridgeDiscovery(const MqttConfig& mqtt) {
   const std::string object = std::string(kBridgeId) + "_" + mqtt.clientId + "_connectivity";
-  return {{ConfigTopic(mqtt, "binary_sensor", object),
+  return {{DiscoveryConfigTopic(mqtt, "binary_sensor", object),
            Json({{"name", "Connection to the broker"},
                  {"unique_id", Q(NodeId(mqtt) + "_" + object)},
                  {"state_topic", Q(BridgeStatusTopic(mqtt))},
@@ -143,34 +120,6 @@ std::vector<Message> BridgeDiscovery(const MqttConfig& mqtt) {
                  {"device_class", "connectivity"},
                  {"entity_category", "diagnostic"},
                  {"device", BridgeDevice(mqtt)}})}};
-}
-
-std::string DiscoveryPattern(const MqttConfig& mqtt) {
-  return mqtt.discovery + "/+/" + NodeId(mqtt) + "/+/config";
-}
-
-bool UnitOfDiscoveryTopic(const MqttConfig& mqtt, std::string_view topic, std::string& unit) {
-  const std::string front = mqtt.discovery + "/", node = "/" + NodeId(mqtt) + "/";
-  if (!topic.starts_with(front) || !topic.ends_with("/config")) return false;
-  topic.remove_prefix(front.size());
-  const std::size_t nodeAt = topic.find(node);
-  if (nodeAt == std::string_view::npos) return false;
-  std::string_view object = topic.substr(nodeAt + node.size());
-  object.remove_suffix(std::string_view("/config").size());
-  for (int relay : kdt::kRelaysLeftToRight) {
-    for (const char* leaf : kRelayObjects) {
-      const std::string tail = RelayObject("", relay, leaf);  // "_relay_a_input"
-      if (object.size() > tail.size() && object.ends_with(tail)) {
-        unit = std::string(object.substr(0, object.size() - tail.size()));
-        return true;
-      }
-    }
-  }
-  return false;
-}
-
-std::string BridgeDeviceId(const MqttConfig& mqtt) {
-  return BridgeDevicePrefix(mqtt) + mqtt.clientId;
 }
 
 bool PublisherOfDiscovery(const MqttConfig& mqtt, std::string_view payload, std::string& clientId) {
@@ -183,10 +132,6 @@ bool PublisherOfDiscovery(const MqttConfig& mqtt, std::string_view payload, std:
   if (!via.starts_with(prefix) || via.size() == prefix.size()) return false;
   clientId = via.substr(prefix.size());
   return true;
-}
-
-std::string HubStatusTopic(const MqttConfig& mqtt) {
-  return mqtt.discovery + "/status";
 }
 
 }  // namespace bridge

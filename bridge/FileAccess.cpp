@@ -2,6 +2,7 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +33,14 @@ int ReadErrorAs(const passwd& user, const std::string& path) {
   int status = 0;
   if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return EAGAIN;
   return WEXITSTATUS(status) == 255 ? EPERM : WEXITSTATUS(status);
+}
+
+// A device or a pipe could be read for ever, or never end a line.
+bool IsPlainFile(const std::string& path, std::string& reason) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return true;
+  reason = "'" + path + "' is not a file";
+  return false;
 }
 
 }  // namespace
@@ -68,7 +77,7 @@ bool FileAccess::MayRead(const std::string& path, std::string& reason) const {
   } else if (access(path.c_str(), R_OK) != 0) {
     error = errno;
   }
-  if (error == 0) return true;
+  if (error == 0) return IsPlainFile(path, reason);
   reason =
       "cannot read '" + path + "': " + ErrorText(error) + (user_.empty() ? "" : " for " + user_);
   return false;

@@ -13,9 +13,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A client speaks in turns: a frame, then its reply. What it sends ahead of
-// its replies waits, but no more than a few frames' worth.
-constexpr std::size_t kMostWaiting = 1024;
 // Replies a client has not taken yet, beyond what the system holds for it.
 constexpr std::size_t kMostUnsent = 64 * 1024;
 constexpr std::size_t kReadChunk = 4096;
@@ -52,7 +49,7 @@ struct SharedEndpoint::Client {
   tcp::Socket socket = tcp::kInvalidSocket;
   std::uint32_t host = 0;      // the peer's address value
   std::string who;             // "127.0.0.1:40000"
-  std::string waiting;         // what it sent that is not yet a whole frame, or waits its turn
+  ClientStream stream;         // what it sent that is not yet a whole frame, or waits its turn
   std::string unsent;          // replies the system would not take yet
   bool awaitingReply = false;  // a command of it is with the unit
   bool ending = false;         // said goodbye: its last reply goes, then the connection
@@ -246,7 +243,7 @@ void SharedEndpoint::Receive(Client& client) {
   char chunk[kReadChunk];
   int received = 0;
   while (tcp::SockRecv(client.socket, chunk, int(sizeof chunk), received)) {
-    if (!client.ending) client.waiting.append(chunk, std::size_t(received));
+    if (!client.ending) client.stream.Append(chunk, std::size_t(received));
     if (received < int(sizeof chunk)) break;
   }
   if (received <= 0 && tcp::SockLastError() != tcp::kErrWouldBlock) {
@@ -261,35 +258,30 @@ void SharedEndpoint::Receive(Client& client) {
 // command of it is with the unit.
 void SharedEndpoint::Serve(Client& client) {
   kdt::Frame frame;
-  while (!client.awaitingReply && !client.ending && TakeFrame(client, frame)) {
-    kdt::ClientFrame read;
-    if (!kdt::ReadClientFrame(frame, read)) {
+  kdt::ClientFrame read;
+  while (!client.awaitingReply && !client.ending) {
+    const ClientStream::Next next = client.stream.Take(frame, read);
+    if (next == ClientStream::Next::kNothing) break;
+    client.lastFrame = Clock::now();
+    client.idle.start();
+    if (next == ClientStream::Next::kInvalid) {
       Close(client, "sent a frame that is not valid (" + HexCut(frame) + ")", true);
       return;
     }
     if (!Answer(client, frame, read)) return;
   }
-  if (client.waiting.size() > kMostWaiting) {
+  if (client.stream.Flooded()) {
     Close(client,
-          "sent " + std::to_string(client.waiting.size()) + " bytes without waiting for replies",
+          "sent " + std::to_string(client.stream.Waiting()) + " bytes without waiting for replies",
           true);
+    return;
   }
-}
-
-bool SharedEndpoint::TakeFrame(Client& client, kdt::Frame& frame) {
-  if (client.waiting.empty()) return false;
-  const std::size_t length = std::size_t(std::uint8_t(client.waiting[0])) + 1;
-  if (client.waiting.size() < length) {
-    if (!client.stall.isActive()) client.stall.start();
-    return false;
+  // A frame begun and not finished must be finished soon.
+  if (!client.stream.InsideFrame()) {
+    client.stall.stop();
+  } else if (!client.stall.isActive()) {
+    client.stall.start();
   }
-  client.stall.stop();
-  frame.assign(client.waiting.begin(), client.waiting.begin() + std::ptrdiff_t(length));
-  client.waiting.erase(0, length);
-  if (!client.waiting.empty()) client.stall.start();  // the next frame has begun
-  client.lastFrame = Clock::now();
-  client.idle.start();
-  return true;
 }
 
 // False when the client is gone or ending.
@@ -393,7 +385,7 @@ void SharedEndpoint::Close(Client& client, const std::string& reason, bool log, 
   if (log) LogClient(client, reason);
   if (ending == Ending::kAfterReplies) {
     client.ending = true;
-    client.waiting.clear();
+    client.stream.Clear();
     client.idle.stop();
     if (client.unsent.empty()) Finish(client);
     return;

@@ -26,6 +26,7 @@
 #include <unordered_map>
 
 #include "BridgeConfig.h"
+#include "ClientStream.h"
 #include "CommandQueue.h"
 #include "Log.h"
 #include "TcpSockets.h"
@@ -74,7 +75,6 @@ class SharedEndpoint : public QObject {
   bool MakeRoomFor(std::uint32_t peer);
   void Receive(Client& client);
   void Serve(Client& client);
-  bool TakeFrame(Client& client, kdt::Frame& frame);
   bool Answer(Client& client, const kdt::Frame& frame, const kdt::ClientFrame& read);
   void Replied(std::uint64_t token, const kdt::ReplyBytes* reply);
   bool Send(Client& client, const std::uint8_t* data, std::size_t length);

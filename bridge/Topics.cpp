@@ -1,5 +1,7 @@
 #include "Topics.h"
 
+#include <algorithm>
+
 #include "Relays.h"
 
 namespace bridge {
@@ -113,6 +115,67 @@ bool ParseInputPayload(std::string_view payload, int& input) {
 
 std::string LockedPayload(bool locked) {
   return locked ? "ON" : "OFF";
+}
+
+std::string NodeId(const MqttConfig& mqtt) {
+  std::string node = mqtt.topic;
+  for (char& c : node) {
+    if (!IsIdCharacter(c)) c = '_';
+  }
+  return node;
+}
+
+std::string DiscoveryConfigTopic(const MqttConfig& mqtt, std::string_view component,
+                                 const std::string& object) {
+  return mqtt.discovery + "/" + std::string(component) + "/" + NodeId(mqtt) + "/" + object +
+         "/config";
+}
+
+std::string RelayObject(const std::string& unit, int relay, RelayLeaf leaf) {
+  return unit + "_relay_" + kdt::RelayLowerLetter(relay) + "_" + std::string(LeafName(leaf));
+}
+
+std::string DiscoveryPattern(const MqttConfig& mqtt) {
+  return mqtt.discovery + "/+/" + NodeId(mqtt) + "/+/config";
+}
+
+bool UnitOfDiscoveryTopic(const MqttConfig& mqtt, std::string_view topic, std::string& unit) {
+  const std::string front = mqtt.discovery + "/", node = "/" + NodeId(mqtt) + "/";
+  constexpr std::string_view kConfig = "/config";
+  if (topic.size() < front.size() + kConfig.size() || !topic.starts_with(front) ||
+      !topic.ends_with(kConfig)) {
+    return false;
+  }
+  topic.remove_prefix(front.size());
+  topic.remove_suffix(kConfig.size());
+  const std::size_t nodeAt = topic.find(node);
+  if (nodeAt == std::string_view::npos || topic.find('/') != nodeAt) return false;
+  const std::string_view object = topic.substr(nodeAt + node.size());
+  for (int relay : kdt::kRelaysLeftToRight) {
+    for (RelayLeaf leaf : {RelayLeaf::kInput, RelayLeaf::kName, RelayLeaf::kLocked}) {
+      const std::string tail = RelayObject("", relay, leaf);  // "_relay_a_input"
+      if (!object.ends_with(tail)) continue;
+      const std::string_view id = object.substr(0, object.size() - tail.size());
+      if (id.empty() || id.size() > kLongestUnitId || !std::ranges::all_of(id, IsIdCharacter)) {
+        return false;
+      }
+      unit = std::string(id);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string HubStatusTopic(const MqttConfig& mqtt) {
+  return mqtt.discovery + "/status";
+}
+
+std::string BridgeDevicePrefix(const MqttConfig& mqtt) {
+  return NodeId(mqtt) + "_" + std::string(kBridgeId) + "_";
+}
+
+std::string BridgeDeviceId(const MqttConfig& mqtt) {
+  return BridgeDevicePrefix(mqtt) + mqtt.clientId;
 }
 
 }  // namespace bridge

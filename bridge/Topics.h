@@ -10,6 +10,11 @@
 //   T/U/relay/r/name                the name in UTF-8
 //   T/U/relay/r/name/set            command: a name in UTF-8
 //   T/U/relay/r/locked              ON / OFF
+// Home Assistant's discovery configurations (Discovery.h) stand at
+//   DISCOVERY/<component>/<node>/<object>/config
+// where <node> is the base topic made fit for an id (TOPIC kdt212: kdt212),
+// and <object> is "<unit>_relay_<r>_input" and the like, or
+// "bridge_<C>_connectivity".
 // Free of Qt.
 #pragma once
 
@@ -47,5 +52,24 @@ std::string InputPayload(int input);  // "INPUT 1"
 // "INPUT 1", "INPUT 2", "1" or "2"; false for anything else.
 bool ParseInputPayload(std::string_view payload, int& input);
 std::string LockedPayload(bool locked);  // "ON" / "OFF"
+
+// The base topic as an id: what is not a letter, digit, '-' or '_' becomes '_'.
+std::string NodeId(const MqttConfig& mqtt);
+std::string DiscoveryConfigTopic(const MqttConfig& mqtt, std::string_view component,
+                                 const std::string& object);
+// "<unit>_relay_a_input" and the like.
+std::string RelayObject(const std::string& unit, int relay, RelayLeaf leaf);
+// The pattern that matches every configuration a bridge under this TOPIC
+// may have left.
+std::string DiscoveryPattern(const MqttConfig& mqtt);
+// The unit (a well-formed id) whose configuration stands at `topic`; false
+// for a bridge's own and for anything else.
+bool UnitOfDiscoveryTopic(const MqttConfig& mqtt, std::string_view topic, std::string& unit);
+// Where Home Assistant says it has started again.
+std::string HubStatusTopic(const MqttConfig& mqtt);
+// The bridge's device at the hub, "kdt212_bridge_kdt212-bridge", and what
+// every bridge's under this TOPIC begins with, "kdt212_bridge_".
+std::string BridgeDeviceId(const MqttConfig& mqtt);
+std::string BridgeDevicePrefix(const MqttConfig& mqtt);
 
 }  // namespace bridge

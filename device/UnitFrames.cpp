@@ -76,9 +76,10 @@ bool ReadClientFrame(std::span<const std::uint8_t> frame, ClientFrame& read) {
     case kCmdGoodbye:
       return frame[0] == 2;
     case kCmdSetInput:
+      if (frame[0] != 4) return false;
       read.input = frame[2];
       read.relay = frame[3];
-      return frame[0] == 4 && read.relay >= 1 && read.relay <= kRelayCount &&
+      return read.relay >= 1 && read.relay <= kRelayCount &&
              (read.input == kInput1 || read.input == kInput2);
     case kCmdSetName: {
       if (frame[0] != kSetNameLength) return false;

@@ -52,4 +52,31 @@ TEST(Topics, InputPayloads) {
   }
 }
 
+// A unit is read from a discovery topic only when the topic is a relay's
+// configuration under this TOPIC, and only a well-formed id: what the
+// bridge clears for it stays under its own topics.
+TEST(Topics, UnitsOfDiscoveryTopicsAndNothingElse) {
+  const bridge::MqttConfig mqtt;  // TOPIC kdt212, DISCOVERY homeassistant
+  const std::pair<std::string, std::string> cases[] = {
+      {"homeassistant/select/kdt212/studio_relay_a_input/config", "studio"},
+      {"homeassistant/text/kdt212/hall-2_relay_c_name/config", "hall-2"},
+      {"homeassistant/binary_sensor/kdt212/a_relay_b_locked/config", "a"},
+      {"homeassistant/binary_sensor/kdt212/bridge_east_connectivity/config", ""},
+      {"homeassistant/select/kdt212/x/y_relay_a_input/config", ""},  // not an id
+      {"homeassistant/select/kdt212/+_relay_a_input/config", ""},
+      {"homeassistant/select/kdt212/_relay_a_input/config", ""},
+      {"homeassistant/select/other/studio_relay_a_input/config", ""},
+      {"homeassistant/a/b/kdt212/studio_relay_a_input/config", ""},
+      {"homeassistant/select/kdt212/studio_relay_a_input", ""},
+      {"homeassistant/config", ""},  // its front and its end overlap
+      {"homeassistant//config", ""},
+      {"", ""},
+  };
+  for (const auto& [topic, unit] : cases) {
+    std::string found;
+    EXPECT_EQ(bridge::UnitOfDiscoveryTopic(mqtt, topic, found), !unit.empty()) << topic;
+    EXPECT_EQ(found, unit) << topic;
+  }
+}
+
 }  // namespace
