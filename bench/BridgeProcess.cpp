@@ -28,6 +28,11 @@ BridgeProcess::BridgeProcess(const std::string& config) {
   }
 }
 
+std::string BridgeProcess::Log() const {
+  std::ifstream log(folder_ + "/bridge.log");
+  return std::string((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+}
+
 BridgeProcess::~BridgeProcess() {
   kill(pid_, SIGTERM);
   waitpid(pid_, nullptr, 0);

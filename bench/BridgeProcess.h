@@ -15,6 +15,8 @@ class BridgeProcess {
   BridgeProcess(const BridgeProcess&) = delete;
   BridgeProcess& operator=(const BridgeProcess&) = delete;
   pid_t Pid() const { return pid_; }
+  // What it has logged so far.
+  std::string Log() const;
 
  private:
   std::string folder_;
