@@ -95,8 +95,7 @@ bool ServedAgain(int port) {
 
 int Count(const std::string& text, const std::string& what) {
   int count = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos;
-       at = text.find(what, at + 1)) {
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
     ++count;
   }
   return count;
@@ -160,9 +159,9 @@ int main(int argc, char** argv) {
 
   std::printf("%d clients, %d restarts of the unit and %d of the broker, in %.0f s\n", clients,
               kUnitRestarts, kBrokerRestarts, seconds);
-  bool allMet = Report("clients answered (the rest met a unit restarting)",
-                       Format("%.0f of %.0f", answered, clients), ">= 90 %",
-                       answered * 10 >= clients * 9);
+  bool allMet =
+      Report("clients answered (the rest met a unit restarting)",
+             Format("%.0f of %.0f", answered, clients), ">= 90 %", answered * 10 >= clients * 9);
   allMet &= bench::ReportFlat("bridge", before, after);
   return allMet ? 0 : 1;
 }

@@ -176,9 +176,9 @@ int main() {
              Format("%.0f of %.0f", many.delivered, kChanges), "all", many.delivered == kChanges);
   allMet &= Report("  topics without exactly one message per change",
                    Format("%.0f", many.topicsWrong), "0", many.topicsWrong == 0);
-  allMet &= Report("  CPU of the bridge, share of one core",
-                   Format("%.1f %% (%.2f %% a unit)", many.cpuShare * 100,
-                          many.cpuShare * 100 / kUnits),
-                   "<= 10 %", many.cpuShare <= 0.10);
+  allMet &=
+      Report("  CPU of the bridge, share of one core",
+             Format("%.1f %% (%.2f %% a unit)", many.cpuShare * 100, many.cpuShare * 100 / kUnits),
+             "<= 10 %", many.cpuShare <= 0.10);
   return allMet ? 0 : 1;
 }

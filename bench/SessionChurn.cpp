@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     kdt::TQmObject session;               // one for all, as the console keeps one
     for (int i = 0; i < kWarmUpCycles; ++i) Cycle(session, port);
     const bench::ProcessSample consoleBefore = bench::SampleOf(getpid()),
-                              unitBefore = bench::SampleOf(unit.Pid());
+                               unitBefore = bench::SampleOf(unit.Pid());
     int withStatus = 0;
     auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < cycles; ++i) withStatus += Cycle(session, port);
@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     // The unit joins a finished connection's thread on its next round.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const bench::ProcessSample consoleAfter = bench::SampleOf(getpid()),
-                              unitAfter = bench::SampleOf(unit.Pid());
+                               unitAfter = bench::SampleOf(unit.Pid());
     allMet &= Report("connections that exchanged a status",
                      Format("%.0f of %.0f in %.1f s", withStatus, cycles, seconds), "all",
                      withStatus == cycles);

@@ -4,13 +4,16 @@
 // simulated units and the real broker (Debian's mosquitto), with a client of
 // the test's own in the hub's place.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -263,6 +266,45 @@ TEST_F(MqttFieldTest, OneClientIdForTwoBridgesIsSaidOnceAndBacksOff) {
   EXPECT_LE(connected, 4) << first.Log() << second.Log();
   EXPECT_EQ(first.CountAfter(0, "takes its session"), 1) << first.Log();
   EXPECT_LE(second.CountAfter(0, "takes its session"), 1) << second.Log();
+}
+
+// A broker's name that the resolver is slow to look up (a name server that
+// never answers) holds up nothing: the units' clients are served at once
+// meanwhile. The bridge runs in a mount namespace of its own, where
+// /etc/resolv.conf names that server.
+TEST(MqttField, ASlowResolverHoldsUpNothing) {
+  const int dns = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in server{};
+  server.sin_family = AF_INET;
+  server.sin_port = htons(53);
+  server.sin_addr.s_addr = tcp::DottedToInAddr("127.0.9.53");
+  ASSERT_EQ(bind(dns, reinterpret_cast<sockaddr*>(&server), sizeof server), 0);
+  char folder[] = "/tmp/kdt-resolver-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string resolv = std::string(folder) + "/resolv.conf";
+  std::ofstream(resolv) << "nameserver 127.0.9.53\noptions timeout:3 attempts:1\n";
+  auto studio = Unit();
+  const int listen = FreeLoopbackPort();
+  BridgeProcess bridge(
+      UnitSection("studio", studio->Port(), listen) + "[MQTT]\nHOST=broker.kdt212.test\n",
+      {"--verbose"},
+      {"/usr/bin/unshare", "--mount", "/bin/sh", "-c",
+       "mount --bind " + resolv + " /etc/resolv.conf && exec \"$0\" \"$@\""});
+  ASSERT_TRUE(bridge.WaitForLog("studio: connected to")) << bridge.Log();
+  EndpointClient client(listen);
+  kdt::UnitStatus status;
+  std::int64_t slowest = 0;
+  const auto start = Clock::now();
+  while (ElapsedMs(start) < 5000) {
+    const auto sent = Clock::now();
+    ASSERT_TRUE(client.Poll(status)) << bridge.Log();
+    slowest = std::max(slowest, ElapsedMs(sent));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_LT(slowest, 1000) << "the event loop waited for the resolver";
+  EXPECT_TRUE(bridge.WaitForLog("mqtt: cannot connect to broker.kdt212.test:1883")) << bridge.Log();
+  close(dns);
+  std::filesystem::remove_all(folder);
 }
 
 // The back-off as the broker sees it: a retry after about 1 s, then 2, then
