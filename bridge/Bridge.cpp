@@ -19,19 +19,34 @@ void Bridge::Apply(const BridgeConfig& config) {
         " descriptors, more than the " + std::to_string(limit) +
         " this process may open: raise LimitNOFILE, or lower MAXCLIENTS");
   }
+  for (UnitConsumer* consumer : Consumers()) consumer->UnitsChanged({});  // while units come and go
+  ApplyUnits(config);
+  ApplyConsumers(config);
+  const std::vector<SharedUnit*> units = UnitsInOrder();
+  for (UnitConsumer* consumer : Consumers()) consumer->UnitsChanged(units);
+  if (units_.empty()) Log("no units in " + configPath_ + ": connecting nowhere until one is named");
+}
+
+// A consumer whose section changed starts anew; one whose section went
+// goes, with its farewell.
+void Bridge::ApplyConsumers(const BridgeConfig& config) {
   if (mqtt_ && !(config.mqtt && mqtt_->Config() == *config.mqtt)) {
     Log("mqtt: " + std::string(config.mqtt ? "changed" : "no longer configured"));
     mqtt_.reset();  // its farewell: every unit offline
   }
-  if (mqtt_) mqtt_->SetUnits({});  // while units come and go
-  ApplyUnits(config);
   if (config.mqtt && !mqtt_) mqtt_ = std::make_unique<MqttBridge>(*config.mqtt);
-  if (mqtt_) {
-    std::vector<SharedUnit*> units;
-    for (auto& [id, unit] : units_) units.push_back(unit.get());
-    mqtt_->SetUnits(std::move(units));
-  }
-  if (units_.empty()) Log("no units in " + configPath_ + ": connecting nowhere until one is named");
+}
+
+std::vector<UnitConsumer*> Bridge::Consumers() const {
+  std::vector<UnitConsumer*> consumers;
+  if (mqtt_) consumers.push_back(mqtt_.get());
+  return consumers;
+}
+
+std::vector<SharedUnit*> Bridge::UnitsInOrder() const {
+  std::vector<SharedUnit*> units;
+  for (const std::string& id : order_) units.push_back(units_.at(id).get());
+  return units;
 }
 
 // A unit keeps its session unless its address, port or interval changed;
@@ -43,8 +58,9 @@ void Bridge::ApplyUnits(const BridgeConfig& config) {
     const auto found = wanted.find(it->first);
     if (found == wanted.end()) {
       Log(it->first + ": removed");
-      if (mqtt_) mqtt_->UnitRemoved(it->first);
+      const std::string id = it->first;
       it = units_.erase(it);  // the session says goodbye
+      for (UnitConsumer* consumer : Consumers()) consumer->UnitRemoved(id);
       continue;
     }
     const UnitConfig& now = *found->second;
@@ -61,13 +77,19 @@ void Bridge::ApplyUnits(const BridgeConfig& config) {
       it = units_.erase(it);
     }
   }
-  for (const auto& [id, unit] : wanted) {
-    if (units_.count(id) != 0) continue;
-    auto shared = std::make_unique<SharedUnit>(*unit, verbose_);
+  order_.clear();
+  for (const UnitConfig& unit : config.units) {
+    order_.push_back(unit.id);
+    if (units_.count(unit.id) != 0) continue;
+    auto shared = std::make_unique<SharedUnit>(unit, verbose_);
     shared->SetObserver([this](const SharedUnit& changed) {
-      if (mqtt_) mqtt_->UnitChanged(changed);
+      for (UnitConsumer* consumer : Consumers()) consumer->UnitChanged(changed);
     });
-    units_[id] = std::move(shared);
+    shared->SetRecorder([this](LogEntry entry) {
+      const LogEntry& numbered = logBook_.Add(std::move(entry));
+      for (UnitConsumer* consumer : Consumers()) consumer->Recorded(numbered);
+    });
+    units_[unit.id] = std::move(shared);
   }
 }
 

@@ -1,5 +1,7 @@
 // The bridge as a whole: every unit of its configuration, served until the
-// program ends, and published to MQTT when the file has an [MQTT] section.
+// program ends, and to whoever consumes them (UnitConsumer.h): MQTT when the
+// file has an [MQTT] section, the page when it has an [HTTP] one. It keeps
+// the record of who switched what (LogBook.h) for them.
 // A new configuration (SIGHUP) is applied unit by unit: units added are
 // started, removed ones said goodbye to (and cleared from the broker),
 // changed ones restarted, and unchanged ones keep their session and their
@@ -12,8 +14,10 @@
 #include <string>
 
 #include "BridgeConfig.h"
+#include "LogBook.h"
 #include "MqttBridge.h"
 #include "SharedUnit.h"
+#include "UnitConsumer.h"
 
 namespace bridge {
 
@@ -32,10 +36,15 @@ class Bridge : public QObject {
 
  private:
   void ApplyUnits(const BridgeConfig& config);
+  void ApplyConsumers(const BridgeConfig& config);
+  std::vector<UnitConsumer*> Consumers() const;
+  std::vector<SharedUnit*> UnitsInOrder() const;
 
   const std::string configPath_;
   const bool verbose_;
+  LogBook logBook_;
   std::map<std::string, std::unique_ptr<SharedUnit>> units_;  // by id
+  std::vector<std::string> order_;                            // the file's
   std::unique_ptr<MqttBridge> mqtt_;
 };
 

@@ -18,6 +18,7 @@ namespace {
 
 constexpr std::string_view kUnitSection = "UNIT";
 constexpr std::string_view kMqttSection = "MQTT";
+constexpr std::string_view kHttpSection = "HTTP";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr int kLongestIntervalMs = 60000;
 constexpr int kMostClients = 1024;
@@ -84,6 +85,11 @@ class Checker {
       : path_(std::move(path)), files_(files), warnings_(warnings) {}
   bool Fail(int line, const std::string& reason) {
     if (problem_.empty()) problem_ = At(line) + reason;
+    return false;
+  }
+  // A fault of another file, with its own name and line.
+  bool FailElsewhere(const std::string& problem) {
+    if (problem_.empty()) problem_ = problem;
     return false;
   }
   void Warn(int line, const std::string& text) { warnings_.push_back(At(line) + text); }
@@ -341,6 +347,74 @@ bool ReadMqtt(const kdt::IniContent::SectionView& section, Checker& checker, Mqt
   return true;
 }
 
+// The users file: readable by the service, by nobody else but its owner and
+// group, and every line of it sound.
+bool ReadUsersFile(const kdt::IniContent::Entry& entry, HttpConfig& http, Checker& checker) {
+  http.usersFile = std::string(entry.value);
+  std::string reason, text, error;
+  if (!checker.Files().MayRead(http.usersFile, reason) ||
+      !kdt::ReadTextFile(http.usersFile, text, error)) {
+    return checker.Fail(entry.line, "USERS: " + (reason.empty() ? error : reason));
+  }
+  struct stat st {};
+  if (stat(http.usersFile.c_str(), &st) == 0 && (st.st_mode & S_IRWXO) != 0) {
+    return checker.Fail(entry.line, "USERS: " + http.usersFile +
+                                        " may be read by every user of this machine, and its "
+                                        "hashes tried: chmod o-rwx it");
+  }
+  std::string problem;
+  return ParseUsers(text, http.usersFile, http.users, problem) || checker.FailElsewhere(problem);
+}
+
+bool ReadHttpKey(const kdt::IniContent::Entry& entry, HttpConfig& http, Checker& checker,
+                 std::string& reason) {
+  const std::string_view key = entry.name;
+  const std::string text(entry.value);
+  if (SameName(key, "LISTEN")) {
+    if (ReadEndpoint(text, http.listen)) return true;
+    reason = "LISTEN: an address and a port, such as 127.0.0.1:8212, not '" + text + "'";
+  } else if (SameName(key, "ALLOW")) {
+    return ReadCidrList(text, http.allow, reason);
+  } else if (SameName(key, "USERS")) {
+    if (!text.empty()) return ReadUsersFile(entry, http, checker);
+    reason = "USERS: the users file";
+  } else if (SameName(key, "CERT") || SameName(key, "KEY")) {
+    (SameName(key, "CERT") ? http.certFile : http.keyFile) = text;
+    if (!text.empty() && checker.Files().MayRead(text, reason)) return true;
+    reason = std::string(key) + ": " + (text.empty() ? "a file" : reason);
+  } else if (SameName(key, "MAXCLIENTS")) {
+    if (ReadNumber(text, 1, kMostClients, http.maxClients)) return true;
+    reason = "MAXCLIENTS: from 1 to 1024, not '" + text + "'";
+  } else {
+    reason = "unknown key " + std::string(key) + " (LISTEN, ALLOW, USERS, CERT, KEY, MAXCLIENTS)";
+  }
+  return false;
+}
+
+bool IsLoopback(std::uint32_t address) {
+  return kLoopback.Contains(address);
+}
+
+bool ReadHttp(const kdt::IniContent::SectionView& section, Checker& checker, HttpConfig& http) {
+  http.line = section.line;
+  http.allow = {kLoopback};
+  const auto read = [&](const kdt::IniContent::Entry& entry, std::string& reason) {
+    return ReadHttpKey(entry, http, checker, reason);
+  };
+  if (!ReadEntries(section, checker, read)) return false;
+  if (http.listen.port == 0) return checker.Fail(section.line, "[HTTP] needs LISTEN");
+  if (http.certFile.empty() != http.keyFile.empty()) {
+    return checker.Fail(section.line, "CERT and KEY go together: HTTPS needs both");
+  }
+  if (http.usersFile.empty() && !IsLoopback(http.listen.address)) {
+    return checker.Fail(section.line,
+                        "LISTEN " + EndpointText(http.listen) +
+                            " would open a page that switches feeds to the network without a "
+                            "login: give USERS, or listen on a loopback address");
+  }
+  return true;
+}
+
 bool ReadSection(const kdt::IniContent::SectionView& section, Checker& checker,
                  BridgeConfig& config) {
   std::string id;
@@ -349,6 +423,14 @@ bool ReadSection(const kdt::IniContent::SectionView& section, Checker& checker,
     if (!ReadUnit(section, checker, unit)) return false;
     config.units.push_back(std::move(unit));
     return true;
+  }
+  if (SameName(section.name, kHttpSection)) {
+    if (config.http) {
+      return checker.Fail(section.line, "[HTTP] given twice (first at line " +
+                                            std::to_string(config.http->line) + ")");
+    }
+    config.http.emplace();
+    return ReadHttp(section, checker, *config.http);
   }
   if (!SameName(section.name, kMqttSection)) {
     return checker.Fail(section.line, "unknown section [" + std::string(section.name) + "]");
@@ -366,6 +448,12 @@ bool Overlaps(const Endpoint& a, const Endpoint& b) {
 }
 
 bool CheckAcrossUnits(const BridgeConfig& config, Checker& checker) {
+  for (const UnitConfig& unit : config.units) {
+    if (config.http && unit.listen && Overlaps(*unit.listen, config.http->listen)) {
+      return checker.Fail(config.http->line, "LISTEN " + EndpointText(config.http->listen) +
+                                                 " is unit " + unit.id + "'s already");
+    }
+  }
   for (std::size_t i = 0; i < config.units.size(); ++i) {
     for (std::size_t j = 0; j < i; ++j) {
       const UnitConfig &unit = config.units[i], &earlier = config.units[j];
@@ -404,6 +492,12 @@ bool MqttConfig::operator==(const MqttConfig& other) const {
   return host == other.host && port == other.port && clientId == other.clientId &&
          user == other.user && password == other.password && caFile == other.caFile &&
          topic == other.topic && discovery == other.discovery;
+}
+
+bool HttpConfig::operator==(const HttpConfig& other) const {
+  return listen == other.listen && allow == other.allow && usersFile == other.usersFile &&
+         users == other.users && certFile == other.certFile && keyFile == other.keyFile &&
+         maxClients == other.maxClients;
 }
 
 bool UnitConfig::operator==(const UnitConfig& other) const {
@@ -482,7 +576,8 @@ bool ReadBridgeConfig(const std::string& path, BridgeConfig& config, std::string
 
 int DescriptorsNeeded(const BridgeConfig& config) {
   constexpr int kProgramsOwn = 64;  // standard streams, the signal pipe, the event loop's own
-  int needed = kProgramsOwn + (config.mqtt ? 1 : 0);
+  int needed =
+      kProgramsOwn + (config.mqtt ? 1 : 0) + (config.http ? 1 + config.http->maxClients : 0);
   for (const UnitConfig& unit : config.units) {
     needed += 1 + (unit.listen ? 1 + unit.maxClients : 0);
   }
@@ -506,6 +601,18 @@ std::string Describe(const UnitConfig& unit) {
     text += (i != 0 ? ", " : "") + CidrText(unit.allow[i]);
   }
   return text + ", at most " + std::to_string(unit.maxClients) + " clients";
+}
+
+std::string Describe(const HttpConfig& http) {
+  std::string text = std::string("page: ") + (http.certFile.empty() ? "http" : "https") + "://" +
+                     EndpointText(http.listen) + "/ for ";
+  for (std::size_t i = 0; i < http.allow.size(); ++i) {
+    text += (i != 0 ? ", " : "") + CidrText(http.allow[i]);
+  }
+  text += ", at most " + std::to_string(http.maxClients) + " clients; ";
+  return text + (http.usersFile.empty()
+                     ? "no login: every client may switch"
+                     : std::to_string(http.users.size()) + " users from " + http.usersFile);
 }
 
 std::string Describe(const MqttConfig& mqtt) {

@@ -13,6 +13,7 @@
 
 #include "FileAccess.h"
 #include "UnitFrames.h"
+#include "WebUsers.h"
 
 namespace bridge {
 
@@ -71,9 +72,23 @@ struct MqttConfig {
   bool operator==(const MqttConfig& other) const;
 };
 
+// The bridge's page ([HTTP]).
+constexpr int kDefaultWebClients = 64;
+struct HttpConfig {
+  Endpoint listen;
+  std::vector<Cidr> allow;        // who may connect; loopback unless given
+  std::string usersFile;          // empty: no login, and loopback only
+  std::vector<WebUser> users;     // read from it
+  std::string certFile, keyFile;  // both: HTTPS
+  int maxClients = kDefaultWebClients;
+  int line = 0;
+  bool operator==(const HttpConfig& other) const;
+};
+
 struct BridgeConfig {
   std::vector<UnitConfig> units;
   std::optional<MqttConfig> mqtt;
+  std::optional<HttpConfig> http;
   // Sound, but worth a word, as "FILE:LINE: what": a password file that
   // every user may read.
   std::vector<std::string> warnings;
@@ -109,5 +124,6 @@ constexpr int kServiceDescriptorLimit = 65536;
 // What --check prints of a unit, and of the broker: one line each.
 std::string Describe(const UnitConfig& unit);
 std::string Describe(const MqttConfig& mqtt);
+std::string Describe(const HttpConfig& http);
 
 }  // namespace bridge

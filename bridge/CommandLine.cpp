@@ -14,6 +14,8 @@ CommandLine ReadCommandLine(const std::vector<std::string>& arguments) {
       return line;
     } else if (arg == "--check") {
       line.action = CommandLine::Action::kCheck;
+    } else if (arg == "--hash") {
+      line.action = CommandLine::Action::kHash;
     } else if (arg == "--verbose" || arg == "-v") {
       line.verbose = true;
     } else if (arg == "--config" || arg == "-c") {
@@ -44,6 +46,7 @@ CommandLine ReadCommandLine(const std::vector<std::string>& arguments) {
 
 std::string HelpText() {
   return std::string("Usage: kdt212-bridge [--config FILE] [--check [--user USER]] [--verbose]\n") +
+         "       kdt212-bridge --hash < password\n" +
          "Holds one session with each VORNEX KDT-212 unit of its configuration and\n"
          "shares it: an endpoint that speaks the unit's protocol to every client.\n"
          "\n"
@@ -56,6 +59,8 @@ std::string HelpText() {
          "  --user USER        with --check: judged with USER's rights (run by root:\n"
          "                     the service's user _kdt212, when it exists)\n"
          "  -v, --verbose      a line for every client that comes and goes\n"
+         "  --hash             read a password, one line on standard input, and print\n"
+         "                     its yescrypt hash for the page's users file\n"
          "  -h, --help         show this help and exit\n"
          "  --version          show the version and exit\n"
          "\n"

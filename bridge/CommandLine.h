@@ -9,7 +9,7 @@ namespace bridge {
 constexpr const char* kDefaultConfig = "/etc/kdt212/bridge.ini";
 
 struct CommandLine {
-  enum class Action { kServe, kCheck, kHelp, kVersion, kRefuse };
+  enum class Action { kServe, kCheck, kHash, kHelp, kVersion, kRefuse };
   Action action = Action::kServe;
   std::string config = kDefaultConfig;
   bool verbose = false;

@@ -13,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <list>
+#include <string>
 #include <vector>
 
 #include "UnitFrames.h"
@@ -37,6 +38,9 @@ struct QueuedCommand {
   // Called once: with the unit's reply to it, or with nothing when it never
   // reached the unit (the connection ended, or a newer one replaced it).
   std::function<void(const kdt::ReplyBytes* reply)> done;
+  // Who it is, for the record of who switched what: "mqtt", "web alice",
+  // "client 127.0.0.1:40000".
+  std::string by;
 };
 
 class CommandQueue {

@@ -65,8 +65,8 @@ SharedUnit* MqttBridge::Find(const std::string& id) const {
   return nullptr;
 }
 
-void MqttBridge::SetUnits(std::vector<SharedUnit*> units) {
-  units_ = std::move(units);
+void MqttBridge::UnitsChanged(const std::vector<SharedUnit*>& units) {
+  units_ = units;
   for (const SharedUnit* unit : units_) PublishUnit(*unit);
   PublishDiscovery(false);
 }
@@ -175,7 +175,7 @@ void MqttBridge::Discovered(const std::string& unit, const std::string& payload,
     }
   } else if (retained && Find(unit) == nullptr && cleared_.insert(unit).second) {
     Log("mqtt: " + unit + " is no longer in the configuration: clearing its topics");
-    UnitRemoved(unit);
+    MqttBridge::UnitRemoved(unit);
   }
 }
 
@@ -233,7 +233,7 @@ void MqttBridge::CommandName(SharedUnit& unit, int relay, const std::string& pay
 // The newest command for a relay wins: one that still waits for its turn is
 // replaced, so that a flood from the hub leaves at most one behind it.
 void MqttBridge::Send(SharedUnit& unit, const kdt::Frame& frame, const std::string& what) {
-  switch (unit.Submit({source_, frame, nullptr}, true)) {
+  switch (unit.Submit({source_, frame, nullptr, "mqtt"}, true)) {
     case Submitted::kReplaced:
       Dropped("replaced", what + " replaces a command of the hub's not yet sent");
       break;

@@ -27,21 +27,21 @@
 #include "Log.h"
 #include "MqttClient.h"
 #include "SharedUnit.h"
+#include "UnitConsumer.h"
 
 namespace bridge {
 
-class MqttBridge : public QObject {
+class MqttBridge : public QObject, public UnitConsumer {
  public:
   explicit MqttBridge(const MqttConfig& config);
   ~MqttBridge() override;  // every unit no longer served, the bridge offline, then goodbye
 
   const MqttConfig& Config() const { return config_; }
-  // The units served now; those that are new are published.
-  void SetUnits(std::vector<SharedUnit*> units);
-  // A unit taken out of the configuration: its topics and its discovery are
-  // cleared with empty retained messages.
-  void UnitRemoved(const std::string& id);
-  void UnitChanged(const SharedUnit& unit);
+  // Those that are new are published.
+  void UnitsChanged(const std::vector<SharedUnit*>& units) override;
+  // Its topics and its discovery are cleared with empty retained messages.
+  void UnitRemoved(const std::string& id) override;
+  void UnitChanged(const SharedUnit& unit) override;
 
  private:
   void Connected();

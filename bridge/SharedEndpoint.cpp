@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "AddressValue.h"
+#include "ClientGate.h"
 #include "UnitProcIP.h"
 
 namespace bridge {
@@ -112,11 +113,7 @@ void SharedEndpoint::Reconfigure(const UnitConfig& unit) {
   unit_ = unit;
   std::vector<Client*> outside;
   for (auto& [source, client] : clients_) {
-    const std::uint32_t host = client->host;
-    if (std::none_of(unit_.allow.begin(), unit_.allow.end(),
-                     [host](const Cidr& cidr) { return cidr.Contains(host); })) {
-      outside.push_back(client.get());
-    }
+    if (!Allowed(unit_.allow, client->host)) outside.push_back(client.get());
   }
   for (Client* client : outside) Close(*client, "no longer in ALLOW", true);
 }
@@ -153,40 +150,27 @@ void SharedEndpoint::TakeClients() {
   }
 }
 
-// Who comes in: an allowed host, while the unit is live, and while there is
-// a place, or one can be made.
+// Who comes in: as every client of the bridge (ClientGate.h), and only
+// while the unit is live.
 bool SharedEndpoint::Admit(std::uint32_t peer, std::string& refusal) {
-  if (std::none_of(unit_.allow.begin(), unit_.allow.end(),
-                   [peer](const Cidr& cidr) { return cidr.Contains(peer); })) {
+  if (!Allowed(unit_.allow, peer)) {
     refusal = "not in ALLOW";
-  } else if (!session_.Live()) {
+    return false;
+  }
+  if (!session_.Live()) {
     refusal = "the unit is not connected";
-  } else if (int(clients_.size()) >= unit_.maxClients && !MakeRoomFor(peer)) {
-    refusal = "MAXCLIENTS (" + std::to_string(unit_.maxClients) + ") reached";
+    return false;
   }
-  return refusal.empty();
-}
-
-// A host that holds more than half the places gives up its idlest client
-// for one of another host, which holds less than half.
-bool SharedEndpoint::MakeRoomFor(std::uint32_t peer) {
-  const int half = std::max(1, unit_.maxClients / 2);
-  std::unordered_map<std::uint32_t, int> held;
-  for (const auto& [source, client] : clients_) ++held[client->host];
-  if (held[peer] >= half) return false;
-  Client* idlest = nullptr;
+  std::vector<ClientPlace> taken;
+  std::vector<Client*> clients;
   for (const auto& [source, client] : clients_) {
-    if (held[client->host] > half && (idlest == nullptr || client->lastFrame < idlest->lastFrame)) {
-      idlest = client.get();
-    }
+    taken.push_back({client->host, client->lastFrame});
+    clients.push_back(client.get());
   }
-  if (idlest == nullptr) return false;
-  const int count = held[idlest->host];
-  Close(*idlest,
-        "its host holds " + std::to_string(count) + " of the " + std::to_string(unit_.maxClients) +
-            " places while " + HostOf(peer) + " waits",
-        true);
-  return true;
+  const Admission admission = AdmitClient(unit_.allow, unit_.maxClients, peer, taken);
+  if (admission.evict >= 0) Close(*clients[std::size_t(admission.evict)], admission.evicted, true);
+  refusal = admission.refusal;
+  return admission.admitted;
 }
 
 void SharedEndpoint::Accept(tcp::Socket socket) {
@@ -299,9 +283,11 @@ bool SharedEndpoint::Answer(Client& client, const kdt::Frame& frame, const kdt::
   }
   const std::uint64_t source = client.source;
   QPointer<SharedEndpoint> self(this);
-  QueuedCommand command{source, frame, [self, source](const kdt::ReplyBytes* reply) {
+  QueuedCommand command{source, frame,
+                        [self, source](const kdt::ReplyBytes* reply) {
                           if (self) self->Replied(source, reply);
-                        }};
+                        },
+                        "client " + client.who};
   switch (session_.Submit(std::move(command), false)) {
     case Submitted::kUnitDown:
       Close(client, "the unit is not connected", verbose_);

@@ -72,7 +72,6 @@ class SharedEndpoint : public QObject {
   void TakeClients();
   void Accept(tcp::Socket socket);
   bool Admit(std::uint32_t peer, std::string& refusal);
-  bool MakeRoomFor(std::uint32_t peer);
   void Receive(Client& client);
   void Serve(Client& client);
   bool Answer(Client& client, const kdt::Frame& frame, const kdt::ClientFrame& read);

@@ -43,21 +43,6 @@ std::string RelaysText(const kdt::UnitStatus& status) {
   return text;
 }
 
-std::string ChangesText(const kdt::UnitStatus& before, const kdt::UnitStatus& now, int relay) {
-  const std::uint8_t was = before.state[relay - 1], is = now.state[relay - 1];
-  std::string text;
-  if (kdt::InputBits(was) != kdt::InputBits(is)) {
-    AddPart(text, InputText(was) + " -> " + InputText(is));
-  }
-  if (kdt::IsLocked(was) != kdt::IsLocked(is))
-    AddPart(text, kdt::IsLocked(is) ? "locked" : "unlocked");
-  if (before.name[relay - 1] != now.name[relay - 1]) {
-    AddPart(text,
-            "name " + NameText(before.name[relay - 1]) + " -> " + NameText(now.name[relay - 1]));
-  }
-  return text;
-}
-
 SharedUnit::SharedUnit(const UnitConfig& config, bool verbose)
     : config_(config), verbose_(verbose) {
   session_.OnConnect.Bind(this, &SharedUnit::SessionConnect);
@@ -131,8 +116,10 @@ void SharedUnit::SendNext() {
   while (!sent_ && live_ && !waiting_.Empty()) {
     QueuedCommand next = waiting_.Take();
     const std::uint32_t token = ++nextToken_;
+    kdt::ClientFrame what;
+    kdt::ReadClientFrame(next.frame, what);
     if (session_.QueueCommand(next.frame, token)) {
-      sent_ = Sent{token, std::move(next.done)};
+      sent_ = Sent{token, what, std::move(next.done), std::move(next.by)};
     } else if (next.done) {
       next.done(nullptr);
     }
@@ -151,8 +138,55 @@ void SharedUnit::SetObserver(std::function<void(const SharedUnit&)> observer) {
   observer_ = std::move(observer);
 }
 
+void SharedUnit::SetRecorder(std::function<void(LogEntry)> recorder) {
+  recorder_ = std::move(recorder);
+}
+
 void SharedUnit::Changed() const {
   if (observer_) observer_(*this);
+}
+
+void SharedUnit::Record(LogEntry entry) {
+  entry.time = EntryTime();
+  entry.unit = config_.id;
+  if (recorder_) recorder_(std::move(entry));
+}
+
+void SharedUnit::RecordConnection(const std::string& to) {
+  if (to == connection_) return;
+  Record({0, "", "", "", "connection", std::exchange(connection_, to), to, kByBridge});
+}
+
+// A change that the command with the unit asked for is its sender's; any
+// other is the unit's own (its front panel, or a program connected to it).
+std::string SharedUnit::CauseOf(std::uint8_t code, int relay) const {
+  return sent_ && sent_->what.code == code && sent_->what.relay == relay ? sent_->by : kByUnit;
+}
+
+// One entry, and one log line, per change of each relay.
+void SharedUnit::RecordRelays(const kdt::UnitStatus& before, const kdt::UnitStatus& now) {
+  for (int relay : kdt::kRelaysLeftToRight) {
+    const std::uint8_t was = before.state[relay - 1], is = now.state[relay - 1];
+    const std::string letter(1, kdt::RelayLetter(relay));
+    std::vector<LogEntry> changes;
+    if (kdt::InputBits(was) != kdt::InputBits(is)) {
+      changes.push_back({0, "", "", letter, "input", InputText(was), InputText(is),
+                         CauseOf(kdt::kCmdSetInput, relay)});
+    }
+    if (kdt::IsLocked(was) != kdt::IsLocked(is)) {
+      changes.push_back({0, "", "", letter, "lock", kdt::IsLocked(was) ? "locked" : "unlocked",
+                         kdt::IsLocked(is) ? "locked" : "unlocked", kByUnit});
+    }
+    if (before.name[relay - 1] != now.name[relay - 1]) {
+      changes.push_back({0, "", "", letter, "name", kdt::DecodeToUtf8(before.name[relay - 1]),
+                         kdt::DecodeToUtf8(now.name[relay - 1]), CauseOf(kdt::kCmdSetName, relay)});
+    }
+    for (LogEntry& entry : changes) {
+      entry.unit = config_.id;
+      Log(EntryLine(entry));
+      Record(std::move(entry));
+    }
+  }
 }
 
 void SharedUnit::SessionConnect(kdt::TQmObject*, bool connected) {
@@ -178,6 +212,7 @@ void SharedUnit::SessionDisconnect(kdt::TQmObject*, std::int32_t code) {
 void SharedUnit::Down(const std::string& what, const std::string& reason) {
   downReason_ = reason;
   known_ = true;
+  RecordConnection("lost: " + reason);
   switch (down_.Failed()) {
     case DownNotice::Say::kFirst:
       Say(what + ": " + reason + "; trying again every second");
@@ -199,14 +234,12 @@ void SharedUnit::SessionStatus(kdt::TQmObject* sender) {
     down_.Up();
     Say("connected to " + Where() + ", model " + std::to_string(now.model) + ": " +
         RelaysText(now));
+    RecordConnection("connected");
   } else {
     if (now.model != status_.model) {
       Say("model " + std::to_string(status_.model) + " -> " + std::to_string(now.model));
     }
-    for (int relay : kdt::kRelaysLeftToRight) {
-      const std::string changes = ChangesText(status_, now, relay);
-      if (!changes.empty()) Say(kdt::RelayLabel(relay) + ": " + changes);
-    }
+    RecordRelays(status_, now);
   }
   status_ = now;
   Changed();

@@ -4,8 +4,10 @@
 // relays logged in one line, and its shared endpoint when LISTEN is given.
 // Commands from everyone who shares it wait in one queue (CommandQueue.h)
 // and go to the session one at a time, each as soon as the one before is
-// answered. While the unit stays down, nothing is logged per attempt: one
-// line when it goes, and a reminder every 10 minutes at most.
+// answered, so that a change is known to be its command's doing. Every
+// change is an entry of the record of who switched what (LogBook.h). While
+// the unit stays down, nothing is logged per attempt: one line when it
+// goes, and a reminder every 10 minutes at most.
 #pragma once
 
 #include <QObject>
@@ -18,6 +20,7 @@
 #include "BridgeConfig.h"
 #include "CommandQueue.h"
 #include "Log.h"
+#include "LogBook.h"
 #include "SharedEndpoint.h"
 #include "UnitThread.h"
 
@@ -51,8 +54,10 @@ class SharedUnit : public QObject, private SharedSession {
   // unless it was not queued at all (kUnitDown, kQueueFull).
   Submitted Submit(QueuedCommand command, bool newestWins = false) override;
 
-  // Called after every change of the connection or of the status.
+  // Called after every change of the connection or of the status, and with
+  // each entry of the record (unnumbered) before.
   void SetObserver(std::function<void(const SharedUnit&)> observer);
+  void SetRecorder(std::function<void(LogEntry)> recorder);
 
  private:
   const kdt::ReplyBytes& NewestReply() const override { return session_.LastReply(); }
@@ -66,6 +71,10 @@ class SharedUnit : public QObject, private SharedSession {
   void SessionCommandReply(kdt::TQmObject* sender, std::uint32_t token,
                            const kdt::ReplyBytes& reply);
   void Down(const std::string& what, const std::string& reason);
+  void RecordConnection(const std::string& to);
+  void RecordRelays(const kdt::UnitStatus& before, const kdt::UnitStatus& now);
+  void Record(LogEntry entry);
+  std::string CauseOf(std::uint8_t code, int relay) const;
   std::string Reason() const;
   void Say(const std::string& text) const;
   void Changed() const;
@@ -83,16 +92,19 @@ class SharedUnit : public QObject, private SharedSession {
   CommandQueue waiting_;
   struct Sent {
     std::uint32_t token = 0;  // the session's, for its reply
+    kdt::ClientFrame what;
     std::function<void(const kdt::ReplyBytes*)> done;
+    std::string by;
   };
   std::optional<Sent> sent_;  // with the session, awaiting its reply
   std::uint32_t nextToken_ = 0;
+  std::string connection_ = "not connected yet";  // as the record says it
   std::function<void(const SharedUnit&)> observer_;
+  std::function<void(LogEntry)> recorder_;
 };
 
 // What a status says of its relays, for a log line: "RELAY A INPUT 1
-// "Monitor", ..." and what changed from one to the next.
+// "Monitor", ...".
 std::string RelaysText(const kdt::UnitStatus& status);
-std::string ChangesText(const kdt::UnitStatus& before, const kdt::UnitStatus& now, int relay);
 
 }  // namespace bridge

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <cstdio>
+#include <iostream>
 #include <utility>
 
 #include "Bridge.h"
@@ -15,6 +16,7 @@
 #include "TcpSockets.h"
 #include "UnitThread.h"
 #include "Version.h"
+#include "WebUsers.h"
 
 namespace {
 
@@ -39,6 +41,7 @@ int Check(const bridge::BridgeConfig& config, const std::string& path) {
     std::printf("%s\n", bridge::Describe(unit).c_str());
   }
   if (config.mqtt) std::printf("%s\n", bridge::Describe(*config.mqtt).c_str());
+  if (config.http) std::printf("%s\n", bridge::Describe(*config.http).c_str());
   return 0;
 }
 
@@ -74,6 +77,22 @@ int Serve(const bridge::BridgeConfig& config, const bridge::CommandLine& line, i
   return 0;
 }
 
+// A password from standard input, its line end not part of it, as the
+// users file's hash.
+int Hash() {
+  std::string password;
+  std::getline(std::cin, password);
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  if (password.empty()) return Refuse("--hash needs a password: one line on standard input");
+  const std::string hash = bridge::HashPassword(password);
+  if (hash.empty()) {
+    std::fprintf(stderr, "kdt212-bridge: this system cannot make a yescrypt hash\n");
+    return 1;
+  }
+  std::printf("%s\n", hash.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -88,6 +107,8 @@ int main(int argc, char** argv) {
       return 0;
     case bridge::CommandLine::Action::kRefuse:
       return Refuse(line.problem + "; kdt212-bridge --help tells more");
+    case bridge::CommandLine::Action::kHash:
+      return Hash();
     default:
       break;
   }
