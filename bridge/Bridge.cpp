@@ -35,11 +35,30 @@ void Bridge::ApplyConsumers(const BridgeConfig& config) {
     mqtt_.reset();  // its farewell: every unit offline
   }
   if (config.mqtt && !mqtt_) mqtt_ = std::make_unique<MqttBridge>(*config.mqtt);
+  ApplyWeb(config);
+}
+
+// The page keeps its listener while LISTEN and TLS stay; the rest of
+// [HTTP] (its users above all) applies to it as it runs.
+void Bridge::ApplyWeb(const BridgeConfig& config) {
+  if (web_ && config.http && web_->Config() == *config.http) return;
+  const bool sameListener = web_ && config.http && web_->Config().listen == config.http->listen &&
+                            web_->Config().certFile == config.http->certFile &&
+                            web_->Config().keyFile == config.http->keyFile;
+  if (sameListener) {
+    Log("page: [HTTP] changed; its clients stay");
+    web_->Reconfigure(*config.http);
+    return;
+  }
+  if (web_) Log("page: " + std::string(config.http ? "changed" : "no longer configured"));
+  web_.reset();
+  if (config.http) web_ = std::make_unique<WebServer>(*config.http, logBook_, verbose_);
 }
 
 std::vector<UnitConsumer*> Bridge::Consumers() const {
   std::vector<UnitConsumer*> consumers;
   if (mqtt_) consumers.push_back(mqtt_.get());
+  if (web_) consumers.push_back(web_.get());
   return consumers;
 }
 
@@ -105,6 +124,7 @@ void Bridge::Reload() {
 }
 
 void Bridge::StopAll() {
+  web_.reset();
   mqtt_.reset();
   units_.clear();
 }

@@ -18,6 +18,7 @@
 #include "MqttBridge.h"
 #include "SharedUnit.h"
 #include "UnitConsumer.h"
+#include "WebServer.h"
 
 namespace bridge {
 
@@ -37,6 +38,7 @@ class Bridge : public QObject {
  private:
   void ApplyUnits(const BridgeConfig& config);
   void ApplyConsumers(const BridgeConfig& config);
+  void ApplyWeb(const BridgeConfig& config);
   std::vector<UnitConsumer*> Consumers() const;
   std::vector<SharedUnit*> UnitsInOrder() const;
 
@@ -46,6 +48,7 @@ class Bridge : public QObject {
   std::map<std::string, std::unique_ptr<SharedUnit>> units_;  // by id
   std::vector<std::string> order_;                            // the file's
   std::unique_ptr<MqttBridge> mqtt_;
+  std::unique_ptr<WebServer> web_;
 };
 
 }  // namespace bridge

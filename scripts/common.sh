@@ -5,9 +5,13 @@ KDT_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # What building and testing need; the run and screenshot scripts add their own.
 # Xvfb runs the tests of what only a real X server shows, Openbox those of
 # what only a window manager shows. The bridge publishes through
-# libmosquitto, and its tests run the real broker, Debian's mosquitto.
-KDT_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev libxcb1-dev
-  libgtest-dev xvfb xauth openbox libmosquitto-dev mosquitto openssl)
+# libmosquitto, and its tests run the real broker, Debian's mosquitto; it
+# serves its page on Qt's HTTP server, checks passwords with libcrypt, and
+# its page is tested in Debian's Chromium (driven by playwright-core from
+# npm, with Debian's Node.js), behind Debian's nginx.
+KDT_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev qt6-httpserver-dev
+  libcrypt-dev libgl-dev libxcb1-dev libgtest-dev xvfb xauth openbox libmosquitto-dev mosquitto
+  openssl chromium nginx-light nodejs)
 
 # The Windows build: Debian's MinGW-w64 cross compiler, GoogleTest's sources
 # to build for it, and Wine to run what it makes.
@@ -28,6 +32,13 @@ kdt_install_missing() {
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo apt-get update -q && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+}
+
+# npm, for the page's browser tests: the Node.js of some machines carries it
+# (NodeSource's), Debian's has it in a package of its own.
+kdt_install_npm() {
+  command -v npm >/dev/null && return 0
+  kdt_install_missing npm
 }
 
 # kdt_build DIR [cmake options...]: configures and builds a tree.

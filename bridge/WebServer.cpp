@@ -1,0 +1,344 @@
+#include "WebServer.h"
+
+#include <QFile>
+#include <QHttpServerRequest>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
+#include <chrono>
+
+#include "AddressValue.h"
+#include "StatusJson.h"
+#include "UnitProcIP.h"
+#include "WebApi.h"
+
+// The page's files, in a static library's resources, which the linker
+// would otherwise leave out. Outside any namespace, as Qt declares it.
+static void UsePageResources() {
+  Q_INIT_RESOURCE(page);
+}
+
+namespace bridge {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr QByteArrayView kHeadEnd = "\r\n\r\n";
+
+qint64 ContentLength(const QByteArray& head) {
+  for (const QByteArray& line : head.split('\n')) {
+    const QByteArray field = line.trimmed().toLower();
+    if (field.startsWith("content-length:")) return field.mid(15).trimmed().toLongLong();
+  }
+  return 0;
+}
+
+}  // namespace
+
+// Takes each connection as the bridge decides: admitted or closed at once.
+class WebServer::Listener : public QTcpServer {
+ public:
+  explicit Listener(WebServer& server) : QTcpServer(&server), server_(server) {}
+  void Hand(QTcpSocket* socket) { addPendingConnection(socket); }
+
+ protected:
+  void incomingConnection(qintptr descriptor) override { server_.Admit(descriptor); }
+
+ private:
+  WebServer& server_;
+};
+
+// What the bridge keeps of a client's connection beside the server: the
+// bounds of the request on its way, and whether it is an event stream.
+// A child of its socket, it goes with it.
+struct WebServer::Connection : public QObject {
+  Connection(QTcpSocket* socket, std::uint32_t peerHost, std::string peerWho)
+      : QObject(socket), host(peerHost), who(std::move(peerWho)) {}
+  std::uint32_t host;
+  std::string who;
+  Clock::time_point lastActive = Clock::now();
+  QByteArray head;      // of the request on its way, until its end is seen
+  qint64 received = 0;  // bytes of the request on its way
+  qint64 length = -1;   // its whole length, once its head is whole
+  QTimer whole;         // the next request must be whole in time
+};
+
+WebServer::WebServer(const HttpConfig& config, LogBook& logBook, bool verbose)
+    : config_(config), verbose_(verbose) {
+  UsePageResources();
+  api_ = std::make_unique<WebApi>(*this, config_, logBook);
+  comments_.setInterval(kCommentEveryMs);
+  connect(&comments_, &QTimer::timeout, this, &WebServer::SendComments);
+  comments_.start();
+  std::string problem;
+  if (!config_.certFile.empty() && !LoadTls(problem)) {
+    Log("page: not served: " + problem);
+    return;
+  }
+  listener_ = new Listener(*this);
+  Listen();
+}
+
+WebServer::~WebServer() {
+  streams_.clear();
+}
+
+bool WebServer::LoadTls(std::string& problem) {
+  QFile certFile(QString::fromStdString(config_.certFile)),
+      keyFile(QString::fromStdString(config_.keyFile));
+  if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly)) {
+    problem = "CERT or KEY cannot be read";
+    return false;
+  }
+  const QList<QSslCertificate> chain = QSslCertificate::fromData(certFile.readAll());
+  const QByteArray keyPem = keyFile.readAll();
+  QSslKey key(keyPem, QSsl::Rsa);
+  if (key.isNull()) key = QSslKey(keyPem, QSsl::Ec);
+  if (chain.isEmpty() || key.isNull()) {
+    problem = chain.isEmpty() ? "CERT " + config_.certFile + " holds no certificate"
+                              : "KEY " + config_.keyFile + " holds no RSA or EC key";
+    return false;
+  }
+  tlsConfig_ = QSslConfiguration::defaultConfiguration();
+  tlsConfig_.setLocalCertificateChain(chain);
+  tlsConfig_.setPrivateKey(key);
+  tls_ = true;
+  return true;
+}
+
+void WebServer::Listen() {
+  if (listener_ == nullptr || listener_->isListening()) return;
+  const std::string where = EndpointText(config_.listen);
+  if (listener_->listen(QHostAddress(kdt::NumericOrder(config_.listen.address)),
+                        quint16(config_.listen.port))) {
+    bind(listener_);  // the server takes only a listener that listens
+    listenDown_.Up();
+    Log(std::string("page: ") + (tls_ ? "https" : "http") + "://" + where + "/");
+    return;
+  }
+  const std::string reason = listener_->errorString().toStdString();
+  switch (listenDown_.Failed()) {
+    case DownNotice::Say::kFirst:
+      Log("page: cannot listen on " + where + ": " + reason + "; trying again every second");
+      break;
+    case DownNotice::Say::kReminder:
+      Log("page: still cannot listen on " + where + ": " + reason);
+      break;
+    case DownNotice::Say::kNothing:
+      break;
+  }
+  QTimer::singleShot(1000, this, &WebServer::Listen);
+}
+
+void WebServer::Reconfigure(const HttpConfig& config) {
+  config_ = config;
+  api_->Reconfigure(config_);
+  CloseEndedStreams();
+  std::vector<QTcpSocket*> sockets;
+  Places(sockets);
+  for (QTcpSocket* socket : sockets) {
+    const auto* connection = ConnectionOf(socket);
+    if (connection != nullptr && !Allowed(config_.allow, connection->host)) socket->abort();
+  }
+}
+
+std::vector<ClientPlace> WebServer::Places(std::vector<QTcpSocket*>& sockets) {
+  std::vector<ClientPlace> places;
+  for (const auto& [socket, connection] : connections_) {
+    if (socket->state() != QAbstractSocket::ConnectedState) continue;
+    places.push_back({connection->host, connection->lastActive});
+    sockets.push_back(socket);
+  }
+  return places;
+}
+
+WebServer::Connection* WebServer::ConnectionOf(QTcpSocket* socket) const {
+  const auto found = connections_.find(socket);
+  return found == connections_.end() ? nullptr : found->second;
+}
+
+// A client that ALLOW leaves out, or beyond MAXCLIENTS, is closed at once;
+// one that is admitted goes to the server, watched.
+void WebServer::Admit(qintptr descriptor) {
+  QTcpSocket* socket = tls_ ? new QSslSocket(this) : new QTcpSocket(this);
+  if (!socket->setSocketDescriptor(descriptor)) {
+    delete socket;
+    return;
+  }
+  const std::uint32_t peer = kdt::FromNumericOrder(socket->peerAddress().toIPv4Address());
+  const std::string who = kdt::IPToStr(peer) + ":" + std::to_string(socket->peerPort());
+  std::vector<QTcpSocket*> sockets;
+  const Admission admission = AdmitClient(config_.allow, config_.maxClients, peer, Places(sockets));
+  if (admission.evict >= 0) {
+    throttle_.Log("evicted", kdt::IPToStr(peer), "page: client closed: " + admission.evicted);
+    sockets[std::size_t(admission.evict)]->abort();
+  }
+  if (!admission.admitted) {
+    throttle_.Log("refused: " + KindOf(admission.refusal), kdt::IPToStr(peer),
+                  "page: refused " + who + ": " + admission.refusal);
+    socket->abort();
+    socket->deleteLater();
+    return;
+  }
+  Watch(socket, peer, who);
+  if (tls_) {
+    auto* secure = static_cast<QSslSocket*>(socket);
+    secure->setSslConfiguration(tlsConfig_);
+    secure->startServerEncryption();
+  }
+  listener_->Hand(socket);
+}
+
+// Before the server reads what comes, the bridge counts it: this watcher is
+// connected first, so it runs first.
+void WebServer::Watch(QTcpSocket* socket, std::uint32_t peer, const std::string& who) {
+  auto* connection = new Connection(socket, peer, who);
+  connections_[socket] = connection;
+  connect(socket, &QObject::destroyed, this, [this, socket] { connections_.erase(socket); });
+  connection->whole.setSingleShot(true);
+  connection->whole.setInterval(kRequestTimeMs);
+  connect(&connection->whole, &QTimer::timeout, socket, [this, socket] {
+    Refuse(socket, 408, "Request Timeout", "the request did not arrive whole within 10 s");
+  });
+  connection->whole.start();  // a connection that sends nothing holds no place for long
+  connect(socket, &QTcpSocket::readyRead, connection,
+          [this, connection] { Received(*connection); });
+  connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+}
+
+// The request's length is known once its head is whole: its head's and
+// the body's that Content-Length announces.
+void WebServer::Received(Connection& connection) {
+  auto* socket = static_cast<QTcpSocket*>(connection.parent());
+  const QByteArray arrived = socket->peek(socket->bytesAvailable());
+  connection.received += arrived.size();
+  if (connection.length < 0) {
+    connection.head += arrived;
+    const qsizetype end = connection.head.indexOf(kHeadEnd);
+    if (end < 0) {
+      if (connection.head.size() > kMostRequestBytes) {
+        Refuse(socket, 431, "Request Header Fields Too Large", "its request's head is over 16 KiB");
+      }
+      return;
+    }
+    connection.length = end + kHeadEnd.size() + ContentLength(connection.head.left(end));
+    connection.head.clear();
+  }
+  if (connection.length > kMostRequestBytes || connection.received > kMostRequestBytes) {
+    Refuse(socket, 413, "Content Too Large", "its request is over 16 KiB");
+  }
+}
+
+// An answer of the bridge's own, outside the server (which has not parsed
+// the request), then the end of the connection.
+void WebServer::Refuse(QTcpSocket* socket, int status, const char* reason, const std::string& why) {
+  auto* connection = ConnectionOf(socket);
+  if (connection != nullptr) {
+    throttle_.Log("closed: " + why, kdt::IPToStr(connection->host),
+                  "page: client " + connection->who + " closed: " + why);
+  }
+  const QByteArray body = QByteArray::fromStdString("{\"error\":" + kdt::JsonText(why) + "}");
+  QByteArray answer = "HTTP/1.1 " + QByteArray::number(status) + " " + reason + "\r\n";
+  for (const auto& [name, value] : SecurityHeaders(true)) answer += name + ": " + value + "\r\n";
+  answer += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
+            "\r\nConnection: close\r\n\r\n" + body;
+  socket->write(answer);
+  socket->disconnectFromHost();  // once the answer is out
+  QTimer::singleShot(1000, socket, [socket] { socket->abort(); });
+}
+
+bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
+  auto* connection = ConnectionOf(socket);
+  if (connection == nullptr) return false;
+  // This request is whole: the next one is counted from its first byte,
+  // and must be whole in time too.
+  connection->whole.start();
+  connection->head.clear();
+  connection->received = 0;
+  connection->length = -1;
+  connection->lastActive = Clock::now();
+  WebRequest web;
+  web.get = request.method() == QHttpServerRequest::Method::Get;
+  web.post = request.method() == QHttpServerRequest::Method::Post;
+  web.path = request.url().path().toStdString();
+  web.body = request.body();
+  web.cookie = request.value("cookie");
+  web.contentType = request.value("content-type");
+  web.origin = request.value("origin");
+  web.host = request.value("host");
+  web.forwardedProto = request.value("x-forwarded-proto");
+  web.peer = connection->host;
+  web.who = connection->who;
+  web.https = tls_;
+  const bool api = web.path.starts_with("/api/");
+  api_->Handle(web, std::make_unique<WebReply>(makeResponder(request, socket), socket, api));
+  return true;
+}
+
+void WebServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) {
+  WebReply(makeResponder(request, socket), socket, true).Error(404, "nothing here");
+}
+
+void WebServer::UnitsChanged(const std::vector<SharedUnit*>& units) {
+  api_->UnitsChanged(units);
+}
+
+void WebServer::UnitChanged(const SharedUnit& unit) {
+  api_->UnitChanged(unit);
+}
+
+void WebServer::Recorded(const LogEntry& entry) {
+  api_->Recorded(entry);
+}
+
+void WebServer::OpenStream(std::unique_ptr<WebReply> reply, const std::string& token,
+                           const QByteArray& first) {
+  if (reply->Gone()) return;
+  auto* connection = ConnectionOf(reply->Socket());
+  if (connection != nullptr) connection->whole.stop();  // a stream sends no more requests
+  reply->StartStream(first);
+  streams_.push_back({std::move(reply), token});
+}
+
+void WebServer::CloseStreams(const std::string& token) {
+  std::erase_if(streams_, [&](Stream& stream) {
+    if (stream.token != token) return false;
+    if (!stream.reply->Gone()) stream.reply->Socket()->disconnectFromHost();
+    return true;
+  });
+}
+
+void WebServer::CloseEndedStreams() {
+  std::erase_if(streams_, [this](Stream& stream) {
+    if (stream.token.empty() || api_->SessionLive(stream.token)) return false;
+    if (!stream.reply->Gone()) stream.reply->Socket()->disconnectFromHost();
+    return true;
+  });
+}
+
+// A stream whose client does not read what it is sent would hold it all:
+// past 256 KiB unread, it is closed, and its client comes back for a fresh
+// snapshot.
+void WebServer::Broadcast(const QByteArray& event) {
+  std::erase_if(streams_, [this, &event](Stream& stream) {
+    if (stream.reply->Gone()) return true;
+    QTcpSocket* socket = stream.reply->Socket();
+    if (socket->bytesToWrite() > kMostUnreadEvents) {
+      auto* connection = ConnectionOf(socket);
+      throttle_.Log("stream unread", connection != nullptr ? kdt::IPToStr(connection->host) : "",
+                    "page: event stream of " +
+                        (connection != nullptr ? connection->who : std::string("a client")) +
+                        " closed: it left 256 KiB unread");
+      socket->abort();
+      return true;
+    }
+    stream.reply->Event(event);
+    return false;
+  });
+}
+
+void WebServer::SendComments() {
+  Broadcast(": the bridge is here\n\n");
+}
+
+}  // namespace bridge
