@@ -337,6 +337,7 @@ void WebApi::Submit(std::unique_ptr<Command> command, SharedUnit& unit, const kd
                                                     : "too many commands wait for the unit");
   }
   waiting.timer.setSingleShot(true);
+  waiting.timer.setTimerType(Qt::PreciseTimer);  // never early: its client was told 3 s
   connect(&waiting.timer, &QTimer::timeout, this,
           [this, key, label] { Finish(*key, 504, label + " did not change within 3 s"); });
   waiting.timer.start(kCommandTimeMs);

@@ -215,12 +215,11 @@ void WebServer::Received(Connection& connection) {
   if (connection.length < 0) {
     connection.head += arrived;
     const qsizetype end = connection.head.indexOf(kHeadEnd);
-    if (end < 0) {
-      if (connection.head.size() > kMostRequestBytes) {
-        Refuse(socket, 431, "Request Header Fields Too Large", "its request's head is over 16 KiB");
-      }
-      return;
+    if ((end < 0 && connection.head.size() > kMostRequestBytes) || end > kMostRequestBytes) {
+      return Refuse(socket, 431, "Request Header Fields Too Large",
+                    "its request's head is over 16 KiB");
     }
+    if (end < 0) return;
     connection.length = end + kHeadEnd.size() + ContentLength(connection.head.left(end));
     connection.head.clear();
   }
