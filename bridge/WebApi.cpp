@@ -34,6 +34,7 @@ const PageFile kPageFiles[] = {
     {"/", ":/page/index.html", "text/html; charset=utf-8"},
     {"/app.js", ":/page/app.js", "text/javascript; charset=utf-8"},
     {"/app.css", ":/page/app.css", "text/css; charset=utf-8"},
+    {"/icon.svg", ":/page/icon.svg", "image/svg+xml"},
 };
 
 // The unit object of the interface: kdt212ctl's JSON for the unit, and its id.

@@ -154,8 +154,11 @@ function startRename(id, letter) {
     else showUnit(page.units.get(id));
   };
   edit.addEventListener('keydown', (event) => {
-    if (event.key === 'Enter') finish(true);
-    if (event.key === 'Escape') finish(false);
+    if (event.key !== 'Enter' && event.key !== 'Escape') return;
+    // The key is this edit's alone: the name button that takes the focus
+    // back must not take it for a press of its own.
+    event.preventDefault();
+    finish(event.key === 'Enter');
   });
   edit.addEventListener('blur', () => finish(false));
   view.name.replaceWith(edit);

@@ -1,0 +1,251 @@
+// The bridge's page in a real browser (Debian's Chromium), against the real
+// bridge and simulated units on loopback: what an operator on a phone, a
+// producer at a desk and a viewer in the next room meet.
+import {test, before, after} from 'node:test';
+import assert from 'node:assert/strict';
+import {mkdtempSync} from 'node:fs';
+import {tmpdir} from 'node:os';
+import {join} from 'node:path';
+import {Bridge, Proxy, Unit, launchBrowser, removeFolder, usersFile} from './harness.mjs';
+
+let browser;
+before(async () => { browser = await launchBrowser(); });
+after(async () => { await browser.close(); });
+
+const WAIT = {timeout: 10000};
+
+// A page of its own (a context: cookies of its own), opened on `url`.
+async function open(url, viewport = {width: 1280, height: 800}) {
+  const context = await browser.newContext({viewport});
+  const page = await context.newPage();
+  const problems = [];
+  page.on('pageerror', (error) => problems.push(String(error)));
+  // The browser logs every answer of 400 and above: those the page means
+  // (401 before a login) are not problems; what else went wrong is.
+  page.on('response', (response) => {
+    const expected = response.status() === 401 && response.url().endsWith('/api/me');
+    if (response.status() >= 400 && !expected) {
+      problems.push(`${response.status()} for ${response.url()}`);
+    }
+  });
+  page.on('console', (message) => {
+    if (message.type() === 'error' && !message.text().startsWith('Failed to load resource')) {
+      problems.push(message.text());
+    }
+  });
+  page.on('request', (request) => {
+    if (!request.url().startsWith(new URL(url).origin)) problems.push('asked ' + request.url());
+  });
+  page.problems = problems;
+  await page.goto(url);
+  return page;
+}
+
+function input(page, id, relay, n) {
+  return page.getByRole('button', {name: `${id} RELAY ${relay} INPUT ${n}`, exact: true});
+}
+
+async function login(page, user, password) {
+  await page.getByLabel('Name').fill(user);
+  await page.getByLabel('Password').fill(password);
+  await page.getByRole('button', {name: 'Log in'}).click();
+}
+
+// A site: two units, the bridge, a folder for both, and what ends them.
+async function site({users, http = ''} = {}) {
+  const folder = mkdtempSync(join(tmpdir(), 'kdt-page-'));
+  const studio = await Unit.start(), hall = await Unit.start();
+  if (users) http += `USERS=${await usersFile(folder, users)}\n`;
+  const bridge = await Bridge.start({studio, hall}, {http, folder});
+  await bridge.waitFor('studio: connected to');
+  await bridge.waitFor('hall: connected to');
+  return {
+    folder, studio, hall, bridge,
+    async stop() {
+      await this.bridge.stop();
+      await studio.stop();
+      await hall.stop();
+      removeFolder(folder);
+    },
+  };
+}
+
+test('a tap in one page shows in the other, and a viewer has no active controls', async () => {
+  const s = await site({users: ['alice:operate:a-Pa55', 'bob:view:b-Pa55']});
+  try {
+    const operator = await open(s.bridge.url), viewer = await open(s.bridge.url);
+    await login(operator, 'alice', 'a-Pa55');
+    await login(viewer, 'bob', 'b-Pa55');
+    const a2 = input(operator, 'studio', 'A', 2);
+    await a2.waitFor(WAIT);
+    await assert.doesNotReject(async () => { await a2.click(WAIT); });
+    await input(viewer, 'studio', 'A', 2).and(viewer.locator('[aria-pressed="true"]')).waitFor(WAIT);
+    assert.equal(await input(operator, 'studio', 'A', 2).getAttribute('aria-pressed'), 'true');
+    assert.equal(await input(operator, 'studio', 'A', 1).getAttribute('aria-pressed'), 'false');
+    // Coloured as the console colours INPUT 2: light orange.
+    assert.equal(await a2.evaluate((b) => getComputedStyle(b).backgroundColor), 'rgb(255, 204, 85)');
+    assert.equal(await input(operator, 'studio', 'B', 1).evaluate((b) => getComputedStyle(b).backgroundColor),
+      'rgb(136, 255, 136)');
+    for (const button of await viewer.locator('#units button').all()) {
+      assert.ok(await button.isDisabled(), 'a view user\'s control is active');
+    }
+    await s.bridge.waitFor('studio: RELAY A: input INPUT 1 -> INPUT 2, by web alice');
+    const record = operator.locator('#log li').first();
+    await assert.doesNotReject(record.filter({hasText: 'by web alice'}).waitFor(WAIT));
+    assert.deepEqual(operator.problems, []);
+    assert.deepEqual(viewer.problems, []);
+  } finally {
+    await s.stop();
+  }
+});
+
+test('a change at the front panel, and a lock, show at once', async () => {
+  const s = await site();
+  try {
+    const page = await open(s.bridge.url);
+    await input(page, 'hall', 'C', 1).waitFor(WAIT);
+    await s.hall.panel('input C 2');
+    await page.locator('[aria-label="hall RELAY C INPUT 2"][aria-pressed="true"]').waitFor(WAIT);
+    await s.studio.panel('lock B on');
+    const relayB = page.locator('.unit[aria-label="studio"] .relay').nth(1);
+    await relayB.getByText('locked at the unit').waitFor(WAIT);
+    assert.ok(await input(page, 'studio', 'B', 1).isDisabled());
+    assert.ok(await input(page, 'studio', 'B', 2).isDisabled());
+    assert.ok(!(await input(page, 'studio', 'A', 2).isDisabled()));
+    assert.match(await page.locator('#announce').textContent(), /hall RELAY C on INPUT 2/);
+  } finally {
+    await s.stop();
+  }
+});
+
+test('a rename in place: Enter saves a Cyrillic name, Escape keeps the old one', async () => {
+  const s = await site();
+  try {
+    const page = await open(s.bridge.url);
+    const name = page.getByRole('button', {name: 'studio RELAY B name'});
+    await name.click(WAIT);
+    const edit = page.getByLabel('New name of studio RELAY B');
+    await edit.fill('Студия 2');
+    await edit.press('Enter');
+    await page.getByRole('button', {name: 'studio RELAY B name'}).filter({hasText: 'Студия 2'}).waitFor(WAIT);
+    await s.bridge.waitFor('studio: RELAY B: name "Backup feed" -> "Студия 2", by web');
+    await page.getByRole('button', {name: 'studio RELAY C name'}).click();
+    await page.getByLabel('New name of studio RELAY C').fill('Never');
+    await page.getByLabel('New name of studio RELAY C').press('Escape');
+    assert.equal(await page.getByRole('button', {name: 'studio RELAY C name'}).textContent(), 'Main feed');
+    // A name the unit cannot carry: refused in words beside the relay.
+    await page.getByRole('button', {name: 'studio RELAY A name'}).click();
+    await page.getByLabel('New name of studio RELAY A').fill('中文');
+    await page.getByLabel('New name of studio RELAY A').press('Enter');
+    await page.locator('.unit[aria-label="studio"] .relay').first()
+      .getByText('RELAY A keeps its name: the unit\'s code page (windows-1251) has no "中" (U+4E2D)')
+      .waitFor(WAIT);
+  } finally {
+    await s.stop();
+  }
+});
+
+test('a hostile name is text, and runs nothing', async () => {
+  const s = await site();
+  try {
+    const hostile = '<img src=x onerror=f()>';  // within the unit's 25 bytes
+    await s.studio.panel(`name A ${hostile}`);
+    const page = await open(s.bridge.url);
+    let dialogs = 0;
+    page.on('dialog', async (dialog) => { dialogs += 1; await dialog.dismiss(); });
+    await page.getByRole('button', {name: 'studio RELAY A name'}).filter({hasText: hostile}).waitFor(WAIT);
+    assert.equal(await page.locator('#units img').count(), 0);
+    await page.waitForTimeout(300);
+    assert.equal(dialogs, 0);
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await s.stop();
+  }
+});
+
+test('the bridge killed: a banner, every control off; started again: a fresh picture', async () => {
+  const s = await site();
+  try {
+    const page = await open(s.bridge.url);
+    await input(page, 'studio', 'A', 2).waitFor(WAIT);
+    await s.bridge.stop('SIGKILL');
+    const banner = page.getByRole('alert');
+    await banner.waitFor({state: 'visible', ...WAIT});
+    assert.match(await banner.textContent(), /connection to the bridge is lost/);
+    for (const button of await page.locator('#units button').all()) {
+      assert.ok(await button.isDisabled(), 'a control stayed active on a stale picture');
+    }
+    await s.studio.panel('input A 2');  // while the page cannot know
+    s.bridge = await Bridge.restart(s.bridge);
+    await banner.waitFor({state: 'hidden', timeout: 20000});
+    await page.locator('[aria-label="studio RELAY A INPUT 2"][aria-pressed="true"]').waitFor(WAIT);
+    assert.ok(!(await input(page, 'studio', 'A', 1).isDisabled()));
+  } finally {
+    await s.stop();
+  }
+});
+
+test('login and logout', async () => {
+  const s = await site({users: ['alice:operate:a-Pa55']});
+  try {
+    const page = await open(s.bridge.url);
+    await page.getByRole('button', {name: 'Log in'}).waitFor(WAIT);
+    assert.equal(await page.locator('#units button').count(), 0);
+    await login(page, 'alice', 'wrong');
+    await page.getByText('wrong name or password').waitFor(WAIT);
+    await login(page, 'alice', 'a-Pa55');
+    await input(page, 'studio', 'A', 1).waitFor(WAIT);
+    await page.getByText('alice (operate)').waitFor(WAIT);
+    const cookies = await page.context().cookies();
+    assert.equal(cookies.length, 1);
+    assert.equal(cookies[0].name, 'kdt212_session');
+    assert.ok(cookies[0].httpOnly);
+    assert.equal(cookies[0].sameSite, 'Strict');
+    assert.equal(await page.evaluate(() => document.cookie), '');  // out of the script's reach
+    await page.getByRole('button', {name: 'Log out'}).click();
+    await page.getByRole('button', {name: 'Log in'}).waitFor(WAIT);
+    const status = await page.evaluate(async () => (await fetch('api/me')).status);
+    assert.equal(status, 401);
+  } finally {
+    await s.stop();
+  }
+});
+
+test('a phone: one unit in the width, every target 44 px', async () => {
+  const s = await site();
+  try {
+    const page = await open(s.bridge.url, {width: 360, height: 640});
+    await input(page, 'studio', 'A', 1).waitFor(WAIT);
+    const widths = await page.evaluate(() => [document.documentElement.scrollWidth, window.innerWidth]);
+    assert.ok(widths[0] <= widths[1], `the page scrolls sideways: ${widths}`);
+    for (const button of await page.locator('#units button').all()) {
+      const box = await button.boundingBox();
+      assert.ok(box.width >= 44 && box.height >= 44, `a target of ${box.width}x${box.height}`);
+    }
+    const desk = await open(s.bridge.url);
+    await input(desk, 'hall', 'A', 1).waitFor(WAIT);
+    const [studio, hall] = await Promise.all(['studio', 'hall'].map((id) =>
+      desk.locator(`.unit[aria-label="${id}"]`).boundingBox()));
+    assert.equal(studio.y, hall.y, 'a desk shows the units side by side');
+  } finally {
+    await s.stop();
+  }
+});
+
+test('behind nginx under /kdt212/', async () => {
+  const s = await site({users: ['alice:operate:a-Pa55']});
+  let proxy;
+  try {
+    proxy = await Proxy.start(s.bridge.port, s.folder);
+    const page = await open(proxy.url);
+    await login(page, 'alice', 'a-Pa55');
+    await input(page, 'hall', 'B', 2).click(WAIT);
+    await page.locator('[aria-label="hall RELAY B INPUT 2"][aria-pressed="true"]').waitFor(WAIT);
+    await s.hall.panel('input B 1');  // through the proxy's stream too
+    await page.locator('[aria-label="hall RELAY B INPUT 1"][aria-pressed="true"]').waitFor(WAIT);
+    assert.deepEqual(page.problems, []);
+  } finally {
+    if (proxy) await proxy.stop();
+    await s.stop();
+  }
+});
