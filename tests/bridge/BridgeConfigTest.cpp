@@ -231,6 +231,74 @@ TEST(BridgeConfig, FilesJudgedAsTheServiceMeetsThem) {
   std::filesystem::remove_all(folder);
 }
 
+// The page's section, and its users file.
+TEST(BridgeConfig, TheHttpSectionAndItsUsers) {
+  char folder[] = "/tmp/kdt-users-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string users = std::string(folder) + "/users";
+  const std::string hash = bridge::HashPassword("s3cret");
+  const auto write = [&](const std::string& text, mode_t mode) {
+    std::ofstream(users, std::ios::trunc) << text;
+    chmod(users.c_str(), mode);
+  };
+  write("# the site's operators\nalice:operate:" + hash + "\nbob:view:" + hash + "\n", 0640);
+  bridge::BridgeConfig config;
+  std::string problem;
+  ASSERT_TRUE(bridge::ParseBridgeConfig("[HTTP]\nLISTEN=0.0.0.0:8212\nALLOW=10.0.0.0/8\nUSERS=" +
+                                            users + "\nMAXCLIENTS=1024\n",
+                                        "f", config, problem))
+      << problem;
+  ASSERT_TRUE(config.http.has_value());
+  EXPECT_EQ(bridge::EndpointText(config.http->listen), "0.0.0.0:8212");
+  ASSERT_EQ(config.http->users.size(), 2u);
+  EXPECT_EQ(config.http->users[1].name, "bob");
+  EXPECT_EQ(config.http->users[1].role, bridge::Role::kView);
+  EXPECT_TRUE(bridge::PasswordMatches("s3cret", config.http->users[0].hash));
+  EXPECT_FALSE(bridge::PasswordMatches("s3cret ", config.http->users[0].hash));
+  ASSERT_TRUE(bridge::ParseBridgeConfig("[HTTP]\nLISTEN=127.0.0.1:8212\n", "f", config, problem));
+  EXPECT_EQ(bridge::CidrText(config.http->allow[0]), "127.0.0.0/8");  // loopback unless given
+  EXPECT_EQ(config.http->maxClients, 64);
+
+  struct Case {
+    std::string users;  // the users file's text; empty: the section alone
+    mode_t mode;
+    std::string section, problem;
+  };
+  const std::string listen = "[HTTP]\nLISTEN=127.0.0.1:8212\n";
+  const Case cases[] = {
+      {"", 0, "[HTTP]\nMAXCLIENTS=2\n", "f:1: [HTTP] needs LISTEN"},
+      {"", 0, listen + "MAXCLIENTS=0\n", "f:3: MAXCLIENTS: from 1 to 1024"},
+      {"", 0, listen + "MAXCLIENTS=1025\n", "f:3: MAXCLIENTS: from 1 to 1024"},
+      {"", 0, listen + "CERT=/etc/hostname\n", "f:1: CERT and KEY go together"},
+      {"", 0, listen + "KEY=/no/such.key\n", "f:3: KEY: cannot read '/no/such.key'"},
+      {"", 0, "[HTTP]\nLISTEN=192.168.1.5:8212\n",
+       "f:1: LISTEN 192.168.1.5:8212 would open a page that switches feeds to the network "
+       "without a login: give USERS, or listen on a loopback address"},
+      {"", 0, "[UNIT a]\nADDR=10.0.0.1\nLISTEN=127.0.0.1:8212\n" + listen,
+       "f:4: LISTEN 127.0.0.1:8212 is unit a's already"},
+      {"", 0, listen + "PORT=1\n", "f:3: unknown key PORT"},
+      {"alice:operate:" + hash + "\n", 0644, listen + "USERS=" + users + "\n",
+       "f:3: USERS: " + users + " may be read by every user of this machine"},
+      {"alice:operate\n", 0640, listen + "USERS=" + users + "\n", users + ":1: not NAME:ROLE:HASH"},
+      {"# who\nalice:admin:" + hash + "\n", 0640, listen + "USERS=" + users + "\n",
+       users + ":2: the role is view or operate, not 'admin'"},
+      {"alice:operate:$1$abc$defghijklmnopqrstuv\n", 0640, listen + "USERS=" + users + "\n",
+       users + ":1: the hash of alice is not yescrypt ($y$) or SHA-512 ($6$)"},
+      {"alice:operate:s3cret\n", 0640, listen + "USERS=" + users + "\n",
+       users + ":1: the hash of alice is not yescrypt"},
+      {"al:ice:operate:" + hash + "\n", 0640, listen + "USERS=" + users + "\n",
+       users + ":1: the role is view or operate, not 'ice'"},
+      {"alice:view:" + hash + "\nalice:operate:" + hash + "\n", 0640,
+       listen + "USERS=" + users + "\n", users + ":2: alice given twice"},
+  };
+  for (const Case& c : cases) {
+    if (!c.users.empty()) write(c.users, c.mode);
+    EXPECT_FALSE(bridge::ParseBridgeConfig(c.section, "f", config, problem)) << c.section;
+    EXPECT_EQ(problem.substr(0, c.problem.size()), c.problem) << c.section;
+  }
+  std::filesystem::remove_all(folder);
+}
+
 // A reload restarts a session only for what the session is made of.
 TEST(BridgeConfig, WhatChangedAndWhetherTheSessionGoesOn) {
   bridge::BridgeConfig before, after;
