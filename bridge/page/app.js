@@ -167,9 +167,10 @@ function startRename(id, letter) {
 }
 
 function showEntry(entry, newest = true) {
+  const shown = (value) => (entry.change === 'name' ? `“${value}”` : value);
   const what = entry.change === 'connection'
     ? `${entry.unit}: ${entry.from} → ${entry.to}`
-    : `${entry.unit} RELAY ${entry.relay}: ${entry.change} ${entry.from} → ${entry.to}`;
+    : `${entry.unit} RELAY ${entry.relay}: ${entry.change} ${shown(entry.from)} → ${shown(entry.to)}`;
   const item = element('li', {}, [
     element('time', {text: entry.time.slice(11, 19), dateTime: entry.time}),
     element('span', {text: `${what}, by ${entry.by}`})]);
