@@ -100,7 +100,7 @@ export class Bridge extends Child {
     const bridge = new Bridge(config, folder);
     bridge.port = port;
     bridge.url = `http://127.0.0.1:${port}/`;
-    await bridge.waitFor(`page: http://127.0.0.1:${port}/`);
+    await bridge.waitFor(`page: http`);
     for (const id of Object.keys(units)) await bridge.waitFor(`${id}: `);
     return bridge;
   }

@@ -1,6 +1,7 @@
 // The bridge's page in a real browser (Debian's Chromium), against the real
 // bridge and simulated units on loopback: what an operator on a phone, a
 // producer at a desk and a viewer in the next room meet.
+import {execFileSync} from 'node:child_process';
 import {test, before, after} from 'node:test';
 import assert from 'node:assert/strict';
 import {mkdtempSync} from 'node:fs';
@@ -16,7 +17,8 @@ const WAIT = {timeout: 10000};
 
 // A page of its own (a context: cookies of its own), opened on `url`.
 async function open(url, viewport = {width: 1280, height: 800}) {
-  const context = await browser.newContext({viewport});
+  // A certificate of the test's own (HTTPS) is one the browser cannot know.
+  const context = await browser.newContext({viewport, ignoreHTTPSErrors: true});
   const page = await context.newPage();
   const problems = [];
   page.on('pageerror', (error) => problems.push(String(error)));
@@ -247,5 +249,27 @@ test('behind nginx under /kdt212/', async () => {
   } finally {
     if (proxy) await proxy.stop();
     await s.stop();
+  }
+});
+
+test('HTTPS: the page, and a cookie only for HTTPS', async () => {
+  const folder = mkdtempSync(join(tmpdir(), 'kdt-tls-'));
+  const key = join(folder, 'web.key'), cert = join(folder, 'web.crt');
+  execFileSync('openssl', ['req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '2',
+    '-subj', '/CN=127.0.0.1', '-addext', 'subjectAltName=IP:127.0.0.1',
+    '-keyout', key, '-out', cert], {stdio: 'ignore'});
+  const s = await site({users: ['alice:operate:a-Pa55'], http: `CERT=${cert}\nKEY=${key}\n`});
+  try {
+    await s.bridge.waitFor(`page: https://127.0.0.1:${s.bridge.port}/`);
+    const page = await open(`https://127.0.0.1:${s.bridge.port}/`);
+    await login(page, 'alice', 'a-Pa55');
+    await input(page, 'studio', 'C', 2).click(WAIT);
+    await page.locator('[aria-label="studio RELAY C INPUT 2"][aria-pressed="true"]').waitFor(WAIT);
+    const [cookie] = await page.context().cookies();
+    assert.ok(cookie.secure, 'the session\'s cookie goes over HTTP too');
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await s.stop();
+    removeFolder(folder);
   }
 });
