@@ -244,9 +244,9 @@ TEST(BridgeConfig, TheHttpSectionAndItsUsers) {
   write("# the site's operators\nalice:operate:" + hash + "\nbob:view:" + hash + "\n", 0640);
   bridge::BridgeConfig config;
   std::string problem;
-  ASSERT_TRUE(bridge::ParseBridgeConfig("[HTTP]\nLISTEN=0.0.0.0:8212\nALLOW=10.0.0.0/8\nUSERS=" +
-                                            users + "\nMAXCLIENTS=1024\n",
-                                        "f", config, problem))
+  ASSERT_TRUE(bridge::ParseBridgeConfig(
+      "[HTTP]\nLISTEN=0.0.0.0:8212\nALLOW=10.0.0.0/8\nUSERS=" + users + "\nMAXCLIENTS=1024\n", "f",
+      config, problem))
       << problem;
   ASSERT_TRUE(config.http.has_value());
   EXPECT_EQ(bridge::EndpointText(config.http->listen), "0.0.0.0:8212");

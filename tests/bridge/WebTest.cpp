@@ -15,8 +15,10 @@
 #include <thread>
 
 #include "BridgeFixture.h"
+#include "Broker.h"
 #include "HttpPeer.h"
 #include "LoopbackPeer.h"
+#include "MqttProbe.h"
 #include "WebUsers.h"
 
 using namespace testsupport;
@@ -515,6 +517,48 @@ TEST_F(WebTest, WhoSwitchedWhat) {
   EXPECT_EQ(connection["by"].toString(), "bridge");
   EXPECT_EQ(connection["to"].toString(), "connected");
   EXPECT_FALSE(connection.contains("relay"));
+}
+
+// Each cause by its name: a command from the page, from MQTT, from a client
+// of the unit's endpoint, and a change at the front panel.
+TEST(Web, EveryCauseHasItsName) {
+  std::string error;
+  sim::SimOptions options;
+  options.port = 0;
+  auto unit = StartRecordingUnit(options, error);
+  ASSERT_TRUE(unit) << error;
+  Broker broker;
+  MqttProbe hub(broker.Port());
+  ASSERT_TRUE(hub.Connected());
+  const int listen = FreeLoopbackPort(), port = FreeLoopbackPort();
+  BridgeProcess bridge(UnitSection("studio", unit->Port(), listen) +
+                       "[MQTT]\nPORT=" + std::to_string(broker.Port()) +
+                       "\nDISCOVERY=\n[HTTP]\nLISTEN=127.0.0.1:" + std::to_string(port) + "\n");
+  ASSERT_TRUE(bridge.WaitForLog("mqtt: connected to")) << bridge.Log();
+  ASSERT_TRUE(bridge.WaitForLog("studio: connected to")) << bridge.Log();
+  HttpPeer page(port);
+  ASSERT_EQ(page.Exchange(HttpRequestText("POST", "/api/units/studio/relays/a/input", kJson,
+                                          "{\"input\":2}"))
+                .status,
+            200);
+  hub.Publish("kdt212/studio/relay/b/input/set", "INPUT 2");
+  ASSERT_TRUE(bridge.WaitForLog("studio: RELAY B: input INPUT 1 -> INPUT 2, by mqtt"))
+      << bridge.Log();
+  EndpointClient client(listen);
+  kdt::UnitStatus status;
+  ASSERT_TRUE(client.Exchange(kdt::SetNameFrame(1, "Console"), status));
+  std::string reply;
+  ASSERT_TRUE(sim::RunPanelCommand(*unit, "lock C on", reply)) << reply;
+  EXPECT_TRUE(bridge.WaitForLog("studio: RELAY C: lock unlocked -> locked, by unit"));
+  EXPECT_TRUE(bridge.WaitForLog("studio: RELAY A: input INPUT 1 -> INPUT 2, by web\n"));
+  const std::string log = page.Exchange(HttpRequestText("GET", "/api/log")).body;
+  for (const std::string& by : {std::string("web"), std::string("mqtt"), std::string("unit")}) {
+    EXPECT_NE(log.find("\"by\":\"" + by + "\""), std::string::npos) << by << log;
+  }
+  EXPECT_TRUE(QString::fromStdString(log).contains(
+      QRegularExpression("\"change\":\"name\",\"from\":\"Main feed\",\"to\":\"Console\","
+                         "\"by\":\"client 127\\.0\\.0\\.1:\\d+\"")))
+      << log;
 }
 
 // Without USERS, a page that switches feeds is never opened to a network:
