@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 
 #include "TcpSockets.h"
 
@@ -9,6 +10,8 @@ namespace testsupport {
 namespace {
 
 constexpr int kMaxFillers = 16;
+constexpr int kFirstOwnPort = 20000, kLastOwnPort = 32000;
+constexpr int kPortAttempts = 100;
 constexpr int kFillerSettleMs = 200;
 
 [[noreturn]] void Fail(const char* what) {
@@ -25,11 +28,21 @@ tcp::Socket ListenLoopback(int backlog, int& port) {
   return s;
 }
 
+// Below the system's range of ports for its own picks (bind to port 0, the
+// source port of every connection; 32768 and up on Linux, 49152 and up on
+// Windows): a port a test holds for a while is not taken meanwhile by
+// another test's connection or listener, as one of that range could be.
 int FreeLoopbackPort() {
-  int port = 0;
-  tcp::Socket s = ListenLoopback(1, port);
-  tcp::SockClose(s);
-  return port;
+  static std::mt19937 random{std::random_device{}()};
+  std::uniform_int_distribution<int> pick(kFirstOwnPort, kLastOwnPort);
+  for (int attempt = 0; attempt < kPortAttempts; ++attempt) {
+    const int port = pick(random);
+    tcp::Socket s = tcp::kInvalidSocket;
+    if (!tcp::SockListen(s, kLoopback, port, 1)) continue;
+    tcp::SockClose(s);
+    return port;
+  }
+  Fail("no free port on 127.0.0.1");
 }
 
 FullListener::FullListener() {
