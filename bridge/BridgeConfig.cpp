@@ -10,6 +10,7 @@
 #include "AddressValue.h"
 #include "IniFile.h"
 #include "TextFile.h"
+#include "Relays.h"
 #include "TextRules.h"
 #include "UnitProcIP.h"
 
@@ -19,6 +20,8 @@ namespace {
 constexpr std::string_view kUnitSection = "UNIT";
 constexpr std::string_view kMqttSection = "MQTT";
 constexpr std::string_view kHttpSection = "HTTP";
+constexpr std::string_view kSalvoSection = "SALVO";
+constexpr std::string_view kBridgeSection = "BRIDGE";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr int kLongestIntervalMs = 60000;
 constexpr int kMostClients = 1024;
@@ -193,13 +196,13 @@ bool ReadUnitKey(std::string_view key, std::string_view value, UnitConfig& unit,
   return false;
 }
 
-bool ReadUnitId(std::string_view sectionName, std::string& id) {
-  if (sectionName.size() <= kUnitSection.size() ||
-      !SameName(sectionName.substr(0, kUnitSection.size()), kUnitSection) ||
-      (sectionName[kUnitSection.size()] != ' ' && sectionName[kUnitSection.size()] != '\t')) {
+// "[UNIT studio]", "[SALVO evening]": the id that follows the kind.
+bool ReadSectionId(std::string_view sectionName, std::string_view kind, std::string& id) {
+  if (sectionName.size() <= kind.size() || !SameName(sectionName.substr(0, kind.size()), kind) ||
+      (sectionName[kind.size()] != ' ' && sectionName[kind.size()] != '\t')) {
     return false;
   }
-  id = std::string(kdt::TrimBlanks(sectionName.substr(kUnitSection.size())));
+  id = std::string(kdt::TrimBlanks(sectionName.substr(kind.size())));
   return true;
 }
 
@@ -228,7 +231,7 @@ bool ReadEntries(const kdt::IniContent::SectionView& section, Checker& checker, 
 bool ReadUnit(const kdt::IniContent::SectionView& section, Checker& checker, UnitConfig& unit) {
   unit.line = section.line;
   unit.allow = {kLoopback};
-  ReadUnitId(section.name, unit.id);
+  ReadSectionId(section.name, kUnitSection, unit.id);
   if (unit.id.empty()) return checker.Fail(section.line, "[UNIT] needs an id: [UNIT name]");
   if (unit.id.size() > kLongestUnitId) {
     return checker.Fail(section.line, "a unit's id is at most " + std::to_string(kLongestUnitId) +
@@ -238,9 +241,12 @@ bool ReadUnit(const kdt::IniContent::SectionView& section, Checker& checker, Uni
     return checker.Fail(section.line,
                         "a unit's id is letters, digits, '-' and '_', not '" + unit.id + "'");
   }
-  if (SameName(unit.id, kBridgeId)) {
-    return checker.Fail(
-        section.line, "'bridge' names the bridge itself in MQTT topics: give the unit another id");
+  for (std::string_view taken : {kBridgeId, kSalvoId}) {
+    if (SameName(unit.id, taken)) {
+      return checker.Fail(section.line, "'" + std::string(taken) +
+                                            "' names the bridge's own in MQTT topics: give the "
+                                            "unit another id");
+    }
   }
   const auto read = [&unit](const kdt::IniContent::Entry& entry, std::string& reason) {
     return ReadUnitKey(entry.name, entry.value, unit, reason);
@@ -415,10 +421,85 @@ bool ReadHttp(const kdt::IniContent::SectionView& section, Checker& checker, Htt
   return true;
 }
 
+// "studio.A=2": a relay of a unit and the input it takes. Whether the unit
+// is one of the file's is known once the whole file is read.
+bool ReadSalvoStep(const kdt::IniContent::Entry& entry, SalvoStep& step, std::string& reason) {
+  const std::string_view key = entry.name;
+  const std::size_t dot = key.rfind('.');
+  const std::string_view letter = dot == std::string_view::npos ? "" : key.substr(dot + 1);
+  step.unit = std::string(key.substr(0, dot == std::string_view::npos ? 0 : dot));
+  step.relay = letter.size() == 1 ? kdt::RelayOfLetter(letter[0]) : 0;
+  if (step.unit.empty() || step.relay == 0) {
+    reason = "a salvo's line is UNIT.RELAY=INPUT, such as studio.A=2, not '" + std::string(key) + "'";
+    return false;
+  }
+  const std::string_view input = kdt::TrimBlanks(entry.value);
+  if (input != "1" && input != "2") {
+    reason = std::string(key) + ": an input is 1 or 2, not '" + std::string(entry.value) + "'";
+    return false;
+  }
+  step.input = input[0] - '0';
+  return true;
+}
+
+bool ReadSalvo(const kdt::IniContent::SectionView& section, Checker& checker, SalvoConfig& salvo) {
+  salvo.line = section.line;
+  ReadSectionId(section.name, kSalvoSection, salvo.id);
+  if (salvo.id.empty()) return checker.Fail(section.line, "[SALVO] needs an id: [SALVO name]");
+  if (salvo.id.size() > kLongestUnitId || !std::ranges::all_of(salvo.id, IsIdCharacter)) {
+    return checker.Fail(section.line, "a salvo's id is letters, digits, '-' and '_', at most 64, "
+                                      "not '" + salvo.id + "'");
+  }
+  const auto read = [&salvo](const kdt::IniContent::Entry& entry, std::string& reason) {
+    if (SameName(entry.name, "LABEL")) {
+      salvo.label = std::string(entry.value);
+      return true;
+    }
+    SalvoStep step;
+    if (!ReadSalvoStep(entry, step, reason)) return false;
+    for (const SalvoStep& earlier : salvo.steps) {
+      if (SameName(earlier.unit, step.unit) && earlier.relay == step.relay) {
+        reason = step.unit + "." + kdt::RelayLetter(step.relay) + " given twice";
+        return false;
+      }
+    }
+    salvo.steps.push_back(std::move(step));
+    return true;
+  };
+  if (!ReadEntries(section, checker, read)) return false;
+  if (salvo.steps.empty()) {
+    return checker.Fail(section.line, "salvo " + salvo.id + " sets no relay: give UNIT.RELAY=INPUT");
+  }
+  return true;
+}
+
+bool ReadBridge(const kdt::IniContent::SectionView& section, Checker& checker,
+                BridgeConfig& config) {
+  const auto read = [&config](const kdt::IniContent::Entry& entry, std::string& reason) {
+    if (!SameName(entry.name, "STATE")) {
+      reason = "unknown key " + std::string(entry.name) + " (STATE)";
+      return false;
+    }
+    config.stateFile = std::string(entry.value);
+    const std::string folder = kdt::FolderOf(config.stateFile);
+    if (!config.stateFile.empty() && access(folder.c_str(), W_OK) == 0) return true;
+    reason = "STATE: a file in a folder that may be written, not '" + config.stateFile + "'";
+    return false;
+  };
+  return ReadEntries(section, checker, read);
+}
+
 bool ReadSection(const kdt::IniContent::SectionView& section, Checker& checker,
                  BridgeConfig& config) {
   std::string id;
-  if (ReadUnitId(section.name, id) || SameName(section.name, kUnitSection)) {
+  if (ReadSectionId(section.name, kSalvoSection, id) || SameName(section.name, kSalvoSection)) {
+    SalvoConfig salvo;
+    if (!ReadSalvo(section, checker, salvo)) return false;
+    config.salvos.push_back(std::move(salvo));
+    return true;
+  }
+  if (SameName(section.name, kBridgeSection)) return ReadBridge(section, checker, config);
+  if (ReadSectionId(section.name, kUnitSection, id) || SameName(section.name, kUnitSection)) {
     UnitConfig unit;
     if (!ReadUnit(section, checker, unit)) return false;
     config.units.push_back(std::move(unit));
@@ -445,6 +526,27 @@ bool ReadSection(const kdt::IniContent::SectionView& section, Checker& checker,
 
 bool Overlaps(const Endpoint& a, const Endpoint& b) {
   return a.port == b.port && (a.address == b.address || a.address == 0 || b.address == 0);
+}
+
+// A salvo names units of the file, and only one salvo takes an id.
+bool CheckSalvos(const BridgeConfig& config, Checker& checker) {
+  for (std::size_t i = 0; i < config.salvos.size(); ++i) {
+    const SalvoConfig& salvo = config.salvos[i];
+    for (std::size_t j = 0; j < i; ++j) {
+      if (SameName(config.salvos[j].id, salvo.id)) {
+        return checker.Fail(salvo.line, "salvo " + salvo.id + " given twice (first at line " +
+                                            std::to_string(config.salvos[j].line) + ")");
+      }
+    }
+    for (const SalvoStep& step : salvo.steps) {
+      if (std::ranges::none_of(config.units,
+                               [&](const UnitConfig& unit) { return unit.id == step.unit; })) {
+        return checker.Fail(salvo.line, "salvo " + salvo.id + ": no unit " + step.unit +
+                                            " in this file");
+      }
+    }
+  }
+  return true;
 }
 
 bool CheckAcrossUnits(const BridgeConfig& config, Checker& checker) {
@@ -555,7 +657,7 @@ bool ParseBridgeConfig(std::string_view text, const std::string& path, BridgeCon
   for (const kdt::IniContent::SectionView& section : content.Sections()) {
     if (!checker.Problem().empty() || !ReadSection(section, checker, config)) break;
   }
-  if (checker.Problem().empty()) CheckAcrossUnits(config, checker);
+  if (checker.Problem().empty()) CheckAcrossUnits(config, checker) && CheckSalvos(config, checker);
   problem = checker.Problem();
   return problem.empty();
 }

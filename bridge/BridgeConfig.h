@@ -85,10 +85,32 @@ struct HttpConfig {
   bool operator==(const HttpConfig& other) const;
 };
 
+// A salvo ([SALVO id]): relays of the bridge's units and the input each
+// takes, together.
+struct SalvoStep {
+  std::string unit;
+  int relay = 0;  // 1 to 3
+  int input = 0;  // 1 or 2
+  bool operator==(const SalvoStep&) const = default;
+};
+struct SalvoConfig {
+  std::string id;
+  std::string label;  // empty: the id is shown
+  std::vector<SalvoStep> steps;
+  int line = 0;
+  bool operator==(const SalvoConfig& other) const {
+    return id == other.id && label == other.label && steps == other.steps;
+  }
+};
+
 struct BridgeConfig {
   std::vector<UnitConfig> units;
   std::optional<MqttConfig> mqtt;
   std::optional<HttpConfig> http;
+  std::vector<SalvoConfig> salvos;
+  // Where the protects are kept ([BRIDGE] STATE=, or the service's state
+  // directory); empty: not across a restart.
+  std::string stateFile;
   // Sound, but worth a word, as "FILE:LINE: what": a password file that
   // every user may read.
   std::vector<std::string> warnings;
@@ -101,8 +123,10 @@ bool IsIdCharacter(char c);
 
 constexpr std::size_t kLongestUnitId = 64;
 
-// The id that names the bridge itself in MQTT topics, which no unit may take.
+// The ids that name the bridge itself and its salvos in MQTT topics, which
+// no unit may take.
 constexpr std::string_view kBridgeId = "bridge";
+constexpr std::string_view kSalvoId = "salvo";
 
 // False with "FILE:LINE: reason", or "FILE: reason" when it cannot be read.
 // The files that it names are judged by `files`.

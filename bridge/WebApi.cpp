@@ -285,7 +285,7 @@ void WebApi::UnitCommand(const WebRequest& request, const Caller& caller,
       (unit = Find(id)) == nullptr) {
     return reply->Error(404, "no such unit or relay: " + request.path);
   }
-  if (caller.role == Role::kView) return reply->Error(403, "a view user changes nothing");
+  if (caller.role < Role::kOperate) return reply->Error(403, "a view user changes nothing");
   auto command = std::make_unique<Command>();
   command->unit = id;
   command->relay = relay;

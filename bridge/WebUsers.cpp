@@ -23,7 +23,7 @@ bool IsNameCharacter(char c) {
 }
 
 bool ReadRole(std::string_view text, Role& role) {
-  for (Role candidate : {Role::kView, Role::kOperate}) {
+  for (Role candidate : {Role::kView, Role::kOperate, Role::kAdmin}) {
     if (text == RoleName(candidate)) {
       role = candidate;
       return true;
@@ -45,7 +45,7 @@ bool ReadLine(std::string_view line, WebUser& user, std::string& reason) {
       !std::ranges::all_of(user.name, IsNameCharacter)) {
     reason = "a user's name is letters, digits, '-', '_', '.' and '@', not '" + user.name + "'";
   } else if (!ReadRole(role, user.role)) {
-    reason = "the role is view or operate, not '" + std::string(role) + "'";
+    reason = "the role is view, operate or admin, not '" + std::string(role) + "'";
   } else if (!user.hash.starts_with(kYescrypt) && !user.hash.starts_with(kSha512)) {
     reason = "the hash of " + user.name +
              " is not yescrypt ($y$) or SHA-512 ($6$): make one with kdt212-bridge --hash";
@@ -58,7 +58,15 @@ bool ReadLine(std::string_view line, WebUser& user, std::string& reason) {
 }  // namespace
 
 std::string_view RoleName(Role role) {
-  return role == Role::kOperate ? "operate" : "view";
+  switch (role) {
+    case Role::kView:
+      return "view";
+    case Role::kOperate:
+      return "operate";
+    case Role::kAdmin:
+      return "admin";
+  }
+  return "view";
 }
 
 bool ParseUsers(std::string_view text, const std::string& path, std::vector<WebUser>& users,

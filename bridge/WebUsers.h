@@ -1,6 +1,7 @@
 // Who may log in to the bridge's page, and what each may do: the users file
 // that [HTTP] USERS names, one user a line, NAME:ROLE:HASH, where ROLE is
-// view (sees everything, changes nothing) or operate, and HASH a crypt(3)
+// view (sees everything, changes nothing), operate, or admin (operates, and
+// may release another's protect), and HASH a crypt(3)
 // string of yescrypt ($y$) or SHA-512 ($6$): nothing weaker. Passwords are
 // checked and hashed with the system's libcrypt. Free of Qt.
 #pragma once
@@ -12,9 +13,10 @@
 
 namespace bridge {
 
-enum class Role { kView, kOperate };
+// In order: each may do what the one before may.
+enum class Role { kView, kOperate, kAdmin };
 
-std::string_view RoleName(Role role);  // "view", "operate"
+std::string_view RoleName(Role role);  // "view", "operate", "admin"
 
 struct WebUser {
   std::string name;

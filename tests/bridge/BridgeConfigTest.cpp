@@ -92,7 +92,8 @@ TEST(BridgeConfig, FaultsAreRefusedWithTheirLine) {
        "bridge.ini:4: LISTEN 127.0.0.1:20001 is unit a's already"},
       {unit + "LISTEN=0.0.0.0:20001\n[UNIT b]\nADDR=10.0.0.2\nLISTEN=127.0.0.1:20001\n",
        "bridge.ini:4: LISTEN 127.0.0.1:20001 is unit a's already"},
-      {"[UNIT bridge]\nADDR=10.0.0.1\n", "bridge.ini:1: 'bridge' names the bridge itself"},
+      {"[UNIT bridge]\nADDR=10.0.0.1\n", "bridge.ini:1: 'bridge' names the bridge's own"},
+      {"[UNIT Salvo]\nADDR=10.0.0.1\n", "bridge.ini:1: 'salvo' names the bridge's own"},
       {"[MQTT]\nHOST=\n", "bridge.ini:2: HOST: the broker's address or name"},
       {"[MQTT]\nPORT=0\n", "bridge.ini:2: PORT: a port from 1 to 65535, not '0'"},
       {"[MQTT]\nTOPIC=kdt/#\n", "bridge.ini:2: TOPIC: a topic without + or #"},
@@ -231,6 +232,46 @@ TEST(BridgeConfig, FilesJudgedAsTheServiceMeetsThem) {
   std::filesystem::remove_all(folder);
 }
 
+// Salvos: relays of the file's units, each with its input, each once.
+TEST(BridgeConfig, Salvos) {
+  const std::string units = "[UNIT studio]\nADDR=10.0.0.1\n[UNIT hall]\nADDR=10.0.0.2\n";
+  bridge::BridgeConfig config;
+  std::string problem;
+  ASSERT_TRUE(bridge::ParseBridgeConfig(
+      "[SALVO evening]\nLABEL=Evening programme    ; shown instead of the id\nstudio.A=2\n"
+      "studio.b=1\nhall.C=2\n" + units,
+      "f", config, problem))
+      << problem;
+  ASSERT_EQ(config.salvos.size(), 1u);
+  const bridge::SalvoConfig& salvo = config.salvos[0];
+  EXPECT_EQ(salvo.id, "evening");
+  EXPECT_EQ(salvo.label, "Evening programme");
+  EXPECT_EQ(salvo.steps, (std::vector<bridge::SalvoStep>{{"studio", 3, 2}, {"studio", 2, 1},
+                                                         {"hall", 1, 2}}));
+  const std::pair<std::string, std::string> cases[] = {
+      {"[SALVO e]\nstudio.A=2\nnosuch.B=1\n", "f:5: salvo e: no unit nosuch in this file"},
+      {"[SALVO e]\nstudio.D=2\n", "f:6: a salvo's line is UNIT.RELAY=INPUT"},
+      {"[SALVO e]\nstudio.1=2\n", "f:6: a salvo's line is UNIT.RELAY=INPUT"},
+      {"[SALVO e]\nstudio=2\n", "f:6: a salvo's line is UNIT.RELAY=INPUT"},
+      {"[SALVO e]\nstudio.A=3\n", "f:6: studio.A: an input is 1 or 2, not '3'"},
+      {"[SALVO e]\nstudio.A=2\nstudio.a=1\n", "f:7: studio.a given twice"},
+      {"[SALVO e]\nLABEL=Nothing\n", "f:5: salvo e sets no relay"},
+      {"[SALVO]\nstudio.A=2\n", "f:5: [SALVO] needs an id"},
+      {"[SALVO e/1]\nstudio.A=2\n", "f:5: a salvo's id is letters, digits"},
+      {"[SALVO e]\nstudio.A=2\n[SALVO E]\nhall.A=1\n", "f:7: salvo E given twice"},
+      {"[BRIDGE]\nSTATE=/no/such/folder/protects.json\n", "f:6: STATE: a file in a folder"},
+      {"[BRIDGE]\nSTATES=/tmp/p.json\n", "f:6: unknown key STATES"},
+  };
+  for (const auto& [text, expected] : cases) {
+    EXPECT_FALSE(bridge::ParseBridgeConfig(units + text, "f", config, problem)) << text;
+    EXPECT_EQ(problem.substr(0, expected.size()), expected) << text;
+  }
+  ASSERT_TRUE(bridge::ParseBridgeConfig(units + "[BRIDGE]\nSTATE=/tmp/protects.json\n", "f",
+                                        config, problem))
+      << problem;
+  EXPECT_EQ(config.stateFile, "/tmp/protects.json");
+}
+
 // The page's section, and its users file.
 TEST(BridgeConfig, TheHttpSectionAndItsUsers) {
   char folder[] = "/tmp/kdt-users-XXXXXX";
@@ -280,14 +321,14 @@ TEST(BridgeConfig, TheHttpSectionAndItsUsers) {
       {"alice:operate:" + hash + "\n", 0644, listen + "USERS=" + users + "\n",
        "f:3: USERS: " + users + " may be read by every user of this machine"},
       {"alice:operate\n", 0640, listen + "USERS=" + users + "\n", users + ":1: not NAME:ROLE:HASH"},
-      {"# who\nalice:admin:" + hash + "\n", 0640, listen + "USERS=" + users + "\n",
-       users + ":2: the role is view or operate, not 'admin'"},
+      {"# who\nalice:root:" + hash + "\n", 0640, listen + "USERS=" + users + "\n",
+       users + ":2: the role is view, operate or admin, not 'root'"},
       {"alice:operate:$1$abc$defghijklmnopqrstuv\n", 0640, listen + "USERS=" + users + "\n",
        users + ":1: the hash of alice is not yescrypt ($y$) or SHA-512 ($6$)"},
       {"alice:operate:s3cret\n", 0640, listen + "USERS=" + users + "\n",
        users + ":1: the hash of alice is not yescrypt"},
       {"al:ice:operate:" + hash + "\n", 0640, listen + "USERS=" + users + "\n",
-       users + ":1: the role is view or operate, not 'ice'"},
+       users + ":1: the role is view, operate or admin, not 'ice'"},
       {"alice:view:" + hash + "\nalice:operate:" + hash + "\n", 0640,
        listen + "USERS=" + users + "\n", users + ":2: alice given twice"},
   };
