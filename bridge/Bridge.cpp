@@ -1,12 +1,49 @@
 #include "Bridge.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "Log.h"
 #include "Platform.h"
 
 namespace bridge {
 
+namespace {
+
+// Where the protects are kept: STATE= of the file, or else the state
+// directory that systemd gives the service.
+std::string ProtectsFile(const BridgeConfig& config) {
+  if (!config.stateFile.empty()) return config.stateFile;
+  const char* directories = std::getenv("STATE_DIRECTORY");  // "a:b" for several
+  if (directories == nullptr || *directories == '\0') return {};
+  const std::string first(directories, std::strcspn(directories, ":"));
+  return first + "/protects.json";
+}
+
+}  // namespace
+
 Bridge::Bridge(std::string configPath, bool verbose)
-    : configPath_(std::move(configPath)), verbose_(verbose) {}
+    : configPath_(std::move(configPath)), verbose_(verbose) {
+  protects_.SetRecorder([this](LogEntry entry) {
+    const std::string unit = entry.unit;
+    Record(std::move(entry));
+    ProtectChanged(unit);
+  });
+  salvos_.SetRecorder([this](LogEntry entry) { Record(std::move(entry)); });
+}
+
+void Bridge::Record(LogEntry entry) {
+  const LogEntry& numbered = logBook_.Add(std::move(entry));
+  for (UnitConsumer* consumer : Consumers()) consumer->Recorded(numbered);
+}
+
+// What a unit's relays show its clients has changed, though nothing at the
+// unit has.
+void Bridge::ProtectChanged(const std::string& unit) {
+  const auto found = units_.find(unit);
+  if (found == units_.end()) return;
+  for (UnitConsumer* consumer : Consumers()) consumer->UnitChanged(*found->second);
+}
 
 Bridge::~Bridge() {
   StopAll();
@@ -19,7 +56,9 @@ void Bridge::Apply(const BridgeConfig& config) {
         " descriptors, more than the " + std::to_string(limit) +
         " this process may open: raise LimitNOFILE, or lower MAXCLIENTS");
   }
+  protects_.KeepIn(ProtectsFile(config));
   for (UnitConsumer* consumer : Consumers()) consumer->UnitsChanged({});  // while units come and go
+  salvos_.Configure(config.salvos);
   ApplyUnits(config);
   ApplyConsumers(config);
   const std::vector<SharedUnit*> units = UnitsInOrder();
@@ -34,7 +73,7 @@ void Bridge::ApplyConsumers(const BridgeConfig& config) {
     Log("mqtt: " + std::string(config.mqtt ? "changed" : "no longer configured"));
     mqtt_.reset();  // its farewell: every unit offline
   }
-  if (config.mqtt && !mqtt_) mqtt_ = std::make_unique<MqttBridge>(*config.mqtt);
+  if (config.mqtt && !mqtt_) mqtt_ = std::make_unique<MqttBridge>(*config.mqtt, Services());
   ApplyWeb(config);
 }
 
@@ -52,11 +91,15 @@ void Bridge::ApplyWeb(const BridgeConfig& config) {
   }
   if (web_) Log("page: " + std::string(config.http ? "changed" : "no longer configured"));
   web_.reset();
-  if (config.http) web_ = std::make_unique<WebServer>(*config.http, logBook_, verbose_);
+  if (config.http) web_ = std::make_unique<WebServer>(*config.http, Services(), verbose_);
 }
 
-std::vector<UnitConsumer*> Bridge::Consumers() const {
-  std::vector<UnitConsumer*> consumers;
+BridgeServices Bridge::Services() {
+  return {logBook_, protects_, salvos_};
+}
+
+std::vector<UnitConsumer*> Bridge::Consumers() {
+  std::vector<UnitConsumer*> consumers = {&salvos_};
   if (mqtt_) consumers.push_back(mqtt_.get());
   if (web_) consumers.push_back(web_.get());
   return consumers;
@@ -101,13 +144,11 @@ void Bridge::ApplyUnits(const BridgeConfig& config) {
     order_.push_back(unit.id);
     if (units_.count(unit.id) != 0) continue;
     auto shared = std::make_unique<SharedUnit>(unit, verbose_);
+    shared->SetProtects(&protects_);
     shared->SetObserver([this](const SharedUnit& changed) {
       for (UnitConsumer* consumer : Consumers()) consumer->UnitChanged(changed);
     });
-    shared->SetRecorder([this](LogEntry entry) {
-      const LogEntry& numbered = logBook_.Add(std::move(entry));
-      for (UnitConsumer* consumer : Consumers()) consumer->Recorded(numbered);
-    });
+    shared->SetRecorder([this](LogEntry entry) { Record(std::move(entry)); });
     units_[unit.id] = std::move(shared);
   }
 }
@@ -123,9 +164,12 @@ void Bridge::Reload() {
   Apply(config);
 }
 
+// The consumers let go of the units first: a take or a command that waits
+// for one ends as its unit goes.
 void Bridge::StopAll() {
   web_.reset();
   mqtt_.reset();
+  salvos_.UnitsChanged({});
   units_.clear();
 }
 

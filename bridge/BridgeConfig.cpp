@@ -9,8 +9,8 @@
 
 #include "AddressValue.h"
 #include "IniFile.h"
-#include "TextFile.h"
 #include "Relays.h"
+#include "TextFile.h"
 #include "TextRules.h"
 #include "UnitProcIP.h"
 
@@ -430,7 +430,8 @@ bool ReadSalvoStep(const kdt::IniContent::Entry& entry, SalvoStep& step, std::st
   step.unit = std::string(key.substr(0, dot == std::string_view::npos ? 0 : dot));
   step.relay = letter.size() == 1 ? kdt::RelayOfLetter(letter[0]) : 0;
   if (step.unit.empty() || step.relay == 0) {
-    reason = "a salvo's line is UNIT.RELAY=INPUT, such as studio.A=2, not '" + std::string(key) + "'";
+    reason =
+        "a salvo's line is UNIT.RELAY=INPUT, such as studio.A=2, not '" + std::string(key) + "'";
     return false;
   }
   const std::string_view input = kdt::TrimBlanks(entry.value);
@@ -447,8 +448,10 @@ bool ReadSalvo(const kdt::IniContent::SectionView& section, Checker& checker, Sa
   ReadSectionId(section.name, kSalvoSection, salvo.id);
   if (salvo.id.empty()) return checker.Fail(section.line, "[SALVO] needs an id: [SALVO name]");
   if (salvo.id.size() > kLongestUnitId || !std::ranges::all_of(salvo.id, IsIdCharacter)) {
-    return checker.Fail(section.line, "a salvo's id is letters, digits, '-' and '_', at most 64, "
-                                      "not '" + salvo.id + "'");
+    return checker.Fail(section.line,
+                        "a salvo's id is letters, digits, '-' and '_', at most 64, "
+                        "not '" +
+                            salvo.id + "'");
   }
   const auto read = [&salvo](const kdt::IniContent::Entry& entry, std::string& reason) {
     if (SameName(entry.name, "LABEL")) {
@@ -468,7 +471,8 @@ bool ReadSalvo(const kdt::IniContent::SectionView& section, Checker& checker, Sa
   };
   if (!ReadEntries(section, checker, read)) return false;
   if (salvo.steps.empty()) {
-    return checker.Fail(section.line, "salvo " + salvo.id + " sets no relay: give UNIT.RELAY=INPUT");
+    return checker.Fail(section.line,
+                        "salvo " + salvo.id + " sets no relay: give UNIT.RELAY=INPUT");
   }
   return true;
 }
@@ -541,8 +545,8 @@ bool CheckSalvos(const BridgeConfig& config, Checker& checker) {
     for (const SalvoStep& step : salvo.steps) {
       if (std::ranges::none_of(config.units,
                                [&](const UnitConfig& unit) { return unit.id == step.unit; })) {
-        return checker.Fail(salvo.line, "salvo " + salvo.id + ": no unit " + step.unit +
-                                            " in this file");
+        return checker.Fail(salvo.line,
+                            "salvo " + salvo.id + ": no unit " + step.unit + " in this file");
       }
     }
   }

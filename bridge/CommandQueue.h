@@ -30,6 +30,7 @@ enum class Submitted {
   kReplaced,   // it took the place of an older one of its source that waited
   kUnitDown,   // not queued: the unit is not live
   kQueueFull,  // not queued: too many wait
+  kProtected,  // not queued: the relay is protected by someone else (Protects.h)
 };
 
 struct QueuedCommand {
@@ -41,6 +42,9 @@ struct QueuedCommand {
   // Who it is, for the record of who switched what: "mqtt", "web alice",
   // "client 127.0.0.1:40000".
   std::string by;
+  // Whose protects it passes: "web alice", "mqtt"; empty for whoever may
+  // hold none (a client of the endpoint).
+  std::string owner;
 };
 
 class CommandQueue {

@@ -67,7 +67,10 @@ std::vector<Message> RelayDiscovery(const MqttConfig& mqtt, const std::string& u
   const std::string label = kdt::RelayLabel(relay), node = NodeId(mqtt);
   const std::string input = RelayObject(unit, relay, RelayLeaf::kInput),
                     name = RelayObject(unit, relay, RelayLeaf::kName),
-                    locked = RelayObject(unit, relay, RelayLeaf::kLocked);
+                    locked = RelayObject(unit, relay, RelayLeaf::kLocked),
+                    protect = RelayObject(unit, relay, RelayLeaf::kProtected),
+                    owner = ProtectOwnerObject(unit, relay);
+  const QString protectTopic = Q(RelayTopic(mqtt, unit, relay, RelayLeaf::kProtected));
   return {
       {DiscoveryConfigTopic(mqtt, "select", input),
        Json(With(common, {{"name", Q(RelayName(status, relay))},
@@ -93,6 +96,25 @@ std::vector<Message> RelayDiscovery(const MqttConfig& mqtt, const std::string& u
                           {"payload_off", Q(LockedPayload(false))},
                           {"entity_category", "diagnostic"},
                           {"icon", "mdi:lock"}}))},
+      // The hub's own protect: on while MQTT holds the relay, whoever else
+      // may hold it otherwise.
+      {DiscoveryConfigTopic(mqtt, "switch", protect),
+       Json(With(common,
+                 {{"name", Q(label + " protect")},
+                  {"unique_id", Q(node + "_" + protect)},
+                  {"state_topic", protectTopic},
+                  {"value_template", "{{ 'ON' if value == 'mqtt' else 'OFF' }}"},
+                  {"command_topic", Q(CommandTopic(mqtt, unit, relay, RelayLeaf::kProtected))},
+                  {"payload_on", Q(LockedPayload(true))},
+                  {"payload_off", Q(LockedPayload(false))},
+                  {"entity_category", "config"},
+                  {"icon", "mdi:shield-lock"}}))},
+      {DiscoveryConfigTopic(mqtt, "sensor", owner),
+       Json(With(common, {{"name", Q(label + " protected by")},
+                          {"unique_id", Q(node + "_" + owner)},
+                          {"state_topic", protectTopic},
+                          {"entity_category", "diagnostic"},
+                          {"icon", "mdi:shield-account"}}))},
   };
 }
 
@@ -107,6 +129,20 @@ std::vector<Message> UnitDiscovery(const MqttConfig& mqtt, const std::string& un
     }
   }
   return messages;
+}
+
+std::vector<Message> SalvoDiscovery(const MqttConfig& mqtt, const SalvoConfig& salvo) {
+  const std::string object = SalvoObject(mqtt, salvo.id);
+  return {{DiscoveryConfigTopic(mqtt, "button", object),
+           Json({{"name", Q(salvo.label.empty() ? salvo.id : salvo.label)},
+                 {"unique_id", Q(NodeId(mqtt) + "_" + object)},
+                 {"command_topic", Q(SalvoTakeTopic(mqtt, salvo.id))},
+                 {"payload_press", QString::fromUtf8(kTakePayload)},
+                 {"availability_topic", Q(BridgeStatusTopic(mqtt))},
+                 {"payload_available", "online"},
+                 {"payload_not_available", "offline"},
+                 {"icon", "mdi:play-box-multiple"},
+                 {"device", BridgeDevice(mqtt)}})}};
 }
 
 std::vector<Message> BridgeDiscovery(const MqttConfig& mqtt) {

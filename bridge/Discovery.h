@@ -27,6 +27,7 @@ struct Message {
 std::vector<Message> UnitDiscovery(const MqttConfig& mqtt, const std::string& unit,
                                    const kdt::UnitStatus& status);
 std::vector<Message> BridgeDiscovery(const MqttConfig& mqtt);
+std::vector<Message> SalvoDiscovery(const MqttConfig& mqtt, const SalvoConfig& salvo);
 // The CLIENTID of the bridge that published a unit's configuration, read
 // from the device it names as the unit's way in; false for one that no
 // bridge under this TOPIC published.

@@ -13,6 +13,11 @@
 
 namespace bridge {
 
+void AddPart(std::string& text, const std::string& part) {
+  if (!text.empty()) text += ", ";
+  text += part;
+}
+
 bool LogGoesToTheJournal() {
   const char* stream = std::getenv("JOURNAL_STREAM");  // "device:inode" of the journal's socket
   struct stat st {};

@@ -31,6 +31,9 @@ std::string Quoted(std::string_view text, std::size_t most = 64);
 // Bytes from outside in hexadecimal, cut after `most` bytes in the same way.
 std::string HexCut(std::span<const std::uint8_t> bytes, std::size_t most = 16);
 
+// Parts of a line, joined by ", ".
+void AddPart(std::string& text, const std::string& part);
+
 // What a summing up counts as one kind of line: its reason without the
 // particulars (a count, a quoted text, the bytes of a frame).
 std::string KindOf(const std::string& reason);

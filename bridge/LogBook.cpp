@@ -12,6 +12,7 @@ std::string EntryJson(const LogEntry& entry) {
   std::string json = "{\"seq\":" + std::to_string(entry.seq) +
                      ",\"time\":" + kdt::JsonText(entry.time) +
                      ",\"unit\":" + kdt::JsonText(entry.unit);
+  if (!entry.salvo.empty()) json += ",\"salvo\":" + kdt::JsonText(entry.salvo);
   if (!entry.relay.empty()) json += ",\"relay\":" + kdt::JsonText(entry.relay);
   return json + ",\"change\":" + kdt::JsonText(entry.change) +
          ",\"from\":" + kdt::JsonText(entry.from) + ",\"to\":" + kdt::JsonText(entry.to) +
@@ -24,6 +25,9 @@ std::string EntryLine(const LogEntry& entry) {
   const auto shown = [&entry](const std::string& value) {
     return entry.change == "name" ? kdt::JsonText(value) : value;
   };
+  if (!entry.salvo.empty()) {
+    return "salvo " + entry.salvo + ": " + entry.change + " " + entry.to + ", by " + entry.by;
+  }
   return entry.unit + ": " + (entry.relay.empty() ? "" : "RELAY " + entry.relay + ": ") +
          entry.change + " " + shown(entry.from) + " -> " + shown(entry.to) + ", by " + entry.by;
 }

@@ -16,10 +16,15 @@ struct LogEntry {
   std::uint64_t seq = 0;
   std::string time;  // "2026-12-10T17:35:46.335+01:00"
   std::string unit;
-  std::string relay;   // "A", "B", "C"; empty for a connection
-  std::string change;  // "input", "name", "lock" or "connection"
+  std::string relay;  // "A", "B", "C"; empty for a connection or a take
+  // "input", "name", "lock", "connection", "protect", "release", "forced
+  // release", or "take" (from nothing to its result)
+  std::string change;
   std::string from, to;
-  std::string by;  // "web alice", "web", "mqtt", "client 127.0.0.1:40000", "unit", "bridge"
+  // "web alice", "web", "mqtt", "client 127.0.0.1:40000", "unit", "bridge",
+  // "web alice, salvo evening"
+  std::string by;
+  std::string salvo;  // of a take; its unit is empty
 };
 
 // Who made a change when no command through the bridge explains it: the
@@ -30,7 +35,7 @@ constexpr const char* kByBridge = "bridge";
 // The entry as the page and the HTTP interface give it: one JSON object.
 std::string EntryJson(const LogEntry& entry);
 // The entry as the log's line: "studio: RELAY A: input INPUT 1 -> INPUT 2, by
-// web alice", text from outside escaped.
+// web alice", "salvo evening: take done, by mqtt", text from outside escaped.
 std::string EntryLine(const LogEntry& entry);
 // The local time now as entries give it.
 std::string EntryTime();

@@ -1,12 +1,15 @@
 #include "MqttBridge.h"
 
+#include <QPointer>
 #include <algorithm>
 #include <random>
 
 #include "CodePage.h"
 #include "Discovery.h"
 #include "Log.h"
+#include "Protects.h"
 #include "RelayName.h"
+#include "Salvos.h"
 #include "StatusJson.h"
 #include "Topics.h"
 
@@ -18,6 +21,8 @@ namespace {
 constexpr int kDiscoveryDelayMinMs = 1000;
 constexpr int kDiscoveryDelayMaxMs = 3000;
 constexpr const char* kNoLongerServed = "the bridge that served it has stopped";
+// Who the hub is, in the record and as the owner of its protects.
+constexpr const char* kOwner = "mqtt";
 
 int DiscoveryDelay() {
   static std::mt19937 random{std::random_device{}()};
@@ -32,7 +37,8 @@ std::string NameText(const std::string& bytes) {
 
 }  // namespace
 
-MqttBridge::MqttBridge(const MqttConfig& config) : config_(config) {
+MqttBridge::MqttBridge(const MqttConfig& config, const BridgeServices& services)
+    : config_(config), protects_(services.protects), salvos_(services.salvos) {
   discoveryAgain_.setSingleShot(true);
   connect(&discoveryAgain_, &QTimer::timeout, this, [this] { PublishDiscovery(true); });
   MqttClient::Handlers handlers;
@@ -108,6 +114,12 @@ void MqttBridge::PublishUnit(const SharedUnit& unit) {
   Publish(UnitStateTopic(config_, id),
           unit.Live() ? kdt::StatusJson(unit.Status(), unit.Where())
                       : kdt::NotConnectedJson(unit.Where(), unit.DownReason()));
+  // The bridge's own, known whether the unit is up or not.
+  for (int relay : kdt::kRelaysLeftToRight) {
+    const Protect* protect = unit.ProtectOf(relay);
+    Publish(RelayTopic(config_, id, relay, RelayLeaf::kProtected),
+            ProtectedPayload(protect != nullptr ? protect->by : ""));
+  }
   if (!unit.Live()) return;  // the relays keep their last values; the hub shows them unavailable
   for (int relay : kdt::kRelaysLeftToRight) {
     const std::uint8_t state = unit.Status().state[relay - 1];
@@ -127,6 +139,13 @@ void MqttBridge::PublishUnit(const SharedUnit& unit) {
 void MqttBridge::PublishDiscovery(bool again) {
   if (config_.discovery.empty()) return;
   std::vector<bridge::Message> messages = BridgeDiscovery(config_);
+  ClearSalvosGone();
+  for (const SalvoConfig& salvo : salvos_.All()) {
+    for (bridge::Message& message : SalvoDiscovery(config_, salvo)) {
+      buttons_.insert(message.topic);
+      messages.push_back(std::move(message));
+    }
+  }
   for (const SharedUnit* unit : units_) {
     if (!unit->Live()) continue;
     for (bridge::Message& message : UnitDiscovery(config_, unit->Config().id, unit->Status())) {
@@ -134,6 +153,19 @@ void MqttBridge::PublishDiscovery(bool again) {
     }
   }
   for (const bridge::Message& message : messages) Publish(message.topic, message.payload, again);
+}
+
+// The buttons of salvos that a reload took out go from the hub.
+void MqttBridge::ClearSalvosGone() {
+  for (auto it = buttons_.begin(); it != buttons_.end();) {
+    std::string salvo;
+    if (SalvoOfDiscoveryTopic(config_, *it, salvo) && salvos_.Find(salvo) != nullptr) {
+      ++it;
+    } else {
+      Clear(*it);
+      it = buttons_.erase(it);
+    }
+  }
 }
 
 // Retained, and only when the value changed (or `force`).
@@ -153,11 +185,17 @@ void MqttBridge::Message(const std::string& topic, const std::string& payload, b
     if (payload == "online" && !retained) discoveryAgain_.start(DiscoveryDelay());
     return;
   }
-  std::string unit;
+  std::string unit, salvo;
   if (!config_.discovery.empty() && UnitOfDiscoveryTopic(config_, topic, unit)) {
     if (!payload.empty()) Discovered(unit, payload, retained);
     return;
   }
+  if (!config_.discovery.empty() && SalvoOfDiscoveryTopic(config_, topic, salvo)) {
+    // one of an earlier run, for a salvo no longer in the file
+    if (!payload.empty() && salvos_.Find(salvo) == nullptr) Clear(topic);
+    return;
+  }
+  if (ParseSalvoTakeTopic(config_, topic, salvo)) return TakeSalvo(salvo, payload, retained);
   Command(topic, payload, retained);
 }
 
@@ -193,6 +231,8 @@ void MqttBridge::Command(const std::string& topic, const std::string& payload, b
                             "every connection");
   } else if (unit == nullptr) {
     Dropped("no such unit", what + " ignored: no such unit");
+  } else if (command.leaf == RelayLeaf::kProtected) {
+    CommandProtect(*unit, command.relay, payload);
   } else if (!unit->Live()) {
     Dropped("unit down", what + " dropped: the unit is not connected");
   } else if (command.leaf == RelayLeaf::kInput) {
@@ -210,7 +250,7 @@ void MqttBridge::CommandInput(SharedUnit& unit, int relay, const std::string& pa
   } else if (kdt::IsLocked(unit.Status().state[relay - 1])) {
     Dropped("locked", what + InputPayload(input) + " dropped: the relay is locked at the unit");
   } else {
-    Send(unit, kdt::SetInputFrame(std::uint8_t(input), std::uint8_t(relay)),
+    Send(unit, relay, kdt::SetInputFrame(std::uint8_t(input), std::uint8_t(relay)),
          what + InputPayload(input));
   }
 }
@@ -222,7 +262,7 @@ void MqttBridge::CommandName(SharedUnit& unit, int relay, const std::string& pay
       "mqtt: " + unit.Config().id + ": " + kdt::RelayLabel(relay) + ": name " + Quoted(payload);
   std::string bytes, problem;
   if (kdt::EncodeRelayName(payload, bytes, problem)) {
-    Send(unit, kdt::SetNameFrame(std::uint8_t(relay), bytes), what);
+    Send(unit, relay, kdt::SetNameFrame(std::uint8_t(relay), bytes), what);
     return;
   }
   Dropped("name refused: " + KindOf(problem), what + " refused: " + problem);
@@ -230,10 +270,50 @@ void MqttBridge::CommandName(SharedUnit& unit, int relay, const std::string& pay
   Publish(topic, NameText(unit.Status().name[relay - 1]), true);
 }
 
+// ON protects the relay for the hub, OFF releases the hub's protect; the
+// hub can neither take nor release one that someone else holds.
+void MqttBridge::CommandProtect(SharedUnit& unit, int relay, const std::string& payload) {
+  const std::string& id = unit.Config().id;
+  const std::string what = "mqtt: " + id + ": " + kdt::RelayLabel(relay) + ": protect ";
+  bool on = false;
+  if (!ParseSwitchPayload(payload, on)) {
+    return Dropped("not a switch", what + Quoted(payload) + " dropped: not ON or OFF");
+  }
+  const Protects::Change change =
+      on ? protects_.Hold(id, relay, kOwner) : protects_.Release(id, relay, kOwner, false);
+  if (change == Protects::Change::kHeldByOther) {
+    Dropped("protected", what + payload + " dropped: the relay is protected by " +
+                             OwnerText(protects_.Of(id, relay)->by));
+  }
+}
+
+// A take's answer goes to the salvo's result topic; a take the hub would
+// replay at every connection is none.
+void MqttBridge::TakeSalvo(const std::string& salvo, const std::string& payload, bool retained) {
+  const std::string what = "mqtt: salvo " + Quoted(salvo) + ": " + Quoted(payload);
+  if (payload.empty()) return;
+  if (retained)
+    return Dropped("retained",
+                   what + " ignored: a retained take would be taken again at every connection");
+  if (payload != kTakePayload) return Dropped("not TAKE", what + " dropped: a take is TAKE");
+  QPointer<MqttBridge> self(this);
+  const std::string topic = SalvoResultTopic(config_, salvo);
+  if (!salvos_.Take(salvo, kOwner, [self, topic](const std::string& answer) {
+        if (self) self->client_->Publish(topic, answer, false);
+      })) {
+    Dropped("no such salvo", what + " ignored: no such salvo");
+  }
+}
+
 // The newest command for a relay wins: one that still waits for its turn is
 // replaced, so that a flood from the hub leaves at most one behind it.
-void MqttBridge::Send(SharedUnit& unit, const kdt::Frame& frame, const std::string& what) {
-  switch (unit.Submit({source_, frame, nullptr, "mqtt"}, true)) {
+void MqttBridge::Send(SharedUnit& unit, int relay, const kdt::Frame& frame,
+                      const std::string& what) {
+  switch (unit.Submit({source_, frame, nullptr, kOwner, kOwner}, true)) {
+    case Submitted::kProtected:
+      Dropped("protected",
+              what + " dropped: the relay is protected by " + OwnerText(unit.ProtectOf(relay)->by));
+      break;
     case Submitted::kReplaced:
       Dropped("replaced", what + " replaces a command of the hub's not yet sent");
       break;

@@ -10,7 +10,9 @@
 // retained message), one for a unit that is down, for a locked relay, or
 // with a payload that is not one of the topic's, is logged and dropped,
 // never queued for later. A newer command for a relay replaces one that has
-// not gone yet, so that a flood leaves nothing behind it. Several bridges
+// not gone yet, so that a flood leaves nothing behind it; one for a relay
+// that someone else protects is dropped too. The hub may protect relays
+// itself, and take salvos, whose answers it gets back. Several bridges
 // may share a TOPIC: each clears from the hub only what it published itself.
 #pragma once
 
@@ -33,7 +35,7 @@ namespace bridge {
 
 class MqttBridge : public QObject, public UnitConsumer {
  public:
-  explicit MqttBridge(const MqttConfig& config);
+  MqttBridge(const MqttConfig& config, const BridgeServices& services);
   ~MqttBridge() override;  // every unit no longer served, the bridge offline, then goodbye
 
   const MqttConfig& Config() const { return config_; }
@@ -54,16 +56,22 @@ class MqttBridge : public QObject, public UnitConsumer {
   void Command(const std::string& topic, const std::string& payload, bool retained);
   void CommandInput(SharedUnit& unit, int relay, const std::string& payload);
   void CommandName(SharedUnit& unit, int relay, const std::string& payload);
-  void Send(SharedUnit& unit, const kdt::Frame& frame, const std::string& what);
+  void CommandProtect(SharedUnit& unit, int relay, const std::string& payload);
+  void TakeSalvo(const std::string& salvo, const std::string& payload, bool retained);
+  void ClearSalvosGone();
+  void Send(SharedUnit& unit, int relay, const kdt::Frame& frame, const std::string& what);
   void Dropped(const std::string& kind, const std::string& line);
   SharedUnit* Find(const std::string& id) const;
 
   const MqttConfig config_;
+  Protects& protects_;
+  Salvos& salvos_;
   const CommandSource source_ = NewCommandSource();
   std::vector<SharedUnit*> units_;
   // What the broker holds from this connection, topic by topic.
   std::map<std::string, std::string> published_;
   std::set<std::string> cleared_;  // units of an earlier run cleared in this connection
+  std::set<std::string> buttons_;  // the salvos' buttons that the hub has from this bridge
   std::set<std::pair<std::string, std::string>> sharedWith_;  // unit, other bridge: said
   LogThrottle throttle_;
   QTimer discoveryAgain_;               // after the hub said it is back

@@ -270,7 +270,7 @@ void SharedEndpoint::Serve(Client& client) {
 
 // False when the client is gone or ending.
 bool SharedEndpoint::Answer(Client& client, const kdt::Frame& frame, const kdt::ClientFrame& read) {
-  const kdt::ReplyBytes& newest = session_.NewestReply();
+  const kdt::ReplyBytes newest = session_.Served(session_.NewestReply());
   switch (read.code) {
     case kdt::kCmdPoll:
       return Send(client, newest.data(), newest.size());
@@ -287,7 +287,7 @@ bool SharedEndpoint::Answer(Client& client, const kdt::Frame& frame, const kdt::
                         [self, source](const kdt::ReplyBytes* reply) {
                           if (self) self->Replied(source, reply);
                         },
-                        "client " + client.who};
+                        "client " + client.who, ""};
   switch (session_.Submit(std::move(command), false)) {
     case Submitted::kUnitDown:
       Close(client, "the unit is not connected", verbose_);
@@ -295,6 +295,11 @@ bool SharedEndpoint::Answer(Client& client, const kdt::Frame& frame, const kdt::
     case Submitted::kQueueFull:
       Close(client, "the unit's queue of commands is full", true);
       return false;
+    case Submitted::kProtected:  // answered as the unit answers for a locked relay
+      throttle_.Log("protected", client.who,
+                    Prefix() + "client " + client.who + ": " + kdt::RelayLabel(read.relay) +
+                        " is protected: its command answered with the status, not sent");
+      return Send(client, newest.data(), newest.size());
     default:
       client.awaitingReply = true;
       return true;
@@ -308,7 +313,8 @@ void SharedEndpoint::Replied(std::uint64_t source, const kdt::ReplyBytes* reply)
   client.awaitingReply = false;
   if (reply == nullptr) {
     Close(client, "the unit is not connected", verbose_);
-  } else if (Send(client, reply->data(), reply->size())) {
+  } else if (const kdt::ReplyBytes served = session_.Served(*reply);
+             Send(client, served.data(), served.size())) {
     Serve(client);  // what it sent meanwhile
   }
 }

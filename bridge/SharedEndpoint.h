@@ -41,6 +41,9 @@ class SharedSession {
   // A status of this connection has come: polls can be answered.
   virtual bool Live() const = 0;
   virtual const kdt::ReplyBytes& NewestReply() const = 0;
+  // A reply as the endpoint's clients see it: a relay that someone holds
+  // (Protects.h) shows locked, as the console then keeps its hands off it.
+  virtual kdt::ReplyBytes Served(const kdt::ReplyBytes& reply) const = 0;
   virtual Submitted Submit(QueuedCommand command, bool newestWins) = 0;
 };
 

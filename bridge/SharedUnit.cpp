@@ -23,12 +23,6 @@ std::string NameText(const std::string& bytes) {
 
 }  // namespace
 
-// Parts of a line, joined by ", ".
-void AddPart(std::string& text, const std::string& part) {
-  if (!text.empty()) text += ", ";
-  text += part;
-}
-
 std::string RelaysText(const kdt::UnitStatus& status) {
   std::string text;
   for (int relay : kdt::kRelaysLeftToRight) {
@@ -103,8 +97,32 @@ void SharedUnit::Retry() {
   }
 }
 
+const Protect* SharedUnit::ProtectOf(int relay) const {
+  return protects_ != nullptr ? protects_->Of(config_.id, relay) : nullptr;
+}
+
+kdt::ReplyBytes SharedUnit::Served(const kdt::ReplyBytes& reply) const {
+  kdt::ReplyBytes served = reply;
+  for (int relay = 1; relay <= kdt::kRelayCount; ++relay) {
+    if (ProtectOf(relay) == nullptr) continue;
+    std::uint8_t& state =
+        served[kdt::kReplyFirstRelayOffset + std::size_t(relay - 1) * kdt::kReplyRelayBlockLength];
+    state = kdt::WithLock(state, true);
+  }
+  if (served != reply) kdt::CompleteFrame(served);
+  return served;
+}
+
+// Every command passes here, whoever sent it: the one place where a protect
+// holds.
 Submitted SharedUnit::Submit(QueuedCommand command, bool newestWins) {
   if (!live_) return Submitted::kUnitDown;
+  kdt::ClientFrame what;
+  if (protects_ != nullptr && kdt::ReadClientFrame(command.frame, what) &&
+      (what.code == kdt::kCmdSetInput || what.code == kdt::kCmdSetName) &&
+      !protects_->Allows(config_.id, what.relay, command.owner)) {
+    return Submitted::kProtected;
+  }
   const Submitted submitted = waiting_.Add(std::move(command), newestWins);
   SendNext();
   return submitted;
@@ -154,7 +172,7 @@ void SharedUnit::Record(LogEntry entry) {
 
 void SharedUnit::RecordConnection(const std::string& to) {
   if (to == connection_) return;
-  Record({0, "", "", "", "connection", std::exchange(connection_, to), to, kByBridge});
+  Record({0, "", "", "", "connection", std::exchange(connection_, to), to, kByBridge, ""});
 }
 
 // A change that the command with the unit asked for is its sender's; any
@@ -171,15 +189,16 @@ void SharedUnit::RecordRelays(const kdt::UnitStatus& before, const kdt::UnitStat
     std::vector<LogEntry> changes;
     if (kdt::InputBits(was) != kdt::InputBits(is)) {
       changes.push_back({0, "", "", letter, "input", InputText(was), InputText(is),
-                         CauseOf(kdt::kCmdSetInput, relay)});
+                         CauseOf(kdt::kCmdSetInput, relay), ""});
     }
     if (kdt::IsLocked(was) != kdt::IsLocked(is)) {
       changes.push_back({0, "", "", letter, "lock", kdt::IsLocked(was) ? "locked" : "unlocked",
-                         kdt::IsLocked(is) ? "locked" : "unlocked", kByUnit});
+                         kdt::IsLocked(is) ? "locked" : "unlocked", kByUnit, ""});
     }
     if (before.name[relay - 1] != now.name[relay - 1]) {
       changes.push_back({0, "", "", letter, "name", kdt::DecodeToUtf8(before.name[relay - 1]),
-                         kdt::DecodeToUtf8(now.name[relay - 1]), CauseOf(kdt::kCmdSetName, relay)});
+                         kdt::DecodeToUtf8(now.name[relay - 1]), CauseOf(kdt::kCmdSetName, relay),
+                         ""});
     }
     for (LogEntry& entry : changes) {
       entry.unit = config_.id;

@@ -21,6 +21,7 @@
 #include "CommandQueue.h"
 #include "Log.h"
 #include "LogBook.h"
+#include "Protects.h"
 #include "SharedEndpoint.h"
 #include "UnitThread.h"
 
@@ -51,8 +52,14 @@ class SharedUnit : public QObject, private SharedSession {
 
   // Queues a command for the unit (a frame that kdt::ReadClientFrame
   // takes). Its `done` is called once it has its reply or never will,
-  // unless it was not queued at all (kUnitDown, kQueueFull).
+  // unless it was not queued at all (kUnitDown, kQueueFull, kProtected).
   Submitted Submit(QueuedCommand command, bool newestWins = false) override;
+
+  // Who holds each relay, whose commands alone reach it; the bridge's, for
+  // as long as the unit lives.
+  void SetProtects(const Protects* protects) { protects_ = protects; }
+  const Protect* ProtectOf(int relay) const;
+  kdt::ReplyBytes Served(const kdt::ReplyBytes& reply) const override;
 
   // Called after every change of the connection or of the status, and with
   // each entry of the record (unnumbered) before.
@@ -90,6 +97,7 @@ class SharedUnit : public QObject, private SharedSession {
   kdt::UnitStatus status_;  // of the last status, while live
   std::string downReason_ = "not connected yet";
   CommandQueue waiting_;
+  const Protects* protects_ = nullptr;
   struct Sent {
     std::uint32_t token = 0;  // the session's, for its reply
     kdt::ClientFrame what;

@@ -10,11 +10,15 @@
 //   T/U/relay/r/name                the name in UTF-8
 //   T/U/relay/r/name/set            command: a name in UTF-8
 //   T/U/relay/r/locked              ON / OFF
+//   T/U/relay/r/protected           OFF, or who holds it: "web alice", "mqtt"
+//   T/U/relay/r/protected/set       command: ON / OFF, for the hub's own protect
+//   T/salvo/S/take                  command: TAKE, for salvo S
+//   T/salvo/S/result                the take's answer, as JSON (not retained)
 // Home Assistant's discovery configurations (Discovery.h) stand at
 //   DISCOVERY/<component>/<node>/<object>/config
 // where <node> is the base topic made fit for an id (TOPIC kdt212: kdt212),
 // and <object> is "<unit>_relay_<r>_input" and the like, or
-// "bridge_<C>_connectivity".
+// "bridge_<C>_connectivity", or "bridge_<C>_salvo_<S>".
 // Free of Qt.
 #pragma once
 
@@ -26,7 +30,7 @@
 
 namespace bridge {
 
-enum class RelayLeaf { kInput, kName, kLocked };
+enum class RelayLeaf { kInput, kName, kLocked, kProtected };
 
 std::string BridgeStatusTopic(const MqttConfig& mqtt);
 std::string BridgeInstanceTopic(const MqttConfig& mqtt);
@@ -43,15 +47,25 @@ std::vector<std::string> CommandPatterns(const MqttConfig& mqtt);
 struct Command {
   std::string unit;
   int relay = 0;
-  RelayLeaf leaf = RelayLeaf::kInput;  // kInput or kName
+  RelayLeaf leaf = RelayLeaf::kInput;  // kInput, kName or kProtected
 };
-// False for any topic that is not exactly a command topic of the bridge.
+// False for any topic that is not exactly a command topic of a relay.
 bool ParseCommandTopic(const MqttConfig& mqtt, std::string_view topic, Command& command);
+
+// What a take topic takes.
+constexpr std::string_view kTakePayload = "TAKE";
+std::string SalvoTakeTopic(const MqttConfig& mqtt, const std::string& salvo);
+std::string SalvoResultTopic(const MqttConfig& mqtt, const std::string& salvo);
+// False for any topic that is not exactly a salvo's take topic.
+bool ParseSalvoTakeTopic(const MqttConfig& mqtt, std::string_view topic, std::string& salvo);
 
 std::string InputPayload(int input);  // "INPUT 1"
 // "INPUT 1", "INPUT 2", "1" or "2"; false for anything else.
 bool ParseInputPayload(std::string_view payload, int& input);
-std::string LockedPayload(bool locked);  // "ON" / "OFF"
+std::string LockedPayload(bool locked);                  // "ON" / "OFF"
+std::string ProtectedPayload(const std::string& owner);  // "OFF" when nobody holds it
+// "ON" or "OFF"; false for anything else.
+bool ParseSwitchPayload(std::string_view payload, bool& on);
 
 // The base topic as an id: what is not a letter, digit, '-' or '_' becomes '_'.
 std::string NodeId(const MqttConfig& mqtt);
@@ -59,12 +73,19 @@ std::string DiscoveryConfigTopic(const MqttConfig& mqtt, std::string_view compon
                                  const std::string& object);
 // "<unit>_relay_a_input" and the like.
 std::string RelayObject(const std::string& unit, int relay, RelayLeaf leaf);
+// "<unit>_relay_a_protected_by": the sensor of who holds the relay.
+std::string ProtectOwnerObject(const std::string& unit, int relay);
+// "bridge_<C>_salvo_<S>": a salvo's button, on the bridge's device.
+std::string SalvoObject(const MqttConfig& mqtt, const std::string& salvo);
 // The pattern that matches every configuration a bridge under this TOPIC
 // may have left.
 std::string DiscoveryPattern(const MqttConfig& mqtt);
 // The unit (a well-formed id) whose configuration stands at `topic`; false
 // for a bridge's own and for anything else.
 bool UnitOfDiscoveryTopic(const MqttConfig& mqtt, std::string_view topic, std::string& unit);
+// The salvo whose button of this bridge stands at `topic`; false for
+// anything else.
+bool SalvoOfDiscoveryTopic(const MqttConfig& mqtt, std::string_view topic, std::string& salvo);
 // Where Home Assistant says it has started again.
 std::string HubStatusTopic(const MqttConfig& mqtt);
 // The bridge's device at the hub, "kdt212_bridge_kdt212-bridge", and what

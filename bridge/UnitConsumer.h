@@ -11,6 +11,16 @@
 namespace bridge {
 
 class SharedUnit;
+class Protects;
+class Salvos;
+
+// What the bridge keeps for every consumer alike: the record of who
+// switched what, the protects, the salvos.
+struct BridgeServices {
+  LogBook& logBook;
+  Protects& protects;
+  Salvos& salvos;
+};
 
 class UnitConsumer {
  public:

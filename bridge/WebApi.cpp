@@ -9,8 +9,10 @@
 #include <thread>
 
 #include "CodePage.h"
+#include "Protects.h"
 #include "RelayName.h"
 #include "Relays.h"
+#include "Salvos.h"
 #include "SharedUnit.h"
 #include "StatusJson.h"
 #include "UnitProcIP.h"
@@ -36,13 +38,6 @@ const PageFile kPageFiles[] = {
     {"/app.css", ":/page/app.css", "text/css; charset=utf-8"},
     {"/icon.svg", ":/page/icon.svg", "image/svg+xml"},
 };
-
-// The unit object of the interface: kdt212ctl's JSON for the unit, and its id.
-std::string UnitJson(const SharedUnit& unit) {
-  const std::string json = unit.Live() ? kdt::StatusJson(unit.Status(), unit.Where())
-                                       : kdt::NotConnectedJson(unit.Where(), unit.DownReason());
-  return "{\"id\":" + kdt::JsonText(unit.Config().id) + "," + json.substr(1);
-}
 
 std::string Event(const char* name, std::uint64_t seq, const std::string& data) {
   return "id: " + std::to_string(seq) + "\nevent: " + name + "\ndata: " + data + "\n\n";
@@ -86,22 +81,16 @@ bool ReadCommandPath(const std::string& path, std::string& unit, int& relay, std
 
 }  // namespace
 
-// A command from the page, waiting for the unit's status to show it.
-struct WebApi::Command {
-  std::unique_ptr<WebReply> reply;
-  std::string unit;
-  int relay = 0;
-  std::optional<int> input;  // or the name
-  std::string name;          // the unit's bytes
-  QTimer timer;
-};
-
 std::string WebApi::Caller::By() const {
   return user ? "web " + user->name : "web";
 }
 
-WebApi::WebApi(WebServer& server, const HttpConfig& config, LogBook& logBook)
-    : server_(server), config_(config), logBook_(logBook) {}
+WebApi::WebApi(WebServer& server, const HttpConfig& config, const BridgeServices& services)
+    : server_(server),
+      config_(config),
+      logBook_(services.logBook),
+      protects_(services.protects),
+      salvos_(services.salvos) {}
 
 WebApi::~WebApi() = default;
 
@@ -116,17 +105,26 @@ bool WebApi::SessionLive(const std::string& token) {
   return sessions_.Find(token, config_.users).has_value();
 }
 
-SharedUnit* WebApi::Find(const std::string& id) const {
-  for (SharedUnit* unit : units_) {
-    if (unit->Config().id == id) return unit;
-  }
-  return nullptr;
+// The unit object of the interface: kdt212ctl's JSON for the unit, its id,
+// and who holds each of its relays.
+std::string WebApi::UnitJson(const SharedUnit& unit) const {
+  const auto protect = [&unit](int relay) {
+    const bridge::Protect* held = unit.ProtectOf(relay);
+    return ",\"protected\":" + (held == nullptr
+                                    ? std::string("null")
+                                    : "{\"by\":" + kdt::JsonText(held->by) +
+                                          ",\"since\":" + kdt::JsonText(held->since) + "}");
+  };
+  const std::string json = unit.Live() ? kdt::StatusJson(unit.Status(), unit.Where(), protect)
+                                       : kdt::NotConnectedJson(unit.Where(), unit.DownReason());
+  return "{\"id\":" + kdt::JsonText(unit.Config().id) + "," + json.substr(1);
 }
 
 std::string WebApi::UnitsJson() const {
   std::string json = "{\"seq\":" + std::to_string(logBook_.Seq()) + ",\"units\":[";
-  for (std::size_t i = 0; i < units_.size(); ++i) {
-    json += (i == 0 ? "" : ",") + UnitJson(*units_[i]);
+  const std::vector<SharedUnit*>& units = commands_.Units();
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    json += (i == 0 ? "" : ",") + UnitJson(*units[i]);
   }
   return json + "]}";
 }
@@ -203,6 +201,8 @@ void WebApi::Route(const WebRequest& request, std::unique_ptr<WebReply>& reply) 
   if (request.path.starts_with("/api/units/") && request.post) {
     return UnitCommand(request, caller, reply);
   }
+  if (request.path == "/api/salvos" && request.get) return reply->Json(200, salvos_.ListJson());
+  if (request.path.starts_with("/api/salvos/") && request.post) return Take(request, caller, reply);
   reply->Error(request.get || request.post ? 404 : 405, "no such request: " + request.path);
 }
 
@@ -276,114 +276,113 @@ void WebApi::Events(const Caller& caller, std::unique_ptr<WebReply> reply) {
   server_.OpenStream(std::move(reply), caller.token, first);
 }
 
+// The answer to a command that the unit's status shows, or the reason it
+// does not, with its HTTP status.
+void WebApi::Answer(WebReply& reply, const std::string& unit, const UnitCommands::Result& result) {
+  using Outcome = UnitCommands::Outcome;
+  switch (result.outcome) {
+    case Outcome::kShown:
+      if (SharedUnit* shown = commands_.Find(unit)) return reply.Json(200, UnitJson(*shown));
+      return reply.Error(503, "the unit was taken out");
+    case Outcome::kLocked:
+    case Outcome::kProtected:
+      return reply.Error(409, result.text);
+    case Outcome::kTimedOut:
+      return reply.Error(504, result.text);
+    case Outcome::kNotConnected:
+    case Outcome::kQueueFull:
+    case Outcome::kLost:
+      return reply.Error(503, result.text);
+  }
+}
+
 void WebApi::UnitCommand(const WebRequest& request, const Caller& caller,
                          std::unique_ptr<WebReply>& reply) {
   std::string id, what;
   int relay = 0;
-  SharedUnit* unit = nullptr;
-  if (!ReadCommandPath(request.path, id, relay, what) || (what != "input" && what != "name") ||
-      (unit = Find(id)) == nullptr) {
+  if (!ReadCommandPath(request.path, id, relay, what) ||
+      (what != "input" && what != "name" && what != "protect") || commands_.Find(id) == nullptr) {
     return reply->Error(404, "no such unit or relay: " + request.path);
   }
   if (caller.role < Role::kOperate) return reply->Error(403, "a view user changes nothing");
-  auto command = std::make_unique<Command>();
-  command->unit = id;
-  command->relay = relay;
+  if (what == "protect") return Protect(request, caller, *commands_.Find(id), relay, *reply);
+  UnitCommands::Request command{id,          relay,      std::nullopt, "", SourceOf(caller),
+                                caller.By(), caller.By()};
   QJsonObject body;
-  kdt::Frame frame;
   if (what == "input") {
     if (!ReadBody(request.body, {"input"}, body) || !body["input"].isDouble() ||
         (body["input"].toDouble() != 1 && body["input"].toDouble() != 2)) {
       return reply->Error(400, "an input is {\"input\":1} or {\"input\":2}");
     }
-    command->input = int(body["input"].toDouble());
-    frame = kdt::SetInputFrame(std::uint8_t(*command->input), std::uint8_t(relay));
+    command.input = int(body["input"].toDouble());
   } else {
     if (!ReadBody(request.body, {"name"}, body) || !body["name"].isString()) {
       return reply->Error(400, "a name is {\"name\":\"…\"}");
     }
     std::string problem;
-    if (!kdt::EncodeRelayName(body["name"].toString().toStdString(), command->name, problem)) {
+    if (!kdt::EncodeRelayName(body["name"].toString().toStdString(), command.name, problem)) {
       return reply->Error(422, kdt::RelayLabel(relay) + " keeps its name: " + problem);
     }
-    frame = kdt::SetNameFrame(std::uint8_t(relay), command->name);
   }
-  command->reply = std::move(reply);
-  Submit(std::move(command), *unit, frame, caller);
+  std::shared_ptr<WebReply> pending(std::move(reply));
+  QPointer<WebApi> self(this);
+  commands_.Send(std::move(command), [self, pending, id](const UnitCommands::Result& result) {
+    if (self) self->Answer(*pending, id, result);
+  });
 }
 
-void WebApi::Submit(std::unique_ptr<Command> command, SharedUnit& unit, const kdt::Frame& frame,
-                    const Caller& caller) {
-  const std::string label = kdt::RelayLabel(command->relay);
-  if (!unit.Live()) {
-    return command->reply->Error(503, unit.Config().id + " is not connected: " + unit.DownReason());
+// {"on":true} protects the relay for the caller, {"on":false} releases it:
+// the owner's release, or an admin's forced one.
+void WebApi::Protect(const WebRequest& request, const Caller& caller, SharedUnit& unit, int relay,
+                     WebReply& reply) {
+  QJsonObject body;
+  if (!ReadBody(request.body, {"on"}, body) || !body["on"].isBool()) {
+    return reply.Error(400, "a protect is {\"on\":true} or {\"on\":false}");
   }
-  if (kdt::IsLocked(unit.Status().state[command->relay - 1])) {
-    return command->reply->Error(409, label + " is locked at the unit");
+  const std::string& id = unit.Config().id;
+  const Protects::Change change =
+      body["on"].toBool() ? protects_.Hold(id, relay, caller.By())
+                          : protects_.Release(id, relay, caller.By(), caller.role >= Role::kAdmin);
+  if (change == Protects::Change::kHeldByOther) {
+    return reply.Error(
+        409, kdt::RelayLabel(relay) + " is protected by " + OwnerText(protects_.Of(id, relay)->by));
   }
-  Command& waiting = *command;
-  commands_.push_back(std::move(command));
+  reply.Json(200, UnitJson(unit));
+}
+
+// "/api/salvos/evening/take": answered 200 with the take's answer, whatever
+// its result, as the request itself has succeeded.
+void WebApi::Take(const WebRequest& request, const Caller& caller,
+                  std::unique_ptr<WebReply>& reply) {
+  constexpr std::string_view kFront = "/api/salvos/", kTake = "/take";
+  const std::string& path = request.path;
+  const std::string id =
+      path.ends_with(kTake) && path.size() > kFront.size() + kTake.size()
+          ? path.substr(kFront.size(), path.size() - kFront.size() - kTake.size())
+          : "";
+  if (salvos_.Find(id) == nullptr) return reply->Error(404, "no such salvo: " + path);
+  if (caller.role < Role::kOperate) return reply->Error(403, "a view user changes nothing");
+  QJsonObject body;
+  if (!request.body.isEmpty() && !ReadBody(request.body, {}, body)) {
+    return reply->Error(400, "a take is {} or nothing");
+  }
+  std::shared_ptr<WebReply> pending(std::move(reply));
+  QPointer<WebApi> self(this);
+  salvos_.Take(id, caller.By(), [self, pending](const std::string& answer) {
+    if (self) pending->Json(200, answer);
+  });
+}
+
+CommandSource WebApi::SourceOf(const Caller& caller) {
   CommandSource& source = sources_[caller.By()];
   if (source == 0) source = NewCommandSource();
-  QPointer<WebApi> self(this);
-  Command* key = &waiting;
-  const Submitted submitted = unit.Submit({source, frame,
-                                           [self, key](const kdt::ReplyBytes* reply) {
-                                             if (self) self->Answered(key, reply != nullptr);
-                                           },
-                                           caller.By()});
-  if (submitted == Submitted::kUnitDown || submitted == Submitted::kQueueFull) {
-    return Finish(waiting, 503,
-                  submitted == Submitted::kUnitDown ? "the unit is not connected"
-                                                    : "too many commands wait for the unit");
-  }
-  waiting.timer.setSingleShot(true);
-  waiting.timer.setTimerType(Qt::PreciseTimer);  // never early: its client was told 3 s
-  connect(&waiting.timer, &QTimer::timeout, this,
-          [this, key, label] { Finish(*key, 504, label + " did not change within 3 s"); });
-  waiting.timer.start(kCommandTimeMs);
-}
-
-// The unit answered the command, or never will: a command that has ended
-// meanwhile (its time up) is not looked at again.
-void WebApi::Answered(Command* key, bool answered) {
-  for (auto& waiting : commands_) {
-    if (waiting.get() != key) continue;
-    if (answered) {
-      Settle(*waiting);
-    } else {
-      Finish(*waiting, 503, "the unit was lost before it answered");
-    }
-    return;
-  }
-}
-
-// Whether the unit's status shows what the command asked for, or what
-// stands in its way.
-void WebApi::Settle(Command& command) {
-  SharedUnit* unit = Find(command.unit);
-  if (unit == nullptr || !unit->Live()) return Finish(command, 503, "the unit is not connected");
-  const std::uint8_t state = unit->Status().state[command.relay - 1];
-  const bool shows = command.input ? kdt::InputOf(state) == *command.input
-                                   : unit->Status().name[command.relay - 1] == command.name;
-  if (shows) return Finish(command, 200, UnitJson(*unit));
-  if (kdt::IsLocked(state)) {
-    return Finish(command, 409, kdt::RelayLabel(command.relay) + " is locked at the unit");
-  }
-}
-
-void WebApi::Finish(Command& command, int status, const std::string& message) {
-  if (status == 200) {
-    command.reply->Json(200, message);
-  } else {
-    command.reply->Error(status, message);
-  }
-  commands_.remove_if([&](const std::unique_ptr<Command>& c) { return c.get() == &command; });
+  return source;
 }
 
 void WebApi::UnitsChanged(const std::vector<SharedUnit*>& units) {
-  units_ = units;
-  std::erase_if(shown_, [this](const auto& shown) { return Find(shown.first) == nullptr; });
+  commands_.UnitsChanged(units);
+  std::erase_if(shown_,
+                [this](const auto& shown) { return commands_.Find(shown.first) == nullptr; });
 }
 
 // Each change of a unit's connection or relays, once, to every stream; and
@@ -397,11 +396,7 @@ void WebApi::UnitChanged(const SharedUnit& unit) {
     server_.Broadcast(QByteArray::fromStdString(
         Event("unit", seq, "{\"seq\":" + std::to_string(seq) + ",\"unit\":" + json + "}")));
   }
-  std::vector<Command*> waiting;
-  for (auto& command : commands_) {
-    if (command->unit == unit.Config().id) waiting.push_back(command.get());
-  }
-  for (Command* command : waiting) Settle(*command);
+  commands_.UnitChanged(unit);
 }
 
 void WebApi::Recorded(const LogEntry& entry) {

@@ -2,14 +2,12 @@
 // may: logins and sessions (WebSessions.h), the units as kdt212ctl status
 // --json prints them, an event stream of every change, the record of who
 // switched what, and commands that answer once the unit's status shows
-// them. Every request is checked here, at the bridge, never in the
-// browser: a session and its role, a POST's Content-Type (JSON only) and
-// its Origin (the page's own only), a body that is the JSON of its request.
+// them, protects, and the takes of salvos. Every request is checked here, at the bridge, never in
+// the browser: a session and its role, a POST's Content-Type (JSON only) and its Origin (the page's
+// own only), a body that is the JSON of its request.
 #pragma once
 
 #include <QObject>
-#include <QTimer>
-#include <list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -20,6 +18,8 @@
 #include "CommandQueue.h"
 #include "Log.h"
 #include "LogBook.h"
+#include "UnitCommands.h"
+#include "UnitConsumer.h"
 #include "WebReply.h"
 #include "WebSessions.h"
 
@@ -31,11 +31,7 @@ struct WebRequest;
 
 class WebApi : public QObject {
  public:
-  // How long a command may take to show in the unit's status, as kdt212ctl
-  // waits.
-  static constexpr int kCommandTimeMs = 3000;
-
-  WebApi(WebServer& server, const HttpConfig& config, LogBook& logBook);
+  WebApi(WebServer& server, const HttpConfig& config, const BridgeServices& services);
   ~WebApi() override;
 
   // The users anew: sessions of those removed, or whose password changed,
@@ -56,7 +52,6 @@ class WebApi : public QObject {
     Role role = Role::kOperate;
     std::string By() const;  // "web alice", or "web"
   };
-  struct Command;
 
   void Route(const WebRequest& request, std::unique_ptr<WebReply>& reply);
   bool CheckPost(const WebRequest& request, WebReply& reply) const;
@@ -69,12 +64,12 @@ class WebApi : public QObject {
   void Events(const Caller& caller, std::unique_ptr<WebReply> reply);
   void UnitCommand(const WebRequest& request, const Caller& caller,
                    std::unique_ptr<WebReply>& reply);
-  void Submit(std::unique_ptr<Command> command, SharedUnit& unit, const kdt::Frame& frame,
-              const Caller& caller);
-  void Answered(Command* key, bool answered);
-  void Settle(Command& command);
-  void Finish(Command& command, int status, const std::string& message);
-  SharedUnit* Find(const std::string& id) const;
+  void Protect(const WebRequest& request, const Caller& caller, SharedUnit& unit, int relay,
+               WebReply& reply);
+  void Take(const WebRequest& request, const Caller& caller, std::unique_ptr<WebReply>& reply);
+  void Answer(WebReply& reply, const std::string& unit, const UnitCommands::Result& result);
+  CommandSource SourceOf(const Caller& caller);
+  std::string UnitJson(const SharedUnit& unit) const;
   std::string UnitsJson() const;
   std::string MeJson(const Caller& caller) const;
   bool Protected() const { return !config_.usersFile.empty(); }
@@ -82,13 +77,14 @@ class WebApi : public QObject {
   WebServer& server_;
   HttpConfig config_;
   LogBook& logBook_;
-  std::vector<SharedUnit*> units_;
+  Protects& protects_;
+  Salvos& salvos_;
+  UnitCommands commands_;
   std::map<std::string, std::string> shown_;  // each unit's JSON as the streams have it
   WebSessions sessions_;
   LoginThrottle throttle_;
   LogThrottle logThrottle_;
   std::map<std::string, CommandSource> sources_;  // by who sends: one turn each
-  std::list<std::unique_ptr<Command>> commands_;  // waiting for the unit
 };
 
 }  // namespace bridge

@@ -63,10 +63,10 @@ struct WebServer::Connection : public QObject {
   QTimer whole;         // the next request must be whole in time
 };
 
-WebServer::WebServer(const HttpConfig& config, LogBook& logBook, bool verbose)
+WebServer::WebServer(const HttpConfig& config, const BridgeServices& services, bool verbose)
     : config_(config), verbose_(verbose) {
   UsePageResources();
-  api_ = std::make_unique<WebApi>(*this, config_, logBook);
+  api_ = std::make_unique<WebApi>(*this, config_, services);
   comments_.setInterval(kCommentEveryMs);
   connect(&comments_, &QTimer::timeout, this, &WebServer::SendComments);
   comments_.start();

@@ -55,7 +55,7 @@ class WebServer : public QAbstractHttpServer, public UnitConsumer {
   static constexpr qint64 kMostUnreadEvents = 256 * 1024;
   static constexpr int kCommentEveryMs = 15000;
 
-  WebServer(const HttpConfig& config, LogBook& logBook, bool verbose);
+  WebServer(const HttpConfig& config, const BridgeServices& services, bool verbose);
   ~WebServer() override;
 
   const HttpConfig& Config() const { return config_; }

@@ -46,7 +46,8 @@ std::string RelayJsonFields(const UnitStatus& status, int relay) {
   return text;
 }
 
-std::string StatusJson(const UnitStatus& status, const std::string& unit) {
+std::string StatusJson(const UnitStatus& status, const std::string& unit,
+                       const RelayJsonMore& more) {
   std::string text = "{\"unit\":" + JsonText(unit) +
                      ",\"connected\":true,\"model\":" + std::to_string(status.model) +
                      ",\"header\":" + std::to_string(status.header) + ",\"relays\":[";
@@ -54,6 +55,7 @@ std::string StatusJson(const UnitStatus& status, const std::string& unit) {
     if (relay != kRelaysLeftToRight[0]) text += ',';
     text += '{';
     text += RelayJsonFields(status, relay);
+    if (more) text += more(relay);
     text += '}';
   }
   text += "]}";

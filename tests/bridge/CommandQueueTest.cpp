@@ -15,7 +15,7 @@ using bridge::Submitted;
 QueuedCommand Input(bridge::CommandSource source, int input, int relay,
                     std::vector<std::string>* ended = nullptr, std::string tag = {}) {
   QueuedCommand command{source, kdt::SetInputFrame(std::uint8_t(input), std::uint8_t(relay)),
-                        nullptr, "test"};
+                        nullptr, "test", ""};
   if (ended != nullptr) {
     command.done = [ended, tag](const kdt::ReplyBytes* reply) {
       ended->push_back(tag + (reply == nullptr ? " never sent" : " answered"));
@@ -46,7 +46,7 @@ TEST(CommandQueue, TheNewestCommandForARelayReplacesOneThatWaits) {
   EXPECT_EQ(queue.Add(Input(1, 2, 3, &ended, "A2"), true), Submitted::kQueued);
   EXPECT_EQ(queue.Add(Input(1, 1, 3, &ended, "A1"), true), Submitted::kReplaced);
   EXPECT_EQ(queue.Add(Input(1, 2, 2, &ended, "B2"), true), Submitted::kQueued);  // another relay
-  EXPECT_EQ(queue.Add({1, kdt::SetNameFrame(3, "Foyer"), nullptr, "test"}, true),
+  EXPECT_EQ(queue.Add({1, kdt::SetNameFrame(3, "Foyer"), nullptr, "test", ""}, true),
             Submitted::kQueued);                                   // another kind
   EXPECT_EQ(queue.Add(Input(2, 2, 3), true), Submitted::kQueued);  // another source
   EXPECT_EQ(ended, std::vector<std::string>{"A2 never sent"});
