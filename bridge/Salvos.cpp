@@ -142,6 +142,9 @@ bool Salvos::Check(Run& run) const {
   for (Run::Relay& relay : run.relays) {
     const SalvoStep& step = relay.step;
     const SharedUnit* unit = commands_.Find(step.unit);
+    if (unit != nullptr && unit->Live()) {
+      relay.from = kdt::InputOf(unit->Status().state[step.relay - 1]);
+    }
     std::string why;
     if (unit == nullptr) {
       why = "no unit " + step.unit;
@@ -159,7 +162,6 @@ bool Salvos::Check(Run& run) const {
       clear = false;
       continue;
     }
-    relay.from = kdt::InputOf(unit->Status().state[step.relay - 1]);
     if (relay.from == step.input) relay.stage = Stage::kAlready;
   }
   return clear;

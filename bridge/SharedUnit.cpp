@@ -215,12 +215,13 @@ void SharedUnit::SessionConnect(kdt::TQmObject*, bool connected) {
 
 void SharedUnit::SessionDisconnect(kdt::TQmObject*, std::int32_t code) {
   if (code == kdt::kResultRequested) return;
-  FailWaiting();
-  if (!live_) {
+  const bool wasLive = std::exchange(live_, false);
+  downReason_ = Reason();
+  FailWaiting();  // whoever they answer sees the unit down, and why
+  if (!wasLive) {
     Down("cannot connect to " + Where(), Reason());  // the first exchange failed
     return;
   }
-  live_ = false;
   if (endpoint_) endpoint_->CloseAll("the unit is not connected");
   down_.Up();
   Down("lost", Reason());
