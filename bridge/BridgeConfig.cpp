@@ -440,6 +440,7 @@ bool ReadSalvoStep(const kdt::IniContent::Entry& entry, SalvoStep& step, std::st
     return false;
   }
   step.input = input[0] - '0';
+  step.line = entry.line;
   return true;
 }
 
@@ -545,7 +546,7 @@ bool CheckSalvos(const BridgeConfig& config, Checker& checker) {
     for (const SalvoStep& step : salvo.steps) {
       if (std::ranges::none_of(config.units,
                                [&](const UnitConfig& unit) { return unit.id == step.unit; })) {
-        return checker.Fail(salvo.line,
+        return checker.Fail(step.line,
                             "salvo " + salvo.id + ": no unit " + step.unit + " in this file");
       }
     }

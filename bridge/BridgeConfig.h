@@ -91,7 +91,10 @@ struct SalvoStep {
   std::string unit;
   int relay = 0;  // 1 to 3
   int input = 0;  // 1 or 2
-  bool operator==(const SalvoStep&) const = default;
+  int line = 0;   // for messages; it does not count
+  bool operator==(const SalvoStep& other) const {
+    return unit == other.unit && relay == other.relay && input == other.input;
+  }
 };
 struct SalvoConfig {
   std::string id;

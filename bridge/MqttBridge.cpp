@@ -282,7 +282,7 @@ void MqttBridge::CommandProtect(SharedUnit& unit, int relay, const std::string& 
   const Protects::Change change =
       on ? protects_.Hold(id, relay, kOwner) : protects_.Release(id, relay, kOwner, false);
   if (change == Protects::Change::kHeldByOther) {
-    Dropped("protected", what + payload + " dropped: the relay is protected by " +
+    Dropped("protect of another", what + payload + " dropped: the relay is protected by " +
                              OwnerText(protects_.Of(id, relay)->by));
   }
 }

@@ -249,7 +249,7 @@ TEST(BridgeConfig, Salvos) {
   EXPECT_EQ(salvo.steps, (std::vector<bridge::SalvoStep>{{"studio", 3, 2}, {"studio", 2, 1},
                                                          {"hall", 1, 2}}));
   const std::pair<std::string, std::string> cases[] = {
-      {"[SALVO e]\nstudio.A=2\nnosuch.B=1\n", "f:5: salvo e: no unit nosuch in this file"},
+      {"[SALVO e]\nstudio.A=2\nnosuch.B=1\n", "f:7: salvo e: no unit nosuch in this file"},
       {"[SALVO e]\nstudio.D=2\n", "f:6: a salvo's line is UNIT.RELAY=INPUT"},
       {"[SALVO e]\nstudio.1=2\n", "f:6: a salvo's line is UNIT.RELAY=INPUT"},
       {"[SALVO e]\nstudio=2\n", "f:6: a salvo's line is UNIT.RELAY=INPUT"},

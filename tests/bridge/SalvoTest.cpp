@@ -1,6 +1,7 @@
-// Salvos and protects through the bridge's HTTP interface and its shared
-// endpoint: the real kdt212-bridge between simulated units (or a scripted
-// one) and clients of the test's own, every outcome checked at the units.
+// Salvos and protects through the bridge's HTTP interface, its shared
+// endpoint and MQTT: the real kdt212-bridge between simulated units (or a
+// scripted one), the real broker, and clients of the test's own, every
+// outcome checked at the units.
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
@@ -9,7 +10,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "Broker.h"
 #include "LoopbackPeer.h"
+#include "MqttProbe.h"
 #include "WebFixture.h"
 
 using namespace testsupport;
@@ -375,6 +378,106 @@ TEST_F(SalvoTest, ProtectsOutliveARestartAndADamagedFileIsSetAside) {
     }
   }
   std::filesystem::remove_all(folder);
+}
+
+// The hub holds its own protects, sees everyone's, and takes salvos; its
+// discovery has a switch and an owner's sensor per relay, and a button per
+// salvo on the bridge's device.
+TEST_F(SalvoTest, TheHubProtectsAndTakesOverMqtt) {
+  Broker broker;
+  MqttProbe hub(broker.Port());
+  ASSERT_TRUE(hub.Connected());
+  hub.Subscribe("#");
+  StartWeb(kUsers, "[MQTT]\nPORT=" + std::to_string(broker.Port()) + "\n" + kEvening);
+  const std::string protectA = "kdt212/studio/relay/a/protected",
+                    protectB = "kdt212/studio/relay/b/protected";
+  ASSERT_TRUE(hub.WaitFor(protectA, "OFF")) << bridge_->Log();
+  const std::string button =
+      "homeassistant/button/kdt212/bridge_kdt212-bridge_salvo_evening/config";
+  ASSERT_TRUE(hub.WaitForTopic(button));
+  const QJsonObject buttonConfig = Json(hub.Latest(button));
+  EXPECT_EQ(buttonConfig["name"].toString(), "Evening programme");
+  EXPECT_EQ(buttonConfig["command_topic"].toString(), "kdt212/salvo/evening/take");
+  EXPECT_EQ(buttonConfig["payload_press"].toString(), "TAKE");
+  EXPECT_EQ(buttonConfig["device"].toObject()["identifiers"].toArray()[0].toString(),
+            "kdt212_bridge_kdt212-bridge");
+  ASSERT_TRUE(hub.WaitForTopic("homeassistant/switch/kdt212/studio_relay_a_protected/config"));
+  ASSERT_TRUE(hub.WaitForTopic("homeassistant/sensor/kdt212/studio_relay_a_protected_by/config"));
+  const QJsonObject protectSwitch =
+      Json(hub.Latest("homeassistant/switch/kdt212/studio_relay_a_protected/config"));
+  EXPECT_EQ(protectSwitch["command_topic"].toString(), QString::fromStdString(protectA + "/set"));
+  EXPECT_EQ(protectSwitch["state_topic"].toString(), QString::fromStdString(protectA));
+  EXPECT_EQ(Json(hub.Latest(
+                "homeassistant/sensor/kdt212/studio_relay_a_protected_by/config"))["state_topic"]
+                .toString(),
+            QString::fromStdString(protectA));
+
+  hub.Publish(protectA + "/set", "ON");
+  ASSERT_TRUE(hub.WaitFor(protectA, "mqtt")) << bridge_->Log();
+  EXPECT_TRUE(bridge_->WaitForLog("studio: RELAY A: protect none -> mqtt, by mqtt"));
+  const std::string alice = LogIn("alice", "a-Pa55");
+  const HttpAnswer refused = Post("/api/units/studio/relays/a/input", "{\"input\":2}", alice);
+  EXPECT_EQ(refused.status, 409);
+  EXPECT_EQ(Json(refused.body)["error"].toString(), "RELAY A is protected by MQTT");
+  hub.Publish("kdt212/studio/relay/a/input/set", "INPUT 2");  // its owner's
+  ASSERT_TRUE(hub.WaitFor("kdt212/studio/relay/a/input", "INPUT 2")) << bridge_->Log();
+
+  ASSERT_EQ(Post("/api/units/studio/relays/b/protect", "{\"on\":true}", alice).status, 200);
+  ASSERT_TRUE(hub.WaitFor(protectB, "web alice"));
+  // Each kind of refusal is a line (the same kind again within 10 s is
+  // summed up later).
+  for (const auto& [topic, payload] : std::vector<std::pair<std::string, std::string>>{
+           {"kdt212/studio/relay/b/input/set", "INPUT 2"}, {protectB + "/set", "ON"}}) {
+    bridge_->Mark();
+    hub.Publish(topic, payload);
+    EXPECT_TRUE(bridge_->WaitForLog("dropped: the relay is protected by alice")) << topic;
+  }
+  hub.Publish(protectB + "/set", "OFF");
+  hub.Publish("kdt212/studio/relay/c/input/set", "INPUT 2");  // after the OFF, in its order
+  ASSERT_TRUE(hub.WaitFor("kdt212/studio/relay/c/input", "INPUT 2"));
+  EXPECT_EQ(Relay("studio", 'B', alice)["protected"].toObject()["by"].toString(), "web alice");
+  EXPECT_EQ(hub.Latest(protectB), "web alice");
+  EXPECT_EQ(InputAt(*unit_, 'B'), 1);
+
+  const std::string take = "kdt212/salvo/evening/take", result = "kdt212/salvo/evening/result";
+  hub.Publish(take, "TAKE");
+  ASSERT_TRUE(hub.WaitForTopic(result)) << bridge_->Log();
+  QJsonObject answer = Json(hub.Latest(result));
+  EXPECT_EQ(answer["result"].toString(), "refused");
+  EXPECT_EQ(Outcomes(answer)[1],
+            "studio.B 1->1 1: stands in the way: RELAY B is protected by alice");
+  ASSERT_EQ(Post("/api/units/studio/relays/b/protect", "{\"on\":false}", alice).status, 200);
+  hub.Forget();
+  hub.Publish(take, "TAKE");
+  ASSERT_TRUE(hub.WaitForTopic(result)) << bridge_->Log();
+  answer = Json(hub.Latest(result));
+  EXPECT_EQ(answer["result"].toString(), "done");
+  EXPECT_EQ(Outcomes(answer),
+            (std::vector<std::string>{"studio.A 2->2 2: already", "studio.B 1->1 1: already",
+                                      "hall.C 1->2 2: switched"}));
+  EXPECT_FALSE(hub.Messages().back().retained);
+  EXPECT_TRUE(
+      bridge_->WaitForLog("hall: RELAY C: input INPUT 1 -> INPUT 2, by mqtt, salvo evening"));
+
+  // A retained take is no take; nor is another payload.
+  hub.Forget();
+  Panel(*hall_, "input C 1");
+  hub.Publish(take, "TAKE", true);
+  EXPECT_TRUE(bridge_->WaitForLog("ignored: a retained take would be taken again"));
+  hub.Publish(take, "", true);
+  hub.Publish(take, "take");
+  EXPECT_TRUE(bridge_->WaitForLog("dropped: a take is TAKE"));
+  EXPECT_EQ(hub.Count(result), 0);
+  EXPECT_EQ(InputAt(*hall_, 'C'), 1);
+
+  // A salvo taken out of the file takes its button with it.
+  std::string config = config_;
+  config.erase(config.find("[SALVO evening]"));
+  bridge_->Rewrite(config);
+  bridge_->Process().Signal(SIGHUP);
+  EXPECT_TRUE(hub.WaitFor(button, "")) << bridge_->Log();
+  hub.Publish(protectA + "/set", "OFF");
+  EXPECT_TRUE(hub.WaitFor(protectA, "OFF"));
 }
 
 }  // namespace

@@ -18,7 +18,9 @@ TEST(Topics, CommandTopicsAndNothingElse) {
   const Case cases[] = {
       {"site/kdt212/studio/relay/a/input/set", true, "studio", 3, bridge::RelayLeaf::kInput},
       {"site/kdt212/hall-2/relay/c/name/set", true, "hall-2", 1, bridge::RelayLeaf::kName},
+      {"site/kdt212/lobby/relay/b/protected/set", true, "lobby", 2, bridge::RelayLeaf::kProtected},
       {"site/kdt212/studio/relay/a/locked/set", false, "", 0, {}},
+      {"site/kdt212/salvo/evening/take", false, "", 0, {}},
       {"site/kdt212/studio/relay/d/input/set", false, "", 0, {}},
       {"site/kdt212/studio/relay/A/input/set", false, "", 0, {}},
       {"site/kdt212/studio/relay/ab/input/set", false, "", 0, {}},
@@ -61,6 +63,8 @@ TEST(Topics, UnitsOfDiscoveryTopicsAndNothingElse) {
       {"homeassistant/select/kdt212/studio_relay_a_input/config", "studio"},
       {"homeassistant/text/kdt212/hall-2_relay_c_name/config", "hall-2"},
       {"homeassistant/binary_sensor/kdt212/a_relay_b_locked/config", "a"},
+      {"homeassistant/switch/kdt212/a_relay_b_protected/config", "a"},
+      {"homeassistant/sensor/kdt212/lobby_relay_c_protected_by/config", "lobby"},
       {"homeassistant/binary_sensor/kdt212/bridge_east_connectivity/config", ""},
       {"homeassistant/select/kdt212/x/y_relay_a_input/config", ""},  // not an id
       {"homeassistant/select/kdt212/+_relay_a_input/config", ""},
@@ -77,6 +81,56 @@ TEST(Topics, UnitsOfDiscoveryTopicsAndNothingElse) {
     EXPECT_EQ(bridge::UnitOfDiscoveryTopic(mqtt, topic, found), !unit.empty()) << topic;
     EXPECT_EQ(found, unit) << topic;
   }
+}
+
+// A salvo's take topic, and its button: only this TOPIC's, this CLIENTID's,
+// and a well-formed id.
+TEST(Topics, SalvosTakeAndButtonTopics) {
+  bridge::MqttConfig mqtt;  // TOPIC kdt212, CLIENTID kdt212-bridge
+  const std::pair<std::string, std::string> takes[] = {
+      {"kdt212/salvo/evening/take", "evening"},
+      {"kdt212/salvo/night-2/take", "night-2"},
+      {"kdt212/salvo/evening/result", ""},
+      {"kdt212/salvo//take", ""},
+      {"kdt212/salvo/a/b/take", ""},
+      {"kdt212/salvo/+/take", ""},
+      {"kdt212/studio/evening/take", ""},
+      {"other/salvo/evening/take", ""},
+      {"kdt212/salvo/take", ""},
+  };
+  for (const auto& [topic, salvo] : takes) {
+    std::string found;
+    EXPECT_EQ(bridge::ParseSalvoTakeTopic(mqtt, topic, found), !salvo.empty()) << topic;
+    EXPECT_EQ(found, salvo) << topic;
+    if (!salvo.empty()) {
+      EXPECT_EQ(bridge::SalvoTakeTopic(mqtt, salvo), topic);
+    }
+  }
+  const std::pair<std::string, std::string> buttons[] = {
+      {"homeassistant/button/kdt212/bridge_kdt212-bridge_salvo_evening/config", "evening"},
+      {"homeassistant/button/kdt212/bridge_west_salvo_evening/config", ""},  // another bridge's
+      {"homeassistant/button/kdt212/bridge_kdt212-bridge_salvo_/config", ""},
+      {"homeassistant/button/kdt212/bridge_kdt212-bridge_salvo_a+b/config", ""},
+      {"homeassistant/binary_sensor/kdt212/bridge_kdt212-bridge_connectivity/config", ""},
+  };
+  for (const auto& [topic, salvo] : buttons) {
+    std::string found;
+    EXPECT_EQ(bridge::SalvoOfDiscoveryTopic(mqtt, topic, found), !salvo.empty()) << topic;
+    if (!salvo.empty()) {
+      EXPECT_EQ(found, salvo) << topic;
+    }
+  }
+}
+
+TEST(Topics, SwitchPayloads) {
+  bool on = false;
+  EXPECT_TRUE(bridge::ParseSwitchPayload("ON", on) && on);
+  EXPECT_TRUE(bridge::ParseSwitchPayload("OFF", on) && !on);
+  for (const char* payload : {"on", "1", "TRUE", "ON ", ""}) {
+    EXPECT_FALSE(bridge::ParseSwitchPayload(payload, on)) << payload;
+  }
+  EXPECT_EQ(bridge::ProtectedPayload(""), "OFF");
+  EXPECT_EQ(bridge::ProtectedPayload("web alice"), "web alice");
 }
 
 }  // namespace

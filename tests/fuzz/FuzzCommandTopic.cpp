@@ -1,7 +1,9 @@
 // A command from MQTT: a topic and its payload, as a hub or anyone on the
 // broker may publish them. A topic is taken only when it is exactly one of
 // the bridge's command topics, and a payload only when it is one of the
-// topic's: an input of 1 or 2, or a name by the rule of every rename.
+// topic's: an input of 1 or 2, or a name by the rule of every rename. A
+// salvo's take topic likewise names a well-formed salvo id only.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -23,6 +25,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bridge::CommandTopic(mqtt, command.unit, command.relay, command.leaf) != topic) {
       std::abort();
     }
+  }
+  std::string salvo;
+  if (bridge::ParseSalvoTakeTopic(mqtt, topic, salvo) &&
+      (salvo.empty() || bridge::SalvoTakeTopic(mqtt, salvo) != topic ||
+       !std::all_of(salvo.begin(), salvo.end(), bridge::IsIdCharacter))) {
+    std::abort();
   }
   int relayInput = 0;
   if (bridge::ParseInputPayload(payload, relayInput) && relayInput != 1 && relayInput != 2) {
