@@ -1,16 +1,25 @@
 // The bridge's page: every unit, live, through the bridge's HTTP interface
 // (relative addresses only, so that it works unchanged behind a reverse
-// proxy's sub-path). Everything from a unit is shown as text, never markup.
+// proxy's sub-path), its protects, and its salvos with a take step: choosing
+// a salvo arms it and shows on the units what it would change; Take applies
+// it; Cancel, Escape or 30 s without a Take disarm it. Everything from a
+// unit is shown as text, never markup.
 'use strict';
 
 const RELAYS = ['A', 'B', 'C'];
+const DISARM_MS = 30000;
 const page = {
-  role: null,       // 'view' or 'operate', once known
+  role: null,       // 'view', 'operate' or 'admin', once known
   user: null,
   live: false,      // a fresh snapshot has come on the open stream
   stream: null,
   cards: new Map(),  // unit id -> its elements
   units: new Map(),  // unit id -> its object, as the bridge last sent it
+  salvos: [],        // as the bridge lists them
+  armed: null,       // the salvo chosen, until it is taken or disarmed
+  disarm: null,      // its timer
+  taking: false,
+  outcomes: new Map(),  // "unit RELAY" -> what the last take did to it
 };
 
 const $ = (id) => document.getElementById(id);
@@ -58,6 +67,30 @@ function relayOf(unit, letter) {
   return (unit.relays || []).find((relay) => relay.relay === letter);
 }
 
+// Who this page is to the bridge, as protects name their owners.
+function me() {
+  return page.user === null ? 'web' : 'web ' + page.user;
+}
+
+function ownerText(owner) {
+  if (owner.startsWith('web ')) return owner.slice(4);
+  return owner === 'web' ? 'the page' : owner === 'mqtt' ? 'MQTT' : owner;
+}
+
+function stepOf(salvo, id, letter) {
+  return salvo && salvo.relays.find((step) => step.unit === id && step.relay === letter);
+}
+
+// How many relays a take would change now; those of a unit that is down
+// count, as nothing says they are on their input.
+function differs(salvo) {
+  return salvo.relays.filter((step) => {
+    const unit = page.units.get(step.unit);
+    const relay = unit && relayOf(unit, step.relay);
+    return !relay || relay.input !== step.input;
+  }).length;
+}
+
 function buildCard(id) {
   const title = element('span', {text: id});
   const connection = element('span', {class: 'connection'});
@@ -77,11 +110,16 @@ function buildCard(id) {
     const name = element('button', {type: 'button', class: 'name', 'aria-label': `${id} ${caption} name`});
     name.addEventListener('click', () => startRename(id, letter));
     const lock = element('p', {class: 'lock'});
+    const protect = element('button', {type: 'button', class: 'protect'});
+    protect.addEventListener('click', () => toggleProtect(id, letter));
+    const owner = element('p', {class: 'owner'});
+    const note = element('p', {class: 'salvo-note'});
     const problem = element('p', {class: 'problem', role: 'status'});
-    const box = element('div', {class: 'relay'},
-      [element('h3', {text: caption}), element('div', {class: 'inputs'}, buttons), name, lock, problem]);
+    const box = element('div', {class: 'relay'}, [element('h3', {text: caption}),
+      element('div', {class: 'inputs'}, buttons), name, lock, protect, owner, note, problem]);
     relays.append(box);
-    parts.relays.set(letter, {box, buttons, name, lock, problem, editing: false});
+    parts.relays.set(letter, {box, buttons, name, lock, protect, owner, note, problem,
+      editing: false});
   }
   $('units').append(card);
   page.cards.set(id, parts);
@@ -98,13 +136,17 @@ function showUnit(unit) {
     const relay = relayOf(unit, letter);
     const view = parts.relays.get(letter);
     const locked = Boolean(relay && relay.locked);
+    const held = relay && relay.protected;
+    const theirs = Boolean(held && held.by !== me());
     view.buttons.forEach((button, index) => {
       button.setAttribute('aria-pressed', String(Boolean(relay && relay.input === index + 1)));
-      button.disabled = !controlsEnabled() || !relay || locked;
+      button.disabled = !controlsEnabled() || !relay || locked || theirs;
     });
     if (!view.editing) view.name.textContent = relay ? relay.name : '';
-    view.name.disabled = !controlsEnabled() || !relay;
+    view.name.disabled = !controlsEnabled() || !relay || theirs;
     view.lock.textContent = locked ? 'locked at the unit' : '';
+    showProtect(unit.id, letter, view, relay);
+    showNote(unit.id, letter, view, relay);
     const was = before && relayOf(before, letter);
     if (relay && was && was.input !== relay.input && relay.input) {
       announce(`${unit.id} RELAY ${letter} on INPUT ${relay.input}`);
@@ -112,8 +154,35 @@ function showUnit(unit) {
   }
 }
 
+// Protect toggles the caller's own protect; an admin may release
+// another's, and nobody else may touch it.
+function showProtect(id, letter, view, relay) {
+  const held = relay && relay.protected;
+  const mine = Boolean(held && held.by === me()), theirs = Boolean(held && !mine);
+  const release = theirs && page.role === 'admin';
+  view.protect.textContent = release ? 'Release' : 'Protect';
+  view.protect.setAttribute('aria-label', `${id} RELAY ${letter} ${release ? 'release' : 'protect'}`);
+  if (release) view.protect.removeAttribute('aria-pressed');
+  else view.protect.setAttribute('aria-pressed', String(mine));
+  view.protect.disabled = !controlsEnabled() || !relay || (theirs && !release);
+  view.owner.textContent = !held ? '' : mine ? 'protected by you' : 'protected by ' + ownerText(held.by);
+}
+
+// What the armed salvo would do to the relay, or what the last take did.
+function showNote(id, letter, view, relay) {
+  const step = stepOf(page.armed, id, letter);
+  const changes = Boolean(step && (!relay || relay.input !== step.input));
+  view.box.classList.toggle('target', changes);
+  if (step) {
+    view.note.textContent = changes ? `salvo: → INPUT ${step.input}` : `salvo: stays on INPUT ${step.input}`;
+  } else {
+    view.note.textContent = page.outcomes.get(`${id} RELAY ${letter}`) || '';
+  }
+}
+
 function showAll() {
   for (const unit of page.units.values()) showUnit(unit);
+  showSalvos();
 }
 
 function showProblem(id, letter, text) {
@@ -136,6 +205,102 @@ async function command(id, letter, what, body) {
 
 function switchInput(id, letter, input) {
   command(id, letter, 'input', {input});
+}
+
+function toggleProtect(id, letter) {
+  const relay = relayOf(page.units.get(id), letter);
+  command(id, letter, 'protect', {on: !(relay && relay.protected)});
+}
+
+function showSalvos() {
+  $('salvos').hidden = page.salvos.length === 0;
+  const list = $('salvo-list');
+  if (list.children.length !== page.salvos.length) {
+    list.replaceChildren(...page.salvos.map((salvo) => {
+      const button = element('button', {type: 'button', class: 'salvo'},
+        [element('span', {text: salvo.label}), element('span', {class: 'differs'})]);
+      button.addEventListener('click', () => (page.armed === salvo ? disarm('Cancelled') : arm(salvo)));
+      return button;
+    }));
+  }
+  page.salvos.forEach((salvo, index) => {
+    const button = list.children[index];
+    const count = differs(salvo);
+    button.lastChild.textContent = count === 0 ? 'in place' : `${count} to change`;
+    button.setAttribute('aria-pressed', String(page.armed === salvo));
+    button.disabled = !controlsEnabled() || page.taking;
+  });
+  $('take').disabled = !controlsEnabled() || page.taking || !page.armed;
+}
+
+async function loadSalvos() {
+  const {status, data} = await request('api/salvos');
+  if (status !== 200) return;
+  const armed = page.armed && page.armed.id;
+  page.salvos = data.salvos;
+  page.armed = page.salvos.find((salvo) => salvo.id === armed) || null;
+  $('salvo-list').replaceChildren();
+  showAll();
+}
+
+function arm(salvo) {
+  clearTimeout(page.disarm);
+  page.armed = salvo;
+  page.outcomes.clear();
+  $('take-answer').replaceChildren();
+  const count = differs(salvo);
+  $('armed-text').textContent = `${salvo.label}: ${count} relay${count === 1 ? '' : 's'} to change. ` +
+    'Take applies it.';
+  $('armed').hidden = false;
+  page.disarm = setTimeout(() => disarm(`${salvo.label} disarmed: 30 s without a Take`), DISARM_MS);
+  showAll();
+  $('take').focus();
+}
+
+function disarm(why) {
+  clearTimeout(page.disarm);
+  if (!page.armed) return;
+  page.armed = null;
+  $('armed').hidden = true;
+  if (why) announce(why);
+  showAll();
+}
+
+async function take() {
+  const salvo = page.armed;
+  if (!salvo || page.taking || !controlsEnabled()) return;
+  clearTimeout(page.disarm);
+  page.taking = true;
+  showSalvos();
+  let answer;
+  try {
+    answer = await request(`api/salvos/${encodeURIComponent(salvo.id)}/take`, {});
+  } catch (e) {
+    answer = {status: 0, data: {error: 'the bridge cannot be reached'}};
+  }
+  page.taking = false;
+  if (answer.status === 401) return needLogin();
+  disarm();
+  showTake(salvo, answer);
+}
+
+// The take's answer: its result, and beside each relay what became of it.
+function showTake(salvo, {status, data}) {
+  const box = $('take-answer');
+  if (status !== 200) {
+    box.replaceChildren(element('p', {class: 'problem',
+      text: `${salvo.label}: ${(data && data.error) || 'the bridge answered ' + status}`}));
+    return showAll();
+  }
+  page.outcomes.clear();
+  const items = data.relays.map((relay) => {
+    page.outcomes.set(`${relay.unit} RELAY ${relay.relay}`, 'salvo: ' + relay.outcome);
+    return element('li', {text: `${relay.unit} RELAY ${relay.relay}: ${relay.outcome}`});
+  });
+  box.replaceChildren(element('p', {class: 'result ' + data.result, text: `${salvo.label}: ${data.result}`}),
+    element('ul', {}, items));
+  announce(`${salvo.label}: ${data.result}`);
+  showAll();
 }
 
 function startRename(id, letter) {
@@ -166,11 +331,15 @@ function startRename(id, letter) {
   edit.select();
 }
 
-function showEntry(entry, newest = true) {
+function entryText(entry) {
   const shown = (value) => (entry.change === 'name' ? `“${value}”` : value);
-  const what = entry.change === 'connection'
-    ? `${entry.unit}: ${entry.from} → ${entry.to}`
-    : `${entry.unit} RELAY ${entry.relay}: ${entry.change} ${shown(entry.from)} → ${shown(entry.to)}`;
+  if (entry.salvo) return `salvo ${entry.salvo}: ${entry.change} ${entry.to}`;
+  if (entry.change === 'connection') return `${entry.unit}: ${entry.from} → ${entry.to}`;
+  return `${entry.unit} RELAY ${entry.relay}: ${entry.change} ${shown(entry.from)} → ${shown(entry.to)}`;
+}
+
+function showEntry(entry, newest = true) {
+  const what = entryText(entry);
   const item = element('li', {}, [
     element('time', {text: entry.time.slice(11, 19), dateTime: entry.time}),
     element('span', {text: `${what}, by ${entry.by}`})]);
@@ -181,6 +350,7 @@ function showEntry(entry, newest = true) {
 }
 
 function setLive(live, why) {
+  if (!live) disarm();  // never a take against a stale picture
   page.live = live;
   $('banner').hidden = live;
   $('banner').textContent = live ? '' : why;
@@ -195,6 +365,7 @@ function openStream() {
     const snapshot = JSON.parse(event.data);
     for (const unit of snapshot.units) showUnit(unit);
     loadLog();
+    loadSalvos();
     setLive(true);
   });
   stream.addEventListener('unit', (event) => showUnit(JSON.parse(event.data).unit));
@@ -217,6 +388,11 @@ async function loadLog() {
 }
 
 function needLogin() {
+  disarm();
+  page.salvos = [];
+  $('salvos').hidden = true;
+  $('salvo-list').replaceChildren();
+  $('take-answer').replaceChildren();
   if (page.stream) page.stream.close();
   page.stream = null;
   page.live = false;
@@ -256,6 +432,13 @@ $('login').addEventListener('submit', async (event) => {
   $('login-password').value = '';
   if (status === 200) return start();
   $('login-problem').textContent = (data && data.error) || `the bridge answered ${status}`;
+});
+
+$('take').addEventListener('click', take);
+$('cancel').addEventListener('click', () => disarm('Cancelled'));
+document.addEventListener('keydown', (event) => {
+  // Escape in a rename is the rename's.
+  if (event.key === 'Escape' && !event.defaultPrevented && page.armed) disarm('Cancelled');
 });
 
 $('logout').addEventListener('click', async () => {
