@@ -152,6 +152,7 @@ function showUnit(unit) {
       announce(`${unit.id} RELAY ${letter} on INPUT ${relay.input}`);
     }
   }
+  showSalvos();  // what each would change now
 }
 
 // Protect toggles the caller's own protect; an admin may release
@@ -182,7 +183,7 @@ function showNote(id, letter, view, relay) {
 
 function showAll() {
   for (const unit of page.units.values()) showUnit(unit);
-  showSalvos();
+  showSalvos();  // with no unit yet too
 }
 
 function showProblem(id, letter, text) {

@@ -15,8 +15,9 @@ after(async () => { await browser.close(); });
 
 const WAIT = {timeout: 10000};
 
-// A page of its own (a context: cookies of its own), opened on `url`.
-async function open(url, viewport = {width: 1280, height: 800}) {
+// A page of its own (a context: cookies of its own), opened on `url`;
+// `clock`: its timers are the test's to run.
+async function open(url, viewport = {width: 1280, height: 800}, {clock = false} = {}) {
   // A certificate of the test's own (HTTPS) is one the browser cannot know.
   const context = await browser.newContext({viewport, ignoreHTTPSErrors: true});
   const page = await context.newPage();
@@ -39,6 +40,7 @@ async function open(url, viewport = {width: 1280, height: 800}) {
     if (!request.url().startsWith(new URL(url).origin)) problems.push('asked ' + request.url());
   });
   page.problems = problems;
+  if (clock) await page.clock.install();
   await page.goto(url);
   return page;
 }
@@ -57,7 +59,7 @@ async function login(page, user, password) {
 async function site({users, http = ''} = {}) {
   const folder = mkdtempSync(join(tmpdir(), 'kdt-page-'));
   const studio = await Unit.start(), hall = await Unit.start();
-  if (users) http += `USERS=${await usersFile(folder, users)}\n`;
+  if (users) http = `USERS=${await usersFile(folder, users)}\n` + http;  // [HTTP]'s, before any section
   const bridge = await Bridge.start({studio, hall}, {http, folder});
   await bridge.waitFor('studio: connected to');
   await bridge.waitFor('hall: connected to');
@@ -271,5 +273,139 @@ test('HTTPS: the page, and a cookie only for HTTPS', async () => {
   } finally {
     await s.stop();
     removeFolder(folder);
+  }
+});
+
+const EVENING = '[SALVO evening]\nLABEL=Evening programme\nstudio.A=2\nstudio.B=1\nhall.C=2\n';
+
+function relayBox(page, id, letter) {
+  return page.locator(`.unit[aria-label="${id}"] .relay`).nth('ABC'.indexOf(letter));
+}
+
+test('a salvo: armed, it shows what it would change; Take applies it on both units', async () => {
+  const s = await site({users: ['alice:operate:a-Pa55'], http: EVENING});
+  try {
+    const page = await open(s.bridge.url);
+    await login(page, 'alice', 'a-Pa55');
+    const salvo = page.getByRole('button', {name: 'Evening programme'});
+    await salvo.filter({hasText: '2 to change'}).waitFor(WAIT);
+    await salvo.click();
+    assert.equal(await salvo.getAttribute('aria-pressed'), 'true');
+    await relayBox(page, 'studio', 'A').getByText('salvo: → INPUT 2').waitFor(WAIT);
+    assert.match(await relayBox(page, 'studio', 'A').getAttribute('class'), /\btarget\b/);
+    assert.equal(await relayBox(page, 'studio', 'B').locator('.salvo-note').textContent(),
+      'salvo: stays on INPUT 1');
+    assert.doesNotMatch(await relayBox(page, 'studio', 'B').getAttribute('class'), /\btarget\b/);
+    assert.match(await relayBox(page, 'hall', 'C').getAttribute('class'), /\btarget\b/);
+    assert.equal(await input(page, 'studio', 'A', 1).getAttribute('aria-pressed'), 'true');  // not yet
+
+    await page.getByRole('button', {name: 'Take'}).click();
+    await page.locator('#take-answer').getByText('Evening programme: done').waitFor(WAIT);
+    await page.locator('[aria-label="studio RELAY A INPUT 2"][aria-pressed="true"]').waitFor(WAIT);
+    await page.locator('[aria-label="hall RELAY C INPUT 2"][aria-pressed="true"]').waitFor(WAIT);
+    assert.equal(await relayBox(page, 'studio', 'A').locator('.salvo-note').textContent(),
+      'salvo: switched');
+    assert.equal(await relayBox(page, 'studio', 'B').locator('.salvo-note').textContent(),
+      'salvo: already');
+    assert.equal(await page.locator('.relay.target').count(), 0);
+    await salvo.filter({hasText: 'in place'}).waitFor(WAIT);
+    await s.bridge.waitFor('hall: RELAY C: input INPUT 1 -> INPUT 2, by web alice, salvo evening');
+    await page.locator('#log li').filter({hasText: 'salvo evening: take done, by web alice'}).waitFor(WAIT);
+
+    // Escape, and Cancel, disarm without a take.
+    await s.hall.panel('input C 1');
+    await salvo.filter({hasText: '1 to change'}).waitFor(WAIT);
+    await salvo.click();
+    await page.locator('.relay.target').first().waitFor(WAIT);
+    await page.keyboard.press('Escape');
+    await page.getByRole('region', {name: 'Armed salvo'}).waitFor({state: 'hidden', ...WAIT});
+    assert.equal(await page.locator('.relay.target').count(), 0);
+    await salvo.click();
+    await page.getByRole('button', {name: 'Cancel'}).click();
+    assert.equal(await salvo.getAttribute('aria-pressed'), 'false');
+    await page.waitForTimeout(300);
+    assert.equal(await input(page, 'hall', 'C', 1).getAttribute('aria-pressed'), 'true');
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await s.stop();
+  }
+});
+
+test('a salvo left armed 30 s without a Take disarms itself', async () => {
+  const s = await site({http: EVENING});
+  try {
+    const page = await open(s.bridge.url, undefined, {clock: true});
+    const salvo = page.getByRole('button', {name: 'Evening programme'});
+    await salvo.filter({hasText: '2 to change'}).waitFor(WAIT);
+    await salvo.click();
+    const armed = page.getByRole('region', {name: 'Armed salvo'});
+    await armed.waitFor(WAIT);
+    await page.clock.runFor(29000);
+    assert.ok(await armed.isVisible(), 'disarmed before its 30 s');
+    await page.clock.runFor(2000);
+    await armed.waitFor({state: 'hidden', ...WAIT});
+    assert.equal(await page.locator('.relay.target').count(), 0);
+    assert.match(await page.locator('#announce').textContent(), /disarmed: 30 s without a Take/);
+    assert.equal(await input(page, 'studio', 'A', 1).getAttribute('aria-pressed'), 'true');
+  } finally {
+    await s.stop();
+  }
+});
+
+test('a take that something stands in the way of says so beside the relay', async () => {
+  const s = await site({http: EVENING});
+  try {
+    const page = await open(s.bridge.url);
+    await s.hall.panel('lock C on');
+    await relayBox(page, 'hall', 'C').getByText('locked at the unit').waitFor(WAIT);
+    await page.getByRole('button', {name: 'Evening programme'}).click(WAIT);
+    await page.getByRole('button', {name: 'Take'}).click();
+    await page.locator('#take-answer').getByText('Evening programme: refused').waitFor(WAIT);
+    await relayBox(page, 'hall', 'C')
+      .getByText('salvo: stands in the way: RELAY C is locked at the unit').waitFor(WAIT);
+    assert.equal(await relayBox(page, 'studio', 'A').locator('.salvo-note').textContent(),
+      'salvo: not sent');
+    assert.equal(await input(page, 'studio', 'A', 1).getAttribute('aria-pressed'), 'true');
+  } finally {
+    await s.stop();
+  }
+});
+
+test('protects: the owner\'s alone, shown to everyone, released by an admin', async () => {
+  const s = await site({users: ['alice:operate:a-Pa55', 'bob:operate:b-Pa55',
+    'carol:admin:c-Pa55']});
+  try {
+    const [alice, bob, carol] = await Promise.all([0, 1, 2].map(() => open(s.bridge.url)));
+    await login(alice, 'alice', 'a-Pa55');
+    await login(bob, 'bob', 'b-Pa55');
+    await login(carol, 'carol', 'c-Pa55');
+    const protect = alice.getByRole('button', {name: 'studio RELAY A protect'});
+    await protect.click(WAIT);
+    await alice.locator('[aria-label="studio RELAY A protect"][aria-pressed="true"]').waitFor(WAIT);
+    await relayBox(alice, 'studio', 'A').getByText('protected by you').waitFor(WAIT);
+    assert.ok(!(await input(alice, 'studio', 'A', 2).isDisabled()));
+
+    await relayBox(bob, 'studio', 'A').getByText('protected by alice').waitFor(WAIT);
+    assert.ok(await input(bob, 'studio', 'A', 2).isDisabled());
+    assert.ok(await bob.getByRole('button', {name: 'studio RELAY A name'}).isDisabled());
+    assert.ok(await bob.getByRole('button', {name: 'studio RELAY A protect'}).isDisabled());
+    assert.ok(!(await input(bob, 'studio', 'B', 2).isDisabled()));
+
+    await input(alice, 'studio', 'A', 2).click();
+    await bob.locator('[aria-label="studio RELAY A INPUT 2"][aria-pressed="true"]').waitFor(WAIT);
+
+    const release = carol.getByRole('button', {name: 'studio RELAY A release'});
+    await release.waitFor(WAIT);
+    assert.ok(await input(carol, 'studio', 'A', 1).isDisabled());
+    await release.click();
+    await relayBox(bob, 'studio', 'A').locator('.owner').filter({hasText: /^$/}).waitFor(WAIT);
+    await bob.waitForFunction(() =>
+      !document.querySelector('[aria-label="studio RELAY A INPUT 1"]').disabled, null, WAIT);
+    await s.bridge.waitFor('studio: RELAY A: forced release web alice -> none, by web carol');
+    await alice.locator('#log li').filter({hasText: 'forced release web alice → none, by web carol'})
+      .waitFor(WAIT);
+    for (const page of [alice, bob, carol]) assert.deepEqual(page.problems, []);
+  } finally {
+    await s.stop();
   }
 });
