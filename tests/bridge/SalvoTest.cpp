@@ -380,6 +380,28 @@ TEST_F(SalvoTest, ProtectsOutliveARestartAndADamagedFileIsSetAside) {
   std::filesystem::remove_all(folder);
 }
 
+// Without STATE=, the service's state directory (systemd's
+// STATE_DIRECTORY) keeps the protects; without either, they are kept only
+// while the bridge runs, and it says so.
+TEST_F(SalvoTest, TheServicesStateDirectoryKeepsTheProtects) {
+  char pattern[] = "/tmp/kdt-state-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string folder = pattern;
+  StartWeb({}, "", {"--verbose"}, {"/usr/bin/env", "STATE_DIRECTORY=" + folder + ":/nowhere"});
+  ASSERT_EQ(Post("/api/units/studio/relays/c/protect", "{\"on\":true}").status, 200);
+  std::ifstream kept(folder + "/protects.json");
+  const std::string text(std::istreambuf_iterator<char>(kept), {});
+  EXPECT_NE(text.find("{\"unit\":\"studio\",\"relay\":\"C\",\"by\":\"web\",\"since\":"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(bridge_->Log().find("kept only while the bridge runs"), std::string::npos);
+  EXPECT_EQ(bridge_->End(), 0);
+  std::filesystem::remove_all(folder);
+
+  StartWeb();
+  EXPECT_TRUE(bridge_->WaitForLog("protects: kept only while the bridge runs"));
+}
+
 // The hub holds its own protects, sees everyone's, and takes salvos; its
 // discovery has a switch and an owner's sensor per relay, and a button per
 // salvo on the bridge's device.

@@ -35,7 +35,8 @@ class WebTest : public UnitFixture {
   // `users` ("NAME:ROLE:PASSWORD" each) makes a users file; `more` follows
   // [HTTP]'s lines: keys of its own, or sections.
   void StartWeb(const std::vector<std::string>& users = {}, const std::string& more = "",
-                std::vector<std::string> arguments = {"--verbose"}) {
+                std::vector<std::string> arguments = {"--verbose"},
+                std::vector<std::string> wrapper = {}) {
     StartUnit();
     std::string error;
     sim::SimOptions options;
@@ -47,7 +48,7 @@ class WebTest : public UnitFixture {
               "[HTTP]\nLISTEN=127.0.0.1:" + std::to_string(port_) + "\n";
     if (!users.empty()) config_ += "USERS=" + WriteUsers(users) + "\n";
     config_ += more;
-    bridge_ = std::make_unique<BridgeProcess>(config_, arguments);
+    bridge_ = std::make_unique<BridgeProcess>(config_, arguments, wrapper);
     ASSERT_TRUE(bridge_->WaitForLog("page: http://127.0.0.1:" + std::to_string(port_)))
         << bridge_->Log();
     ASSERT_TRUE(bridge_->WaitForLog("studio: connected to")) << bridge_->Log();
