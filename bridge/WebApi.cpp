@@ -379,10 +379,17 @@ CommandSource WebApi::SourceOf(const Caller& caller) {
   return source;
 }
 
+// A reload may change the salvos too: the streams hear of it, so that every
+// page lists them anew.
 void WebApi::UnitsChanged(const std::vector<SharedUnit*>& units) {
   commands_.UnitsChanged(units);
   std::erase_if(shown_,
                 [this](const auto& shown) { return commands_.Find(shown.first) == nullptr; });
+  if (salvos_.All() == salvosShown_) return;
+  salvosShown_ = salvos_.All();
+  const std::uint64_t seq = logBook_.NextSeq();
+  server_.Broadcast(
+      QByteArray::fromStdString(Event("salvos", seq, "{\"seq\":" + std::to_string(seq) + "}")));
 }
 
 // Each change of a unit's connection or relays, once, to every stream; and

@@ -81,6 +81,7 @@ class WebApi : public QObject {
   Salvos& salvos_;
   UnitCommands commands_;
   std::map<std::string, std::string> shown_;  // each unit's JSON as the streams have it
+  std::vector<SalvoConfig> salvosShown_;      // the salvos as the streams have them
   WebSessions sessions_;
   LoginThrottle throttle_;
   LogThrottle logThrottle_;

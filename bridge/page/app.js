@@ -371,6 +371,7 @@ function openStream() {
   });
   stream.addEventListener('unit', (event) => showUnit(JSON.parse(event.data).unit));
   stream.addEventListener('log', (event) => showEntry(JSON.parse(event.data).entry));
+  stream.addEventListener('salvos', loadSalvos);  // the bridge's file was read again
   stream.addEventListener('error', async () => {
     setLive(false, 'The connection to the bridge is lost: what you see may be old. ' +
       'Reconnecting…');

@@ -3,6 +3,7 @@
 // scripted one), the real broker, and clients of the test's own, every
 // outcome checked at the units.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -213,6 +214,34 @@ TEST(Salvo, PartialWhenPuttingBackFailsToo) {
   EXPECT_EQ(outcomes[0].rfind("studio.A 1->2 -: not put back: ", 0), 0u) << outcomes[0];
   EXPECT_EQ(outcomes[1].rfind("studio.B 1->2 -: failed: ", 0), 0u) << outcomes[1];
   EXPECT_TRUE(bridge.WaitForLog("salvo both: take partial, by web"));
+}
+
+// A reload that changes the salvos tells every stream, so that each page
+// lists them anew; one that changes nothing of them says nothing.
+TEST_F(SalvoTest, AReloadThatChangesTheSalvosTellsTheStreams) {
+  StartWeb({}, kEvening);
+  HttpPeer stream(port_);
+  ASSERT_EQ(stream.Exchange(HttpRequestText("GET", "/api/events")).status, 200);
+  ASSERT_NE(stream.NextEvent().find("event: snapshot"), std::string::npos);
+  bridge_->Mark();
+  bridge_->Rewrite(config_ + "[SALVO night]\nhall.B=2\n");
+  bridge_->Process().Signal(SIGHUP);
+  ASSERT_TRUE(bridge_->WaitForLog("reloading")) << bridge_->Log();
+  EXPECT_NE(stream.NextEvent().find("event: salvos"), std::string::npos);
+  const QJsonArray salvos = Json(Get("/api/salvos").body)["salvos"].toArray();
+  ASSERT_EQ(salvos.size(), 2);
+  EXPECT_EQ(salvos[1].toObject()["label"].toString(), "night");  // no LABEL: its id
+  EXPECT_EQ(salvos[1].toObject()["differs"].toInt(), 1);
+
+  bridge_->Mark();
+  bridge_->Process().Signal(SIGHUP);  // the same file
+  ASSERT_TRUE(bridge_->WaitForLog("reloading")) << bridge_->Log();
+  Panel(*unit_, "input A 2");
+  for (std::string event = stream.NextEvent(); event.find("event: unit") == std::string::npos;
+       event = stream.NextEvent()) {
+    ASSERT_FALSE(event.empty()) << "no event for the change";
+    EXPECT_EQ(event.find("event: salvos"), std::string::npos) << event;
+  }
 }
 
 // Who may take what, and what is no take.
