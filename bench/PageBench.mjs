@@ -6,19 +6,9 @@
 import {readFileSync} from 'node:fs';
 import {connect} from 'node:net';
 import {Bridge, Unit, launchBrowser} from '../tests/web/harness.mjs';
+import {exitStatus, percentile, report} from './Report.mjs';
 
 const CHANGES = 200, STREAMS = 200;
-let allMet = true;
-
-function report(figure, value, goal, met) {
-  console.log(`${figure.padEnd(58)} ${value.padEnd(30)} goal ${goal.padEnd(12)} ${met ? 'met' : 'missed'}`);
-  allMet &&= met;
-}
-
-function percentile(values, p) {
-  const sorted = [...values].sort((a, b) => a - b);
-  return sorted[Math.min(sorted.length - 1, Math.round(p * (sorted.length - 1)))];
-}
 
 function residentKib(pid) {
   const line = readFileSync(`/proc/${pid}/status`, 'utf8').split('\n').find((l) => l.startsWith('VmRSS:'));
@@ -124,4 +114,4 @@ try {
   await bridge.stop();
   await studio.stop();
 }
-process.exit(allMet ? 0 : 1);
+process.exit(exitStatus());

@@ -6,20 +6,10 @@
 // status shows it). One line per figure with its goal; exits 0 only when
 // every goal is met. Usage: node bench/SalvoBench.mjs
 import {Bridge, Unit} from '../tests/web/harness.mjs';
+import {exitStatus, percentile, report} from './Report.mjs';
 
 const TAKES = 400;
 const RELAYS = ['A', 'B', 'C'];
-let allMet = true;
-
-function report(figure, value, goal, met) {
-  console.log(`${figure.padEnd(58)} ${value.padEnd(30)} goal ${goal.padEnd(12)} ${met ? 'met' : 'missed'}`);
-  allMet &&= met;
-}
-
-function percentile(values, p) {
-  const sorted = [...values].sort((a, b) => a - b);
-  return sorted[Math.min(sorted.length - 1, Math.round(p * (sorted.length - 1)))];
-}
 
 function salvo(id, input) {
   let section = `[SALVO ${id}]\n`;
@@ -69,4 +59,4 @@ try {
   await studio.stop();
   await hall.stop();
 }
-process.exit(allMet ? 0 : 1);
+process.exit(exitStatus());
