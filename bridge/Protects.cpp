@@ -51,6 +51,7 @@ void Protects::KeepIn(const std::string& file) {
 }
 
 const Protect* Protects::Of(const std::string& unit, int relay) const {
+  if (held_.empty()) return nullptr;  // as mostly: every poll of every client asks
   const auto found = held_.find({unit, relay});
   return found == held_.end() ? nullptr : &found->second;
 }
