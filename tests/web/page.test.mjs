@@ -398,7 +398,7 @@ test('protects: the owner\'s alone, shown to everyone, released by an admin', as
     await release.waitFor(WAIT);
     assert.ok(await input(carol, 'studio', 'A', 1).isDisabled());
     await release.click();
-    await relayBox(bob, 'studio', 'A').locator('.owner').filter({hasText: /^$/}).waitFor(WAIT);
+    await relayBox(bob, 'studio', 'A').getByText('protected by alice').waitFor({state: 'hidden', ...WAIT});
     await bob.waitForFunction(() =>
       !document.querySelector('[aria-label="studio RELAY A INPUT 1"]').disabled, null, WAIT);
     await s.bridge.waitFor('studio: RELAY A: forced release web alice -> none, by web carol');
