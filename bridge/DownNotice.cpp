@@ -13,4 +13,17 @@ DownNotice::Say DownNotice::Failed(Clock::time_point now) {
   return Say::kReminder;
 }
 
+std::optional<std::string> DownNotice::Line(std::string first, std::string reminder,
+                                            Clock::time_point now) {
+  switch (Failed(now)) {
+    case Say::kFirst:
+      return first;
+    case Say::kReminder:
+      return reminder;
+    case Say::kNothing:
+      break;
+  }
+  return std::nullopt;
+}
+
 }  // namespace bridge

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
+#include <string>
 
 namespace bridge {
 
@@ -16,6 +18,10 @@ class DownNotice {
 
   // An attempt failed: what to log.
   Say Failed(Clock::time_point now = Clock::now());
+  // The same, as the line itself: `first` when it has just gone down,
+  // `reminder` when one is due, nothing otherwise.
+  std::optional<std::string> Line(std::string first, std::string reminder,
+                                  Clock::time_point now = Clock::now());
   // It is back (or never went): the next failure is a first one again.
   void Up() { down_ = false; }
   bool Down() const { return down_; }

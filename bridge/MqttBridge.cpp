@@ -283,7 +283,7 @@ void MqttBridge::CommandProtect(SharedUnit& unit, int relay, const std::string& 
       on ? protects_.Hold(id, relay, kOwner) : protects_.Release(id, relay, kOwner, false);
   if (change == Protects::Change::kHeldByOther) {
     Dropped("protect of another", what + payload + " dropped: the relay is protected by " +
-                             OwnerText(protects_.Of(id, relay)->by));
+                                      OwnerText(protects_.Of(id, relay)->by));
   }
 }
 

@@ -286,15 +286,10 @@ void MqttClient::Lost(std::string reason) {
 // One line when the broker goes; a reminder now and then while it stays away.
 void MqttClient::RetryLater(const std::string& what, const std::string& reason) {
   const std::chrono::milliseconds delay = backoff_.Next();
-  switch (down_.Failed()) {
-    case DownNotice::Say::kFirst:
-      Log("mqtt: " + what + ": " + reason + "; trying again with a back-off of up to 30 s");
-      break;
-    case DownNotice::Say::kReminder:
-      Log("mqtt: still away: " + what + ": " + reason);
-      break;
-    case DownNotice::Say::kNothing:
-      break;
+  if (const auto line = down_.Line(
+          "mqtt: " + what + ": " + reason + "; trying again with a back-off of up to 30 s",
+          "mqtt: still away: " + what + ": " + reason)) {
+    Log(*line);
   }
   retry_.start(delay);
 }

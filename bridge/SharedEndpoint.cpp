@@ -90,15 +90,10 @@ bool SharedEndpoint::Listen() {
   if (!tcp::SockListen(listener_, kdt::IPToStr(unit_.listen->address), unit_.listen->port,
                        kBacklog)) {
     const std::string reason = tcp::SockErrorText(tcp::SockLastError(), 0);
-    switch (listenDown_.Failed()) {
-      case DownNotice::Say::kFirst:
-        Log(Prefix() + "cannot listen on " + where + ": " + reason + "; trying again every second");
-        break;
-      case DownNotice::Say::kReminder:
-        Log(Prefix() + "still cannot listen on " + where + ": " + reason);
-        break;
-      case DownNotice::Say::kNothing:
-        break;
+    if (const auto line = listenDown_.Line(
+            Prefix() + "cannot listen on " + where + ": " + reason + "; trying again every second",
+            Prefix() + "still cannot listen on " + where + ": " + reason)) {
+      Log(*line);
     }
     return false;
   }
@@ -134,15 +129,10 @@ void SharedEndpoint::TakeClients() {
     if (error == tcp::kErrWouldBlock) return;
     if (IsPassing(error)) continue;
     const std::string reason = tcp::SockErrorText(error, 0);
-    switch (acceptDown_.Failed()) {
-      case DownNotice::Say::kFirst:
-        Log(Prefix() + "cannot take a client: " + reason + "; trying again every second");
-        break;
-      case DownNotice::Say::kReminder:
-        Log(Prefix() + "still cannot take a client: " + reason);
-        break;
-      case DownNotice::Say::kNothing:
-        break;
+    if (const auto line = acceptDown_.Line(
+            Prefix() + "cannot take a client: " + reason + "; trying again every second",
+            Prefix() + "still cannot take a client: " + reason)) {
+      Log(*line);
     }
     incoming_->setEnabled(false);
     acceptAgain_.start();

@@ -233,15 +233,9 @@ void SharedUnit::Down(const std::string& what, const std::string& reason) {
   downReason_ = reason;
   known_ = true;
   RecordConnection("lost: " + reason);
-  switch (down_.Failed()) {
-    case DownNotice::Say::kFirst:
-      Say(what + ": " + reason + "; trying again every second");
-      break;
-    case DownNotice::Say::kReminder:
-      Say("still down: " + what + ": " + reason);
-      break;
-    case DownNotice::Say::kNothing:
-      break;
+  if (const auto line = down_.Line(what + ": " + reason + "; trying again every second",
+                                   "still down: " + what + ": " + reason)) {
+    Say(*line);
   }
   Changed();
 }

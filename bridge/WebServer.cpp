@@ -117,15 +117,10 @@ void WebServer::Listen() {
     return;
   }
   const std::string reason = listener_->errorString().toStdString();
-  switch (listenDown_.Failed()) {
-    case DownNotice::Say::kFirst:
-      Log("page: cannot listen on " + where + ": " + reason + "; trying again every second");
-      break;
-    case DownNotice::Say::kReminder:
-      Log("page: still cannot listen on " + where + ": " + reason);
-      break;
-    case DownNotice::Say::kNothing:
-      break;
+  if (const auto line = listenDown_.Line(
+          "page: cannot listen on " + where + ": " + reason + "; trying again every second",
+          "page: still cannot listen on " + where + ": " + reason)) {
+    Log(*line);
   }
   QTimer::singleShot(1000, this, &WebServer::Listen);
 }

@@ -51,4 +51,13 @@ TEST(DownNotice, OneLineThenAReminderEveryTenMinutes) {
   EXPECT_EQ(down.Failed(start + 21min), Say::kFirst);  // gone again: a first line
 }
 
+// The same rule, as the line to log.
+TEST(DownNotice, TheLineItCallsFor) {
+  const bridge::DownNotice::Clock::time_point start{};
+  bridge::DownNotice down;
+  EXPECT_EQ(down.Line("gone", "still gone", start), "gone");
+  EXPECT_EQ(down.Line("gone", "still gone", start + 1min), std::nullopt);
+  EXPECT_EQ(down.Line("gone", "still gone", start + 10min), "still gone");
+}
+
 }  // namespace
