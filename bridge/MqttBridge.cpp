@@ -292,9 +292,10 @@ void MqttBridge::CommandProtect(SharedUnit& unit, int relay, const std::string& 
 void MqttBridge::TakeSalvo(const std::string& salvo, const std::string& payload, bool retained) {
   const std::string what = "mqtt: salvo " + Quoted(salvo) + ": " + Quoted(payload);
   if (payload.empty()) return;
-  if (retained)
+  if (retained) {
     return Dropped("retained",
                    what + " ignored: a retained take would be taken again at every connection");
+  }
   if (payload != kTakePayload) return Dropped("not TAKE", what + " dropped: a take is TAKE");
   QPointer<MqttBridge> self(this);
   const std::string topic = SalvoResultTopic(config_, salvo);

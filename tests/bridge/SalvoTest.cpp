@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 
@@ -162,7 +163,19 @@ TEST_F(SalvoTest, WhatStandsInTheWayIsNamedAndNothingIsSent) {
 TEST_F(SalvoTest, AUnitLostInTheMiddleIsUndoneAndTheRestPutBack) {
   StartWeb({}, "[SALVO night]\nhall.A=2\nstudio.A=2\nstudio.B=2\nstudio.C=2\n");
   Panel(*hall_, "fault silent");
-  const QJsonObject answer = Take("night");
+  HttpPeer first(port_);
+  ASSERT_TRUE(first.Send(HttpRequestText("POST", "/api/salvos/night/take", kJson, "{}")));
+  ASSERT_TRUE(bridge_->WaitForLog("by web, salvo night"));  // studio's first switch: it runs
+  // Meanwhile another take of it finds every relay being switched.
+  const QJsonObject again = Take("night");
+  EXPECT_EQ(again["result"].toString(), "refused");
+  for (const std::string& outcome : Outcomes(again)) {
+    EXPECT_NE(outcome.find(": stands in the way: salvo night is switching it"), std::string::npos)
+        << outcome;
+  }
+  const HttpAnswer taken = first.Read(15000);
+  ASSERT_EQ(taken.status, 200);
+  const QJsonObject answer = Json(taken.body);
   EXPECT_EQ(answer["result"].toString(), "undone");
   const std::vector<std::string> outcomes = Outcomes(answer);
   ASSERT_EQ(outcomes.size(), 4u);
@@ -242,6 +255,37 @@ TEST_F(SalvoTest, AReloadThatChangesTheSalvosTellsTheStreams) {
     ASSERT_FALSE(event.empty()) << "no event for the change";
     EXPECT_EQ(event.find("event: salvos"), std::string::npos) << event;
   }
+}
+
+// A unit that takes a command and never carries it out: once one switch has
+// failed, the relays after it are never sent, and nothing was switched to
+// put back.
+TEST(Salvo, AFailedSwitchStopsTheTakeBeforeTheRelaysAfterIt) {
+  std::atomic<int> switches{0};
+  ScriptedPeer stubborn([&switches](ScriptedPeer::Link& link) {
+    const kdt::ReplyBytes reply = Kdt212Reply();
+    for (;;) {
+      const std::vector<std::uint8_t> length = link.Read(1);
+      if (length.empty()) return;
+      const std::vector<std::uint8_t> rest = link.Read(length[0]);
+      if (rest.size() != length[0]) return;
+      if (rest[0] == kdt::kCmdSetInput) ++switches;
+      link.Send(reply.data(), reply.size());
+    }
+  });
+  const int port = FreeLoopbackPort();
+  BridgeProcess bridge(UnitSection("studio", stubborn.Port()) + "[HTTP]\nLISTEN=127.0.0.1:" +
+                       std::to_string(port) + "\n[SALVO both]\nstudio.A=2\nstudio.B=2\n");
+  ASSERT_TRUE(bridge.WaitForLog("studio: connected to")) << bridge.Log();
+  HttpPeer page(port);
+  const HttpAnswer answer =
+      page.Exchange(HttpRequestText("POST", "/api/salvos/both/take", kJson, "{}"), 15000);
+  ASSERT_EQ(answer.status, 200) << answer.body;
+  EXPECT_EQ(Json(answer.body)["result"].toString(), "undone");
+  EXPECT_EQ(Outcomes(Json(answer.body)),
+            (std::vector<std::string>{"studio.A 1->2 1: failed: RELAY A did not change within 3 s",
+                                      "studio.B 1->2 1: not sent"}));
+  EXPECT_EQ(switches, 1);
 }
 
 // Who may take what, and what is no take.
