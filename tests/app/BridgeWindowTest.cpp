@@ -14,31 +14,32 @@
 
 using namespace testsupport;
 
-namespace {
-
-const std::string kUnitAddress = "127.0.0.11";    // this binary's own unit
-const std::string kBridgeAddress = "127.0.0.12";  // where the bridge shares it, on port 10001
-
-}  // namespace
-
 class BridgeWindowTest : public PanelTest {
   Q_OBJECT
 
  public:
-  BridgeWindowTest() : PanelTest(kUnitAddress) {}
+  // The unit on a port the kernel picks: only the bridge's shared endpoint
+  // must be on the console's port.
+  BridgeWindowTest() : PanelTest(kLoopback, 0) {}
 
  private:
-  // The bridge sharing this binary's unit on kBridgeAddress:10001, with its
+  // The bridge sharing this binary's unit on `address`:10001, with its
   // page's interface on `webPort`.
-  std::unique_ptr<ChildProcess> StartBridge(const std::string& folder, int webPort) {
+  std::unique_ptr<ChildProcess> StartBridge(const std::string& folder, const std::string& address,
+                                            int webPort) {
     const std::string config = folder + "/bridge.ini";
-    std::ofstream(config) << "[UNIT studio]\nADDR=" << kUnitAddress << "\nLISTEN=" << kBridgeAddress
-                          << ":10001\n[HTTP]\nLISTEN=127.0.0.1:" << webPort << "\n";
-    auto bridge = std::make_unique<ChildProcess>(
+    std::ofstream(config) << "[UNIT studio]\nADDR=" << kLoopback << "\nPORT=" << unit_->Port()
+                          << "\nLISTEN=" << address << ":" << kdt::kUnitPort
+                          << "\n[HTTP]\nLISTEN=127.0.0.1:" << webPort << "\n";
+    return std::make_unique<ChildProcess>(
         KDT_BRIDGE_PATH, std::vector<std::string>{"--config", config, "--verbose"});
-    if (!bridge->WaitForErrors("studio: shared on", kWaitMs))
-      qWarning("%s", bridge->Errors().c_str());
-    return bridge;
+  }
+
+  // Sharing, and connected to the unit: until then it refuses the console
+  // as a unit that is down would. An address taken meanwhile is in its log.
+  static bool Serving(ChildProcess& bridge) {
+    return bridge.WaitForErrors("studio: shared on", kWaitMs) &&
+           bridge.WaitForErrors("studio: connected to", kWaitMs);
   }
 
   static int Protect(int webPort, bool on) {
@@ -64,8 +65,10 @@ class BridgeWindowTest : public PanelTest {
     char pattern[] = "/tmp/kdt-console-bridge-XXXXXX";
     QVERIFY(mkdtemp(pattern) != nullptr);
     const int webPort = FreeLoopbackPort();
-    auto bridge = StartBridge(pattern, webPort);
-    CreateWindow(LoopbackSettings(kBridgeAddress));
+    const std::string bridgeAddress = FreeLoopbackAddressFor(kdt::kUnitPort);
+    auto bridge = StartBridge(pattern, bridgeAddress, webPort);
+    QVERIFY2(Serving(*bridge), bridge->Errors().c_str());
+    CreateWindow(LoopbackSettings(bridgeAddress));
     Connect();
     QVERIFY(RelayAEnabled(true));
 

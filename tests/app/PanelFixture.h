@@ -101,11 +101,13 @@ class MessageBoxCatcher : public QObject {
   QHash<QMessageBox*, QElapsedTimer> opened_;
 };
 
-// A unit on `address`:10001 that records the frames it receives.
+// A unit on `address`:`port` (the console's 10001 unless told) that records
+// the frames it receives.
 inline std::unique_ptr<sim::SimUnit> StartUnitOn(const std::string& address,
-                                                 sim::SimOptions options = {}) {
+                                                 sim::SimOptions options = {},
+                                                 std::uint16_t port = kdt::kUnitPort) {
   options.address = address;
-  options.port = kdt::kUnitPort;
+  options.port = port;
   std::string error;
   auto unit = StartRecordingUnit(options, error);
   if (!unit) qFatal("cannot start the simulated unit: %s", error.c_str());
@@ -114,12 +116,15 @@ inline std::unique_ptr<sim::SimUnit> StartUnitOn(const std::string& address,
 
 // What the window test programs share: the session module for the whole
 // program and, for each test, a simulated unit on the program's own loopback
-// address (recording frames) and the window under test.
+// address (recording frames) and the window under test. The unit listens on
+// the console's port, unless a program that puts something between them
+// gives another (0: the kernel picks).
 class PanelTest : public QObject {
   Q_OBJECT
 
  public:
-  explicit PanelTest(std::string address) : address_(std::move(address)) {}
+  explicit PanelTest(std::string address, std::uint16_t unitPort = kdt::kUnitPort)
+      : address_(std::move(address)), unitPort_(unitPort) {}
 
  protected:
   // Writes the settings and shows a window made from them.
@@ -155,13 +160,14 @@ class PanelTest : public QObject {
   void WaitForPollsAfterNow() { QVERIFY(WaitForPolls(*unit_, 2)); }
 
   const std::string address_;
+  const std::uint16_t unitPort_;
   std::unique_ptr<sim::SimUnit> unit_;
   std::unique_ptr<kdt::TFormMain> window_;
 
  protected slots:
   void initTestCase() { kdt::UnitThreadStartup(); }
   void cleanupTestCase() { kdt::UnitThreadShutdown(); }
-  void init() { unit_ = StartUnitOn(address_); }
+  void init() { unit_ = StartUnitOn(address_, {}, unitPort_); }
   void cleanup() {
     window_.reset();
     unit_.reset();

@@ -449,12 +449,14 @@ TEST(Web, EveryCauseHasItsName) {
   Broker broker;
   MqttProbe hub(broker.Port());
   ASSERT_TRUE(hub.Connected());
+  hub.Subscribe("kdt212/studio/status");
   const int listen = FreeLoopbackPort(), port = FreeLoopbackPort();
   BridgeProcess bridge(UnitSection("studio", unit->Port(), listen) +
                        "[MQTT]\nPORT=" + std::to_string(broker.Port()) +
                        "\nDISCOVERY=\n[HTTP]\nLISTEN=127.0.0.1:" + std::to_string(port) + "\n");
-  ASSERT_TRUE(bridge.WaitForLog("mqtt: connected to")) << bridge.Log();
-  ASSERT_TRUE(bridge.WaitForLog("studio: connected to")) << bridge.Log();
+  // The bridge subscribes to its commands before it publishes the unit: a
+  // command published before then would reach nobody.
+  ASSERT_TRUE(hub.WaitFor("kdt212/studio/status", "online")) << bridge.Log();
   HttpPeer page(port);
   ASSERT_EQ(page.Exchange(HttpRequestText("POST", "/api/units/studio/relays/a/input", kJson,
                                           "{\"input\":2}"))

@@ -45,6 +45,17 @@ int FreeLoopbackPort() {
   Fail("no free port on 127.0.0.1");
 }
 
+std::string FreeLoopbackAddressFor(int port) {
+  for (int host = 1; host < 255; ++host) {
+    const std::string address = "127.0.3." + std::to_string(host);
+    tcp::Socket s = tcp::kInvalidSocket;
+    if (!tcp::SockListen(s, address, port, 1)) continue;
+    tcp::SockClose(s);
+    return address;
+  }
+  Fail("no address of 127.0.3.0/24 has that port free");
+}
+
 FullListener::FullListener() {
   listener_ = ListenLoopback(0, port_);
   // Connect until one attempt no longer completes: from then on the queue is full.

@@ -4,6 +4,7 @@
 // use 127.0.0.1 and a port the kernel picks.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "TcpSockets.h"
@@ -17,6 +18,11 @@ tcp::Socket ListenLoopback(int backlog, int& port);
 
 // A port of 127.0.0.1 that was free a moment ago: a connection to it is refused.
 int FreeLoopbackPort();
+
+// An address of 127.0.3.0/24 on which `port` was free a moment ago, for
+// what must listen on a port that nothing else decides (the console always
+// connects to 10001). What takes it meanwhile makes the listener say so.
+std::string FreeLoopbackAddressFor(int port);
 
 // A listener with a backlog of 0 whose queue is filled by connections that
 // are never accepted: the kernel then drops further SYNs, and a connection

@@ -18,6 +18,15 @@ std::int64_t ElapsedMs(std::chrono::steady_clock::time_point start) {
       .count();
 }
 
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+  const auto start = std::chrono::steady_clock::now();
+  while (!done()) {
+    if (ElapsedMs(start) >= timeoutMs) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
 ScriptedPeer::ScriptedPeer(Script script) {
   listener_ = ListenLoopback(1, port_);
   thread_ = std::thread(&ScriptedPeer::Run, this, std::move(script));

@@ -65,4 +65,8 @@ tcp::Socket ConnectLoopback(int port);
 // Milliseconds since `start`.
 std::int64_t ElapsedMs(std::chrono::steady_clock::time_point start);
 
+// Asks `done` every few milliseconds until it says yes (true) or
+// `timeoutMs` have passed (false).
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
+
 }  // namespace testsupport
