@@ -3,11 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "Log.h"
 #include "Platform.h"
+#include "core/Log.h"
 
 namespace bridge {
-
 namespace {
 
 // Where the protects are kept: STATE= of the file, or else the state
@@ -23,27 +22,7 @@ std::string ProtectsFile(const BridgeConfig& config) {
 }  // namespace
 
 Bridge::Bridge(std::string configPath, bool verbose)
-    : configPath_(std::move(configPath)), verbose_(verbose) {
-  protects_.SetRecorder([this](LogEntry entry) {
-    const std::string unit = entry.unit;
-    Record(std::move(entry));
-    ProtectChanged(unit);
-  });
-  salvos_.SetRecorder([this](LogEntry entry) { Record(std::move(entry)); });
-}
-
-void Bridge::Record(LogEntry entry) {
-  const LogEntry& numbered = logBook_.Add(std::move(entry));
-  for (UnitConsumer* consumer : Consumers()) consumer->Recorded(numbered);
-}
-
-// What a unit's relays show its clients has changed, though nothing at the
-// unit has.
-void Bridge::ProtectChanged(const std::string& unit) {
-  const auto found = units_.find(unit);
-  if (found == units_.end()) return;
-  for (UnitConsumer* consumer : Consumers()) consumer->UnitChanged(*found->second);
-}
+    : configPath_(std::move(configPath)), verbose_(verbose) {}
 
 Bridge::~Bridge() {
   StopAll();
@@ -56,107 +35,110 @@ void Bridge::Apply(const BridgeConfig& config) {
         " descriptors, more than the " + std::to_string(limit) +
         " this process may open: raise LimitNOFILE, or lower MAXCLIENTS");
   }
-  protects_.KeepIn(ProtectsFile(config));
-  for (UnitConsumer* consumer : Consumers()) consumer->UnitsChanged({});  // while units come and go
-  salvos_.Configure(config.salvos);
+  core_.KeepProtectsIn(ProtectsFile(config));
   ApplyUnits(config);
-  ApplyConsumers(config);
-  const std::vector<SharedUnit*> units = UnitsInOrder();
-  for (UnitConsumer* consumer : Consumers()) consumer->UnitsChanged(units);
-  if (units_.empty()) Log("no units in " + configPath_ + ": connecting nowhere until one is named");
-}
-
-// A consumer whose section changed starts anew; one whose section went
-// goes, with its farewell.
-void Bridge::ApplyConsumers(const BridgeConfig& config) {
-  if (mqtt_ && !(config.mqtt && mqtt_->Config() == *config.mqtt)) {
-    Log("mqtt: " + std::string(config.mqtt ? "changed" : "no longer configured"));
-    mqtt_.reset();  // its farewell: every unit offline
+  core_.SetSalvos(config.salvos);
+  ApplySectionFaces(config);
+  std::vector<std::string> order;
+  for (const UnitConfig& unit : config.units) order.push_back(unit.id);
+  core_.SetOrder(order);
+  if (config.units.empty()) {
+    Log("no units in " + configPath_ + ": connecting nowhere until one is named");
   }
-  if (config.mqtt && !mqtt_) mqtt_ = std::make_unique<MqttBridge>(*config.mqtt, Services());
-  ApplyWeb(config);
-}
-
-// The page keeps its listener while LISTEN and TLS stay; the rest of
-// [HTTP] (its users above all) applies to it as it runs.
-void Bridge::ApplyWeb(const BridgeConfig& config) {
-  if (web_ && config.http && web_->Config() == *config.http) return;
-  const bool sameListener = web_ && config.http && web_->Config().listen == config.http->listen &&
-                            web_->Config().certFile == config.http->certFile &&
-                            web_->Config().keyFile == config.http->keyFile;
-  if (sameListener) {
-    Log("page: [HTTP] changed; its clients stay");
-    web_->Reconfigure(*config.http);
-    return;
-  }
-  if (web_) Log("page: " + std::string(config.http ? "changed" : "no longer configured"));
-  web_.reset();
-  if (config.http) web_ = std::make_unique<WebServer>(*config.http, Services(), verbose_);
-}
-
-BridgeServices Bridge::Services() {
-  return {logBook_, protects_, salvos_};
-}
-
-std::vector<UnitConsumer*> Bridge::Consumers() {
-  std::vector<UnitConsumer*> consumers = {&salvos_};
-  if (mqtt_) consumers.push_back(mqtt_.get());
-  if (web_) consumers.push_back(web_.get());
-  return consumers;
-}
-
-std::vector<SharedUnit*> Bridge::UnitsInOrder() const {
-  std::vector<SharedUnit*> units;
-  for (const std::string& id : order_) units.push_back(units_.at(id).get());
-  return units;
 }
 
 // A unit keeps its session unless its address, port or interval changed;
-// what else changed is its endpoint's, which takes it as it goes.
+// what else changed is its faces', which take it as they go.
 void Bridge::ApplyUnits(const BridgeConfig& config) {
   std::map<std::string, const UnitConfig*> wanted;
   for (const UnitConfig& unit : config.units) wanted[unit.id] = &unit;
-  for (auto it = units_.begin(); it != units_.end();) {
-    const auto found = wanted.find(it->first);
+  for (Unit* unit : std::vector<Unit*>(core_.UnitsInOrder())) {
+    const std::string id = unit->Id();
+    const auto found = wanted.find(id);
     if (found == wanted.end()) {
-      Log(it->first + ": removed");
-      const std::string id = it->first;
-      it = units_.erase(it);  // the session says goodbye
-      for (UnitConsumer* consumer : Consumers()) consumer->UnitRemoved(id);
+      Log(id + ": removed");
+      DropUnitFaces(id);
+      core_.RemoveUnit(id, true);
       continue;
     }
     const UnitConfig& now = *found->second;
-    SharedUnit& unit = *it->second;
-    const std::string changes = ChangesText(unit.Config(), now);
-    if (changes.empty()) {
-      ++it;
-    } else if (unit.Config().SameSession(now)) {
-      Log(it->first + ": " + changes + "; its session goes on");
-      unit.Reconfigure(now);
-      ++it;
+    const std::string changes = ChangesText(unit->Config(), now);
+    if (changes.empty()) continue;
+    if (unit->Config().SameSession(now)) {
+      Log(id + ": " + changes + "; its session goes on");
+      unit->Reconfigure(now);
+      ApplyUnitFaces(now);
     } else {
-      Log(it->first + ": " + changes + "; starting again");
-      it = units_.erase(it);
+      Log(id + ": " + changes + "; starting again");
+      DropUnitFaces(id);
+      core_.RemoveUnit(id, false);
     }
   }
-  order_.clear();
   for (const UnitConfig& unit : config.units) {
-    order_.push_back(unit.id);
-    if (units_.count(unit.id) != 0) continue;
-    auto shared = std::make_unique<SharedUnit>(unit, verbose_);
-    shared->SetProtects(&protects_);
-    shared->SetObserver([this](const SharedUnit& changed) {
-      for (UnitConsumer* consumer : Consumers()) consumer->UnitChanged(changed);
-    });
-    shared->SetRecorder([this](LogEntry entry) { Record(std::move(entry)); });
-    units_[unit.id] = std::move(shared);
+    if (core_.FindUnit(unit.id) != nullptr) continue;
+    core_.AddUnit(unit);
+    ApplyUnitFaces(unit);
+  }
+}
+
+// A face whose address changed starts anew (its clients go with the old
+// one); the others take who may connect, and how many, as they run.
+void Bridge::ApplyUnitFaces(const UnitConfig& unit) {
+  auto& faces = unitFaces_[unit.id];
+  for (const FaceKind& kind : AllFaces()) {
+    const auto* unitKind = std::get_if<UnitFaceKind>(&kind);
+    if (unitKind == nullptr) continue;
+    const std::string key(unitKind->key.key);
+    const std::optional<Endpoint> address = unit.FaceAddress(key);
+    const auto had = faces.find(key);
+    if (had != faces.end() && address == had->second.at) {
+      had->second.face->Reconfigure(unit);
+      continue;
+    }
+    if (had != faces.end()) {
+      core_.Detach(*had->second.face);
+      faces.erase(had);
+    }
+    if (!address) continue;
+    std::unique_ptr<UnitFace> face = unitKind->make(unit, core_, verbose_);
+    core_.Attach(*face);
+    faces[key] = {*address, std::move(face)};
+  }
+}
+
+void Bridge::DropUnitFaces(const std::string& id) {
+  const auto found = unitFaces_.find(id);
+  if (found == unitFaces_.end()) return;
+  for (auto& [key, held] : found->second) core_.Detach(*held.face);
+  unitFaces_.erase(found);
+}
+
+// A face whose section changed takes it as it runs when it can, or is made
+// anew; one whose section went goes with its farewell.
+void Bridge::ApplySectionFaces(const BridgeConfig& config) {
+  for (const FaceKind& kind : AllFaces()) {
+    const auto* sectionKind = std::get_if<SectionFaceKind>(&kind);
+    if (sectionKind == nullptr) continue;
+    const std::string section(sectionKind->section);
+    const auto settings = config.faces.find(section);
+    const bool given = settings != config.faces.end();
+    std::unique_ptr<SectionFace>& face = sectionFaces_[section];
+    if (face && given && face->Reconfigure(*settings->second)) continue;
+    if (face) {
+      Log(std::string(sectionKind->name) + ": " + (given ? "changed" : "no longer configured"));
+      core_.Detach(*face);
+      face.reset();  // its farewell
+    }
+    if (!given) continue;
+    face = sectionKind->make(*settings->second, core_, verbose_);
+    core_.Attach(*face);
   }
 }
 
 void Bridge::Reload() {
   BridgeConfig config;
   std::string problem;
-  if (!ReadBridgeConfig(configPath_, config, problem)) {
+  if (!ReadConfig(configPath_, config, problem)) {
     Log("not reloaded: " + problem + "; the running units go on");
     return;
   }
@@ -164,13 +146,14 @@ void Bridge::Reload() {
   Apply(config);
 }
 
-// The consumers let go of the units first: a take or a command that waits
-// for one ends as its unit goes.
 void Bridge::StopAll() {
-  web_.reset();
-  mqtt_.reset();
-  salvos_.UnitsChanged({});
-  units_.clear();
+  for (auto& [section, face] : sectionFaces_) {
+    if (!face) continue;
+    core_.Detach(*face);
+    face.reset();
+  }
+  while (!unitFaces_.empty()) DropUnitFaces(unitFaces_.begin()->first);
+  for (Unit* unit : std::vector<Unit*>(core_.UnitsInOrder())) core_.RemoveUnit(unit->Id(), false);
 }
 
 }  // namespace bridge

@@ -1,13 +1,11 @@
-// The bridge as a whole: every unit of its configuration, served until the
-// program ends, and to whoever consumes them (UnitConsumer.h): MQTT when the
-// file has an [MQTT] section, the page when it has an [HTTP] one, and the
-// salvos (Salvos.h). It keeps for them the record of who switched what
-// (LogBook.h) and the protects (Protects.h), which it keeps in STATE=, or
-// in the service's state directory.
-// A new configuration (SIGHUP) is applied unit by unit: units added are
-// started, removed ones said goodbye to (and cleared from the broker),
-// changed ones restarted, and unchanged ones keep their session and their
-// clients.
+// The bridge as a whole, and the one place where its parts meet: the core
+// (Core.h) and the faces of the list (Faces.h), made from the configuration
+// and kept until the program ends. A new configuration (SIGHUP) is applied
+// unit by unit and face by face: units added are started, removed ones said
+// goodbye to (and forgotten by the faces), changed ones restarted, and
+// unchanged ones keep their session and their clients; a face whose part of
+// the file changed takes it as it runs, or is made anew, and one whose part
+// went goes with its farewell.
 #pragma once
 
 #include <QObject>
@@ -15,14 +13,9 @@
 #include <memory>
 #include <string>
 
-#include "BridgeConfig.h"
-#include "LogBook.h"
-#include "MqttBridge.h"
-#include "Protects.h"
-#include "Salvos.h"
-#include "SharedUnit.h"
-#include "UnitConsumer.h"
-#include "WebServer.h"
+#include "Faces.h"
+#include "config/BridgeConfig.h"
+#include "core/Core.h"
 
 namespace bridge {
 
@@ -35,30 +28,26 @@ class Bridge : public QObject {
   // Reads the file again and applies it; a file that is now faulty is
   // refused with its line, and the running units go on.
   void Reload();
-  // The broker told the bridge and every unit are offline; every unit says
-  // goodbye.
+  // The faces end with their farewells, then every unit says goodbye.
   void StopAll();
 
  private:
   void ApplyUnits(const BridgeConfig& config);
-  void ApplyConsumers(const BridgeConfig& config);
-  void ApplyWeb(const BridgeConfig& config);
-  BridgeServices Services();
-  std::vector<UnitConsumer*> Consumers();
-  std::vector<SharedUnit*> UnitsInOrder() const;
-
-  void Record(LogEntry entry);
-  void ProtectChanged(const std::string& unit);
+  void ApplySectionFaces(const BridgeConfig& config);
+  // The unit's faces as its section asks for them now.
+  void ApplyUnitFaces(const UnitConfig& unit);
+  void DropUnitFaces(const std::string& id);
 
   const std::string configPath_;
   const bool verbose_;
-  LogBook logBook_;
-  Protects protects_;  // before the units, which look into them to their end
-  Salvos salvos_;
-  std::map<std::string, std::unique_ptr<SharedUnit>> units_;  // by id
-  std::vector<std::string> order_;                            // the file's
-  std::unique_ptr<MqttBridge> mqtt_;
-  std::unique_ptr<WebServer> web_;
+  Core core_;
+  std::map<std::string, std::unique_ptr<SectionFace>> sectionFaces_;  // by section
+  struct HeldFace {
+    Endpoint at;  // where it listens
+    std::unique_ptr<UnitFace> face;
+  };
+  // By unit, then by the key that asks for the face.
+  std::map<std::string, std::map<std::string, HeldFace>> unitFaces_;
 };
 
 }  // namespace bridge

@@ -7,16 +7,16 @@
 #include <utility>
 
 #include "Bridge.h"
-#include "BridgeConfig.h"
 #include "CommandLine.h"
-#include "Log.h"
-#include "MqttClient.h"
+#include "Faces.h"
 #include "Platform.h"
 #include "SignalWatcher.h"
 #include "TcpSockets.h"
 #include "UnitThread.h"
 #include "Version.h"
-#include "WebUsers.h"
+#include "core/Log.h"
+#include "mqtt/MqttClient.h"
+#include "web/Users.h"
 
 namespace {
 
@@ -37,11 +37,7 @@ int Check(const bridge::BridgeConfig& config, const std::string& path) {
         "raise it in a drop-in (systemctl edit kdt212-bridge), or lower MAXCLIENTS\n",
         path.c_str(), needed, bridge::kServiceDescriptorLimit);
   }
-  for (const bridge::UnitConfig& unit : config.units) {
-    std::printf("%s\n", bridge::Describe(unit).c_str());
-  }
-  if (config.mqtt) std::printf("%s\n", bridge::Describe(*config.mqtt).c_str());
-  if (config.http) std::printf("%s\n", bridge::Describe(*config.http).c_str());
+  std::fputs(bridge::Describe(config).c_str(), stdout);
   return 0;
 }
 
@@ -119,7 +115,7 @@ int main(int argc, char** argv) {
             : bridge::FileAccess::OwnRights();
   bridge::BridgeConfig config;
   std::string problem;
-  if (!bridge::ReadBridgeConfig(line.config, config, problem, files)) return Refuse(problem);
+  if (!bridge::ReadConfig(line.config, config, problem, files)) return Refuse(problem);
   if (check) {
     for (const std::string& warning : config.warnings) {
       std::fprintf(stderr, "kdt212-bridge: warning: %s\n", warning.c_str());

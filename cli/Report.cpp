@@ -15,23 +15,20 @@ constexpr const char* kGreen = "\x1b[32m";   // INPUT 1, as the console paints i
 constexpr const char* kOrange = "\x1b[33m";  // INPUT 2
 constexpr const char* kPlain = "\x1b[0m";
 
-// Local time, ISO 8601 to the millisecond, with the offset from UTC.
-std::string Now() {
-  const kdt::LocalTime local = kdt::LocalTimeNow();
-  const int offset = local.utcOffsetMinutes < 0 ? -local.utcOffsetMinutes : local.utcOffsetMinutes;
-  char zone[16];
-  std::snprintf(zone, sizeof zone, "%c%02d:%02d", local.utcOffsetMinutes < 0 ? '-' : '+',
-                offset / 60, offset % 60);
-  return kdt::TimeText(local, "%Y-%m-%dT%H:%M:%S") + zone;
-}
-
-std::string Event(const char* event, bool json, const std::string& fields,
+// A line of `watch`: with --json an object with the time, the event and its
+// members, else the time and the words.
+std::string Event(const char* event, bool json, const kdt::JsonObject& members,
                   const std::string& words) {
+  const std::string now = kdt::IsoTime(kdt::LocalTimeNow());
   if (json) {
-    return "{\"time\":\"" + Now() + "\",\"event\":\"" + event + "\"" +
-           (fields.empty() ? "" : "," + fields) + "}\n";
+    return kdt::JsonObject()
+               .AddText("time", now)
+               .AddText("event", event)
+               .AddMembers(members)
+               .Text() +
+           "\n";
   }
-  return Now() + " " + words + "\n";
+  return now + " " + words + "\n";
 }
 
 }  // namespace
@@ -58,24 +55,24 @@ std::string StatusTable(const kdt::UnitStatus& status, const std::string& unit, 
 
 std::string ConnectedLine(const kdt::UnitStatus& status, const std::string& unit, bool json) {
   return Event("connected", json,
-               "\"unit\":" + kdt::JsonText(unit) + ",\"model\":" + std::to_string(status.model),
+               kdt::JsonObject().AddText("unit", unit).AddNumber("model", status.model),
                "connected to " + unit + ", model " + std::to_string(status.model));
 }
 
 std::string DisconnectedLine(const std::string& reason, bool json) {
-  return Event("disconnected", json, "\"reason\":" + kdt::JsonText(reason),
+  return Event("disconnected", json, kdt::JsonObject().AddText("reason", reason),
                "disconnected: " + reason + "; reconnecting");
 }
 
 std::string ModelLine(const kdt::UnitStatus& status, bool json) {
-  return Event("model", json, "\"model\":" + std::to_string(status.model),
+  return Event("model", json, kdt::JsonObject().AddNumber("model", status.model),
                "model " + std::to_string(status.model));
 }
 
 std::string RelayLine(const kdt::UnitStatus& status, int relay, bool json) {
   const std::uint8_t state = status.state[relay - 1];
   const int input = kdt::InputOf(state);
-  return Event("relay", json, kdt::RelayJsonFields(status, relay),
+  return Event("relay", json, kdt::RelayJson(status, relay),
                kdt::RelayLabel(relay) + " input=" + (input != 0 ? std::to_string(input) : "?") +
                    " locked=" + (kdt::IsLocked(state) ? "yes" : "no") + " name=\"" +
                    kdt::PrintableText(status.name[relay - 1]) + "\"");

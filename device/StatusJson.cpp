@@ -1,70 +1,53 @@
 #include "StatusJson.h"
 
-#include <cstdio>
-
 #include "CodePage.h"
 #include "Relays.h"
 
 namespace kdt {
-namespace {
 
-std::string InputJson(std::uint8_t state) {
-  const int input = InputOf(state);
-  return input != 0 ? std::to_string(input) : "null";
-}
-
-}  // namespace
-
-std::string JsonText(std::string_view utf8) {
-  std::string text = "\"";
-  for (char c : utf8) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      text += '\\';
-      text += c;
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      text += escape;
-    } else {
-      text += c;
-    }
-  }
-  text += '"';
-  return text;
-}
-
-std::string RelayJsonFields(const UnitStatus& status, int relay) {
+JsonObject RelayJson(const UnitStatus& status, int relay) {
   const std::uint8_t state = status.state[relay - 1];
   const std::string& name = status.name[relay - 1];
-  std::string text = "\"relay\":\"";
-  text += RelayLetter(relay);
-  text += "\",\"number\":" + std::to_string(relay) + ",\"input\":" + InputJson(state) +
-          ",\"locked\":" + (IsLocked(state) ? "true" : "false") +
-          ",\"state\":" + std::to_string(state) + ",\"name\":" + JsonText(DecodeToUtf8(name)) +
-          ",\"name_hex\":\"" + HexText(name) + "\"";
-  return text;
-}
-
-std::string StatusJson(const UnitStatus& status, const std::string& unit,
-                       const RelayJsonMore& more) {
-  std::string text = "{\"unit\":" + JsonText(unit) +
-                     ",\"connected\":true,\"model\":" + std::to_string(status.model) +
-                     ",\"header\":" + std::to_string(status.header) + ",\"relays\":[";
-  for (int relay : kRelaysLeftToRight) {
-    if (relay != kRelaysLeftToRight[0]) text += ',';
-    text += '{';
-    text += RelayJsonFields(status, relay);
-    if (more) text += more(relay);
-    text += '}';
+  JsonObject object;
+  object.AddText("relay", std::string(1, RelayLetter(relay))).AddNumber("number", relay);
+  if (const int input = InputOf(state); input != 0) {
+    object.AddNumber("input", input);
+  } else {
+    object.AddNull("input");
   }
-  text += "]}";
-  return text;
+  return object.AddBool("locked", IsLocked(state))
+      .AddNumber("state", state)
+      .AddText("name", DecodeToUtf8(name))
+      .AddText("name_hex", HexText(name));
 }
 
-std::string NotConnectedJson(const std::string& unit, const std::string& reason) {
-  return "{\"unit\":" + JsonText(unit) + ",\"connected\":false,\"reason\":" + JsonText(reason) +
-         ",\"model\":null,\"header\":null,\"relays\":[]}";
+std::string StatusJson(const UnitStatus& status, const std::string& unit, const RelayJsonMore& more,
+                       const JsonObject& first) {
+  std::vector<std::string> relays;
+  for (int relay : kRelaysLeftToRight) {
+    JsonObject object = RelayJson(status, relay);
+    if (more) more(relay, object);
+    relays.push_back(object.Text());
+  }
+  return JsonObject(first)
+      .AddText("unit", unit)
+      .AddBool("connected", true)
+      .AddNumber("model", status.model)
+      .AddNumber("header", status.header)
+      .AddJson("relays", JsonArray(relays))
+      .Text();
+}
+
+std::string NotConnectedJson(const std::string& unit, const std::string& reason,
+                             const JsonObject& first) {
+  return JsonObject(first)
+      .AddText("unit", unit)
+      .AddBool("connected", false)
+      .AddText("reason", reason)
+      .AddNull("model")
+      .AddNull("header")
+      .AddJson("relays", "[]")
+      .Text();
 }
 
 }  // namespace kdt

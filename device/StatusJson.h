@@ -7,26 +7,24 @@
 
 #include <functional>
 #include <string>
-#include <string_view>
 
+#include "Json.h"
 #include "UnitFrames.h"
 
 namespace kdt {
 
-// A JSON string: quotes, backslashes and control characters escaped.
-std::string JsonText(std::string_view utf8);
+// One relay's members.
+JsonObject RelayJson(const UnitStatus& status, int relay);
 
-// One relay's fields, without the braces.
-std::string RelayJsonFields(const UnitStatus& status, int relay);
+// What a caller adds to each relay's object (the bridge: who protects it).
+using RelayJsonMore = std::function<void(int relay, JsonObject& object)>;
 
-// What a caller adds to each relay's object: members with their leading
-// comma (",\"protected\":null"), or nothing.
-using RelayJsonMore = std::function<std::string(int relay)>;
-
-// The status of a connected unit.
+// The status of a connected unit; `first`: members of the caller's before
+// the unit's own (the bridge's "id").
 std::string StatusJson(const UnitStatus& status, const std::string& unit,
-                       const RelayJsonMore& more = {});
+                       const RelayJsonMore& more = {}, const JsonObject& first = {});
 // A unit that is not connected: `reason` says why; no model, no relays.
-std::string NotConnectedJson(const std::string& unit, const std::string& reason);
+std::string NotConnectedJson(const std::string& unit, const std::string& reason,
+                             const JsonObject& first = {});
 
 }  // namespace kdt

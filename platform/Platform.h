@@ -106,6 +106,16 @@ inline std::string TimeText(const LocalTime& time, const char* format) {
   return text;
 }
 
+// The time in ISO 8601 to the millisecond, with its offset from UTC:
+// "2026-12-10T17:35:46.335+01:00", as event lines and records give it.
+inline std::string IsoTime(const LocalTime& time) {
+  const int offset = time.utcOffsetMinutes < 0 ? -time.utcOffsetMinutes : time.utcOffsetMinutes;
+  char zone[16];
+  std::snprintf(zone, sizeof zone, "%c%02d:%02d", time.utcOffsetMinutes < 0 ? '-' : '+',
+                offset / 60, offset % 60);
+  return TimeText(time, "%Y-%m-%dT%H:%M:%S") + zone;
+}
+
 // --- Files and folders ---------------------------------------------------
 
 // Whether `c` separates the folders of a path ('/', and on Windows '\' too).

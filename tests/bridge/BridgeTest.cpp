@@ -290,7 +290,7 @@ TEST(Bridge, SighupAppliesTheFileAgainUnitByUnit) {
   bridge.Mark();
   bridge.Process().Signal(SIGHUP);
   ASSERT_TRUE(bridge.WaitForLog("not reloaded: " + bridge.ConfigPath() +
-                                ":4: unit broken has no ADDR; the running units go on"))
+                                ":4: unit broken needs ADDR; the running units go on"))
       << bridge.Log();
 
   bridge.Rewrite(UnitSection("second", second->Port()));

@@ -19,7 +19,7 @@
 
 #include "BridgeFixture.h"
 #include "HttpPeer.h"
-#include "WebUsers.h"
+#include "web/Users.h"
 
 namespace testsupport {
 

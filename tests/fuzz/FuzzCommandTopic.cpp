@@ -10,7 +10,7 @@
 
 #include "CodePage.h"
 #include "RelayName.h"
-#include "Topics.h"
+#include "mqtt/Topics.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string topic = input.substr(0, split);
   const std::string payload = split == std::string::npos ? "" : input.substr(split + 1);
   const bridge::MqttConfig mqtt;
-  bridge::Command command;
+  bridge::CommandOnTopic command;
   if (bridge::ParseCommandTopic(mqtt, topic, command)) {
     if (command.relay < 1 || command.relay > 3 || command.unit.empty() ||
         command.unit.find('/') != std::string::npos ||

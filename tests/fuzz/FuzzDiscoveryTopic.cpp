@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "Topics.h"
+#include "mqtt/Topics.h"
 
 namespace {
 
@@ -19,11 +19,6 @@ bool IsConfigOf(const bridge::MqttConfig& mqtt, const std::string& topic,
   return slash != std::string::npos &&
          bridge::DiscoveryConfigTopic(mqtt, topic.substr(component, slash - component), object) ==
              topic;
-}
-
-bool IsId(const std::string& id) {
-  return !id.empty() && id.size() <= bridge::kLongestUnitId &&
-         std::all_of(id.begin(), id.end(), bridge::IsIdCharacter);
 }
 
 }  // namespace
@@ -39,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::string unit;
   if (!bridge::UnitOfDiscoveryTopic(mqtt, topic, unit)) return 0;
-  if (!IsId(unit)) std::abort();
+  if (!bridge::IsId(unit)) std::abort();
   bool found = false;
   for (int relay = 1; relay <= 3; ++relay) {
     found = found || IsConfigOf(mqtt, topic, bridge::ProtectOwnerObject(unit, relay));

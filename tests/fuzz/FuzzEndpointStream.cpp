@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "ClientStream.h"
+#include "endpoint/ClientStream.h"
 
 namespace {
 

@@ -1,0 +1,174 @@
+#include "config/UnitConfig.h"
+
+#include <algorithm>
+
+#include "UnitProcIP.h"
+
+namespace bridge {
+namespace {
+
+constexpr int kLongestIntervalMs = 60000;
+
+bool Refuse(std::string& reason, std::string text) {
+  reason = std::move(text);
+  return false;
+}
+
+Key<UnitConfig> FaceKey(const UnitFaceKey& face) {
+  return {face.key, [face](std::string_view value, UnitConfig& unit, KeyLine, std::string& reason) {
+            Endpoint endpoint;
+            if (!ReadEndpoint(value, endpoint, face.defaultPort)) {
+              return Refuse(reason, std::string(face.key) + ": an address and a port, such as " +
+                                        std::string(face.example) + ", not '" + std::string(value) +
+                                        "'");
+            }
+            unit.faces[std::string(face.key)] = endpoint;
+            return true;
+          }};
+}
+
+KeyTable<UnitConfig> UnitKeys(const std::vector<UnitFaceKey>& faceKeys) {
+  KeyTable<UnitConfig> keys = {
+      {"ADDR",
+       [](std::string_view value, UnitConfig& unit, KeyLine, std::string& reason) {
+         return (ReadAddress(value, unit.address) && unit.address != 0) ||
+                Refuse(reason, "ADDR: not a unit's IPv4 address: '" + std::string(value) + "'");
+       },
+       true},
+      {"PORT",
+       [](std::string_view value, UnitConfig& unit, KeyLine, std::string& reason) {
+         return ReadNumber(value, 1, kHighestPort, unit.port) ||
+                Refuse(reason, "PORT: a port from 1 to 65535, not '" + std::string(value) + "'");
+       }},
+      {"INTERVAL",
+       [](std::string_view value, UnitConfig& unit, KeyLine, std::string& reason) {
+         int number = 0;
+         if (!ReadNumber(value, 0, kLongestIntervalMs, number)) {
+           return Refuse(
+               reason, "INTERVAL: milliseconds from 0 to 60000, not '" + std::string(value) + "'");
+         }
+         unit.intervalMs = std::uint32_t(number);
+         return true;
+       }},
+  };
+  for (const UnitFaceKey& face : faceKeys) keys.push_back(FaceKey(face));
+  keys.push_back(
+      {"ALLOW", [](std::string_view value, UnitConfig& unit, KeyLine, std::string& reason) {
+         return ReadCidrList(value, unit.allow, reason);
+       }});
+  keys.push_back(
+      {"MAXCLIENTS", [](std::string_view value, UnitConfig& unit, KeyLine, std::string& reason) {
+         return ReadNumber(value, 1, kMostClients, unit.maxClients) ||
+                Refuse(reason, "MAXCLIENTS: from 1 to 1024, not '" + std::string(value) + "'");
+       }});
+  return keys;
+}
+
+bool CheckId(const UnitConfig& unit, int line, Checker& checker) {
+  if (unit.id.empty()) return checker.Fail(line, "[UNIT] needs an id: [UNIT name]");
+  if (unit.id.size() > kLongestId) {
+    return checker.Fail(line, "a unit's id is at most " + std::to_string(kLongestId) +
+                                  " characters, not " + std::to_string(unit.id.size()));
+  }
+  if (!IsId(unit.id)) {
+    return checker.Fail(line, "a unit's id is letters, digits, '-' and '_', not '" + unit.id + "'");
+  }
+  for (std::string_view taken : kReservedIds) {
+    if (SameName(unit.id, taken)) {
+      return checker.Fail(line, "'" + std::string(taken) +
+                                    "' names the bridge's own in MQTT topics: give the unit "
+                                    "another id");
+    }
+  }
+  return true;
+}
+
+// Who may connect, and how many, is said of the faces: a unit without one
+// shares nothing that they could narrow.
+bool CheckShared(const SectionView& section, const std::vector<UnitFaceKey>& faceKeys,
+                 const UnitConfig& unit, Checker& checker) {
+  if (!unit.faces.empty()) return true;
+  std::string faces;
+  for (const UnitFaceKey& face : faceKeys) {
+    faces += (faces.empty() ? "" : " or ") + std::string(face.key);
+  }
+  for (const kdt::IniContent::Entry& entry : section.entries) {
+    if (SameName(entry.name, "ALLOW") || SameName(entry.name, "MAXCLIENTS")) {
+      return checker.Fail(entry.line, std::string(entry.name) + " without " + faces +
+                                          ": the unit is shared with nobody");
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<Endpoint> UnitConfig::FaceAddress(std::string_view key) const {
+  const auto found = faces.find(std::string(key));
+  return found == faces.end() ? std::nullopt : std::optional(found->second);
+}
+
+bool UnitConfig::operator==(const UnitConfig& other) const {
+  return SameSession(other) && faces == other.faces && allow == other.allow &&
+         maxClients == other.maxClients;
+}
+
+bool UnitConfig::SameSession(const UnitConfig& other) const {
+  return id == other.id && address == other.address && port == other.port &&
+         intervalMs == other.intervalMs;
+}
+
+bool ReadUnit(const SectionView& section, const std::vector<UnitFaceKey>& faceKeys,
+              Checker& checker, UnitConfig& unit) {
+  unit.line = section.line;
+  unit.allow = {kLoopback};
+  IsSectionOfKind(section.name, "UNIT", unit.id);
+  return CheckId(unit, section.line, checker) &&
+         ReadSection(section, UnitKeys(faceKeys), "unit " + unit.id, unit, checker) &&
+         CheckShared(section, faceKeys, unit, checker);
+}
+
+std::string ChangesText(const UnitConfig& before, const UnitConfig& after) {
+  struct Change {
+    std::string name, before, after;
+  };
+  std::vector<Change> changes = {
+      {"ADDR", kdt::IPToStr(before.address), kdt::IPToStr(after.address)},
+      {"PORT", std::to_string(before.port), std::to_string(after.port)},
+      {"INTERVAL", std::to_string(before.intervalMs), std::to_string(after.intervalMs)},
+  };
+  std::map<std::string, Change> faces;
+  for (const auto& [key, endpoint] : before.faces)
+    faces[key] = {key, EndpointText(endpoint), "none"};
+  for (const auto& [key, endpoint] : after.faces) {
+    if (faces.count(key) == 0) faces[key] = {key, "none", ""};
+    faces[key].after = EndpointText(endpoint);
+  }
+  for (auto& [key, change] : faces) changes.push_back(std::move(change));
+  changes.push_back({"ALLOW", CidrListText(before.allow, ","), CidrListText(after.allow, ",")});
+  changes.push_back(
+      {"MAXCLIENTS", std::to_string(before.maxClients), std::to_string(after.maxClients)});
+  std::string text;
+  for (const Change& change : changes) {
+    if (change.before == change.after) continue;
+    text += (text.empty() ? "" : ", ") + change.name + " " + change.before + " -> " + change.after;
+  }
+  return text;
+}
+
+std::string Describe(const UnitConfig& unit, const std::vector<UnitFaceKey>& faceKeys) {
+  std::string text = unit.id + ": " + EndpointText({unit.address, unit.port}) + ", every " +
+                     std::to_string(unit.intervalMs) + " ms";
+  std::string served;
+  for (const UnitFaceKey& face : faceKeys) {
+    if (const auto address = unit.FaceAddress(face.key)) {
+      served +=
+          (served.empty() ? "" : ", ") + std::string(face.serves) + " " + EndpointText(*address);
+    }
+  }
+  if (served.empty()) return text + "; not shared";
+  return text + "; " + served + " for " + CidrListText(unit.allow) + ", at most " +
+         std::to_string(unit.maxClients) + " clients";
+}
+
+}  // namespace bridge

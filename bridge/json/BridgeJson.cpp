@@ -1,0 +1,56 @@
+#include "json/BridgeJson.h"
+
+#include "Json.h"
+#include "Relays.h"
+#include "StatusJson.h"
+
+namespace bridge {
+namespace {
+
+void AddInput(kdt::JsonObject& object, std::string_view name, int input) {
+  if (input == kdt::kInput1 || input == kdt::kInput2) {
+    object.AddNumber(name, input);
+  } else {
+    object.AddNull(name);
+  }
+}
+
+}  // namespace
+
+std::string UnitJson(const Core& core, const Unit& unit) {
+  const kdt::JsonObject id = kdt::JsonObject().AddText("id", unit.Id());
+  if (!unit.Live()) return kdt::NotConnectedJson(unit.Where(), unit.DownReason(), id);
+  const auto protect = [&](int relay, kdt::JsonObject& object) {
+    const Protect* held = core.ProtectOf(unit.Id(), relay);
+    if (held == nullptr) {
+      object.AddNull("protected");
+      return;
+    }
+    object.AddJson("protected", kdt::JsonObject()
+                                    .AddText("by", held->by.Text())
+                                    .AddText("who", held->by.InWords())
+                                    .AddText("since", held->since)
+                                    .Text());
+  };
+  return kdt::StatusJson(unit.Status(), unit.Where(), protect, id);
+}
+
+std::string TakeJson(const TakeResult& answer) {
+  std::vector<std::string> relays;
+  for (const TakeRelay& relay : answer.relays) {
+    kdt::JsonObject object;
+    object.AddText("unit", relay.unit)
+        .AddText("relay", std::string(1, kdt::RelayLetter(relay.relay)));
+    AddInput(object, "from", relay.from);
+    AddInput(object, "to", relay.to);
+    AddInput(object, "now", relay.now);
+    relays.push_back(object.AddText("outcome", relay.outcome).Text());
+  }
+  return kdt::JsonObject()
+      .AddText("salvo", answer.salvo)
+      .AddText("result", answer.result)
+      .AddJson("relays", kdt::JsonArray(relays))
+      .Text();
+}
+
+}  // namespace bridge

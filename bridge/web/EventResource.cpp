@@ -1,0 +1,118 @@
+#include "web/EventResource.h"
+
+#include "Json.h"
+#include "RelayName.h"
+#include "Relays.h"
+#include "json/BridgeJson.h"
+#include "web/SalvoResource.h"
+
+namespace bridge {
+namespace {
+
+std::string Event(const char* name, std::uint64_t seq, const std::string& data) {
+  return "id: " + std::to_string(seq) + "\nevent: " + name + "\ndata: " + data + "\n\n";
+}
+
+// The words of the page's record, with names in quotes and arrows.
+std::string EntryText(const RecordEntry& entry) {
+  const auto shown = [&entry](const std::string& value) {
+    return entry.change == "name" ? "\u201C" + value + "\u201D" : value;
+  };
+  std::string what;
+  if (!entry.salvo.empty()) {
+    what = "salvo " + entry.salvo + ": " + entry.change + " " + entry.to;
+  } else if (entry.change == "connection") {
+    what = entry.unit + ": " + entry.from + " \u2192 " + entry.to;
+  } else {
+    what = entry.unit + " RELAY " + entry.relay + ": " + entry.change + " " + shown(entry.from) +
+           " \u2192 " + shown(entry.to);
+  }
+  return what + ", by " + entry.by;
+}
+
+}  // namespace
+
+std::string EntryJson(const RecordEntry& entry) {
+  kdt::JsonObject json;
+  json.AddNumber("seq", std::int64_t(entry.seq))
+      .AddText("time", entry.time)
+      .AddText("unit", entry.unit);
+  if (!entry.salvo.empty()) json.AddText("salvo", entry.salvo);
+  if (!entry.relay.empty()) json.AddText("relay", entry.relay);
+  return json.AddText("change", entry.change)
+      .AddText("from", entry.from)
+      .AddText("to", entry.to)
+      .AddText("by", entry.by)
+      .AddText("text", EntryText(entry))
+      .Text();
+}
+
+void EventResource::Events(RouteCall& call) {
+  streams_.Open(std::move(call.reply), call.caller.token,
+                QByteArray::fromStdString(Event("snapshot", core_.Seq(), units_.UnitsJson())));
+}
+
+void EventResource::Log(RouteCall& call) {
+  std::vector<std::string> entries;
+  for (const RecordEntry& entry : core_.Entries()) entries.push_back(EntryJson(entry));
+  call.reply->Json(200, kdt::JsonObject().AddJson("entries", kdt::JsonArray(entries)).Text());
+}
+
+void EventResource::Rules(RouteCall& call) {
+  std::vector<std::string> relays, inputs;
+  for (int relay : kdt::kRelaysLeftToRight) {
+    relays.push_back(kdt::JsonText(std::string(1, kdt::RelayLetter(relay))));
+  }
+  for (int input : {kdt::kInput1, kdt::kInput2}) inputs.push_back(std::to_string(input));
+  call.reply->Json(200, kdt::JsonObject()
+                            .AddJson("relays", kdt::JsonArray(relays))
+                            .AddJson("inputs", kdt::JsonArray(inputs))
+                            .AddNumber("nameLength", std::int64_t(kdt::kNameLength))
+                            .AddNumber("recordKept", std::int64_t(Record::kKept))
+                            .AddNumber("armedForMs", kArmedForMs)
+                            .Text());
+}
+
+void EventResource::Broadcast(const char* name, const std::string& member,
+                              const std::string& json) {
+  const std::uint64_t seq = core_.NextSeq();
+  streams_.Broadcast(QByteArray::fromStdString(
+      Event(name, seq,
+            kdt::JsonObject().AddNumber("seq", std::int64_t(seq)).AddJson(member, json).Text())));
+}
+
+// A unit that went with a reload is not shown any more.
+void EventResource::UnitsChanged() {
+  std::erase_if(shown_,
+                [this](const auto& shown) { return core_.FindUnit(shown.first) == nullptr; });
+}
+
+// Each change of a unit's connection or relays, once, to every stream; and
+// what it changes of the salvos' takes.
+void EventResource::UnitChanged(const Unit& unit) {
+  const std::string json = UnitJson(core_, unit);
+  std::string& shown = shown_[unit.Id()];
+  if (json != shown) {
+    shown = json;
+    Broadcast("unit", "unit", json);
+  }
+  if (const std::string salvos = SalvoListJson(core_); salvos != salvosShown_) {
+    salvosShown_ = salvos;
+    Broadcast("salvos", "salvos", salvos);
+  }
+}
+
+void EventResource::Recorded(const RecordEntry& entry) {
+  streams_.Broadcast(QByteArray::fromStdString(Event("log", entry.seq,
+                                                     kdt::JsonObject()
+                                                         .AddNumber("seq", std::int64_t(entry.seq))
+                                                         .AddJson("entry", EntryJson(entry))
+                                                         .Text())));
+}
+
+void EventResource::SalvosChanged() {
+  salvosShown_ = SalvoListJson(core_);
+  Broadcast("salvos", "salvos", salvosShown_);
+}
+
+}  // namespace bridge

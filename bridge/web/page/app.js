@@ -1,0 +1,95 @@
+// The bridge's page: every unit, live, through the bridge's HTTP interface.
+// It starts here: the bridge's rules, who is logged in, then the event
+// stream, whose snapshot enables the controls; when the stream is lost, a
+// banner says so, every control is disabled, and the page reconnects by
+// itself.
+import {openEvents, problemOf, request} from './api.js';
+import {$, state, view} from './state.js';
+import {clearRecord, loadRecord, showEntry} from './record.js';
+import {clearSalvos, disarm, loadSalvos, setSalvos, showSalvos} from './salvos.js';
+import {clearUnits, showUnit, showUnits} from './units.js';
+
+const RETRY_MS = 2000;
+let stream = null;
+
+view.refresh = () => {
+  showUnits();
+  showSalvos();
+};
+
+function setLive(live, why) {
+  if (!live) disarm();  // never a take against a stale picture
+  state.live = live;
+  $('banner').hidden = live;
+  $('banner').textContent = live ? '' : why;
+  view.refresh();
+}
+
+function openStream() {
+  if (stream) stream.close();
+  stream = openEvents({
+    snapshot: (snapshot) => {
+      for (const unit of snapshot.units) showUnit(unit);
+      loadRecord();
+      loadSalvos();
+      setLive(true);
+    },
+    unit: (event) => showUnit(event.unit),
+    log: (event) => showEntry(event.entry),
+    salvos: (event) => setSalvos(event.salvos),
+    error: async (lost) => {
+      setLive(false, 'The connection to the bridge is lost: what you see may be old. Reconnecting…');
+      if (lost.readyState === EventSource.CLOSED) setTimeout(start, RETRY_MS);
+      const me = await request('api/me').catch(() => null);
+      if (me && me.status === 401) view.needLogin();
+    },
+  });
+}
+
+view.needLogin = () => {
+  clearSalvos();
+  if (stream) stream.close();
+  stream = null;
+  state.live = false;
+  $('banner').hidden = true;
+  clearUnits();
+  clearRecord();
+  $('who').hidden = true;
+  $('login').hidden = false;
+  $('login-user').focus();
+};
+
+async function start() {
+  let me;
+  try {
+    if (!state.rules) state.rules = (await request('api/rules')).data;
+    me = await request('api/me');
+  } catch (e) {
+    setLive(false, 'The bridge cannot be reached. Trying again…');
+    return setTimeout(start, RETRY_MS);
+  }
+  if (me.status === 401) return view.needLogin();
+  if (me.status !== 200) return setTimeout(start, RETRY_MS);
+  Object.assign(state, {role: me.data.role, user: me.data.user, owner: me.data.owner});
+  $('login').hidden = true;
+  $('who').hidden = state.user === null;
+  $('user').textContent = state.user === null ? '' : `${state.user} (${state.role})`;
+  openStream();
+}
+
+$('login').addEventListener('submit', async (event) => {
+  event.preventDefault();
+  $('login-problem').textContent = '';
+  const answer = await request('api/login',
+    {user: $('login-user').value, password: $('login-password').value});
+  $('login-password').value = '';
+  if (answer.status === 200) return start();
+  $('login-problem').textContent = problemOf(answer);
+});
+
+$('logout').addEventListener('click', async () => {
+  await request('api/logout', {});
+  view.needLogin();
+});
+
+start();

@@ -1,0 +1,136 @@
+// The salvos: a row of them, each with how many relays a take would change
+// now, as the bridge says. Choosing one arms it: the relays it would change
+// are marked on the units with their new input. Take applies it; Cancel,
+// Escape or the bridge's time without a Take disarm it. The take's answer
+// says beside each relay what became of it.
+import {problemOf, request} from './api.js';
+import {$, announce, armedSalvo, controlsEnabled, element, state, view} from './state.js';
+
+let disarmTimer = null;
+
+// What the armed salvo would do to a relay, or what the last take did.
+export function relayNote(id, letter) {
+  const salvo = armedSalvo();
+  const step = salvo && salvo.relays.find((s) => s.unit === id && s.relay === letter);
+  if (!step) return {target: false, text: state.outcomes.get(`${id} RELAY ${letter}`) || ''};
+  const changes = step.changes;
+  return {target: changes,
+    text: changes ? `salvo: → INPUT ${step.input}` : `salvo: stays on INPUT ${step.input}`};
+}
+
+export function showSalvos() {
+  $('salvos').hidden = state.salvos.length === 0;
+  const list = $('salvo-list');
+  const ids = state.salvos.map((salvo) => salvo.id).join('\n');
+  if (list.dataset.ids !== ids) {
+    list.dataset.ids = ids;
+    list.replaceChildren(...state.salvos.map((salvo) => {
+      const button = element('button', {type: 'button', class: 'salvo'},
+        [element('span', {class: 'label'}), element('span', {class: 'differs'})]);
+      button.addEventListener('click', () => (state.armed === salvo.id ? disarm('Cancelled') : arm(salvo.id)));
+      return button;
+    }));
+  }
+  state.salvos.forEach((salvo, index) => {
+    const button = list.children[index];
+    button.firstChild.textContent = salvo.label;
+    button.lastChild.textContent = salvo.differs === 0 ? 'in place' : `${salvo.differs} to change`;
+    button.setAttribute('aria-pressed', String(state.armed === salvo.id));
+    button.disabled = !controlsEnabled() || state.taking;
+  });
+  const salvo = armedSalvo();
+  if (salvo) {
+    $('armed-text').textContent = `${salvo.label}: ${salvo.differs} relay${salvo.differs === 1 ? '' : 's'} ` +
+      'to change. Take applies it.';
+  }
+  $('take').disabled = !controlsEnabled() || state.taking || !salvo;
+}
+
+// The bridge's list, at the start or when it changed: an armed salvo that
+// is no longer there is disarmed.
+export function setSalvos(salvos) {
+  state.salvos = salvos;
+  if (state.armed && !armedSalvo()) disarm();
+  view.refresh();
+}
+
+export async function loadSalvos() {
+  const {status, data} = await request('api/salvos');
+  if (status === 200) setSalvos(data.salvos);
+}
+
+function arm(id) {
+  clearTimeout(disarmTimer);
+  state.armed = id;
+  state.outcomes.clear();
+  $('take-answer').replaceChildren();
+  $('armed').hidden = false;
+  const salvo = armedSalvo();
+  const seconds = Math.round(state.rules.armedForMs / 1000);
+  disarmTimer = setTimeout(() => disarm(`${salvo.label} disarmed: ${seconds} s without a Take`),
+    state.rules.armedForMs);
+  view.refresh();
+  $('take').focus();
+}
+
+export function disarm(why) {
+  clearTimeout(disarmTimer);
+  if (!state.armed) return;
+  state.armed = null;
+  $('armed').hidden = true;
+  if (why) announce(why);
+  view.refresh();
+}
+
+async function take() {
+  const salvo = armedSalvo();
+  if (!salvo || state.taking || !controlsEnabled()) return;
+  clearTimeout(disarmTimer);
+  state.taking = true;
+  showSalvos();
+  let answer;
+  try {
+    answer = await request(`api/salvos/${encodeURIComponent(salvo.id)}/take`, {});
+  } catch (e) {
+    answer = {status: 0, data: {error: 'the bridge cannot be reached'}};
+  }
+  state.taking = false;
+  if (answer.status === 401) return view.needLogin();
+  disarm();
+  showTake(salvo, answer);
+}
+
+// The take's answer: its result, and beside each relay what became of it.
+function showTake(salvo, answer) {
+  const box = $('take-answer');
+  if (answer.status !== 200) {
+    box.replaceChildren(element('p', {class: 'problem', text: `${salvo.label}: ${problemOf(answer)}`}));
+    return view.refresh();
+  }
+  const {data} = answer;
+  state.outcomes.clear();
+  const items = data.relays.map((relay) => {
+    state.outcomes.set(`${relay.unit} RELAY ${relay.relay}`, 'salvo: ' + relay.outcome);
+    return element('li', {text: `${relay.unit} RELAY ${relay.relay}: ${relay.outcome}`});
+  });
+  box.replaceChildren(element('p', {class: 'result ' + data.result, text: `${salvo.label}: ${data.result}`}),
+    element('ul', {}, items));
+  announce(`${salvo.label}: ${data.result}`);
+  view.refresh();
+}
+
+export function clearSalvos() {
+  disarm();
+  state.salvos = [];
+  $('salvos').hidden = true;
+  $('salvo-list').replaceChildren();
+  delete $('salvo-list').dataset.ids;
+  $('take-answer').replaceChildren();
+}
+
+$('take').addEventListener('click', take);
+$('cancel').addEventListener('click', () => disarm('Cancelled'));
+document.addEventListener('keydown', (event) => {
+  // Escape in a rename is the rename's.
+  if (event.key === 'Escape' && !event.defaultPrevented && state.armed) disarm('Cancelled');
+});

@@ -1,0 +1,159 @@
+// Each unit as a card: its connection in words and, for each relay, its two
+// inputs (the selected one coloured as in the console), its name (a tap
+// renames it in place: Enter saves, Escape cancels), its lock, its protect
+// with who holds it, what an armed salvo would do to it, and a failure in
+// words beside it. Everything from a unit is shown as text, never markup.
+import {problemOf, request} from './api.js';
+import {$, announce, controlsEnabled, element, relayOf, state, view as page} from './state.js';
+import {relayNote} from './salvos.js';
+
+const cards = new Map();  // unit id -> its elements
+
+function connectionText(unit) {
+  return unit.connected ? 'connected' : 'not connected: ' + (unit.reason || 'unknown');
+}
+
+function buildCard(id) {
+  const connection = element('span', {class: 'connection'});
+  const relays = element('div', {class: 'relays'});
+  const card = element('section', {class: 'unit', 'aria-label': id},
+    [element('h2', {}, [element('span', {text: id}), connection]), relays]);
+  const parts = {card, connection, relays: new Map()};
+  for (const letter of state.rules.relays) parts.relays.set(letter, buildRelay(relays, id, letter));
+  $('units').append(card);
+  cards.set(id, parts);
+  return parts;
+}
+
+function buildRelay(into, id, letter) {
+  const caption = 'RELAY ' + letter;
+  const buttons = state.rules.inputs.map((input) => {
+    const button = element('button', {type: 'button', class: 'input' + input,
+      text: 'INPUT ' + input, 'aria-label': `${id} ${caption} INPUT ${input}`,
+      'aria-pressed': 'false'});
+    button.addEventListener('click', () => command(id, letter, 'input', {input}));
+    return button;
+  });
+  const name = element('button', {type: 'button', class: 'name', 'aria-label': `${id} ${caption} name`});
+  name.addEventListener('click', () => startRename(id, letter));
+  const protect = element('button', {type: 'button', class: 'protect'});
+  protect.addEventListener('click', () => toggleProtect(id, letter));
+  const view = {name, protect, buttons, editing: false,
+    lock: element('p', {class: 'lock'}), owner: element('p', {class: 'owner'}),
+    note: element('p', {class: 'salvo-note'}), problem: element('p', {class: 'problem', role: 'status'})};
+  view.box = element('div', {class: 'relay'}, [element('h3', {text: caption}),
+    element('div', {class: 'inputs'}, buttons), name, view.lock, protect, view.owner, view.note,
+    view.problem]);
+  into.append(view.box);
+  return view;
+}
+
+export function showUnit(unit) {
+  const before = state.units.get(unit.id);
+  state.units.set(unit.id, unit);
+  const parts = cards.get(unit.id) || buildCard(unit.id);
+  parts.card.classList.toggle('down', !unit.connected);
+  parts.connection.textContent = connectionText(unit);
+  for (const [letter, view] of parts.relays) {
+    showRelay(unit, letter, view);
+    const relay = relayOf(unit, letter), was = relayOf(before, letter);
+    if (relay && was && was.input !== relay.input && relay.input) {
+      announce(`${unit.id} RELAY ${letter} on INPUT ${relay.input}`);
+    }
+  }
+}
+
+// A lock at the unit keeps the inputs as they are and lets a rename through,
+// as the console does; another's protect keeps everything.
+function showRelay(unit, letter, view) {
+  const relay = relayOf(unit, letter);
+  const held = relay && relay.protected;
+  const theirs = Boolean(held && held.by !== state.owner);
+  const usable = controlsEnabled() && Boolean(relay) && !theirs;
+  view.buttons.forEach((button, index) => {
+    button.setAttribute('aria-pressed', String(Boolean(relay && relay.input === state.rules.inputs[index])));
+    button.disabled = !usable || relay.locked;
+  });
+  if (!view.editing) view.name.textContent = relay ? relay.name : '';
+  view.name.disabled = !usable;
+  view.lock.textContent = relay && relay.locked ? 'locked at the unit' : '';
+  showProtect(unit.id, letter, view, relay);
+  const note = relayNote(unit.id, letter);
+  view.box.classList.toggle('target', note.target);
+  view.note.textContent = note.text;
+}
+
+// Protect toggles the caller's own protect; an admin may release
+// another's, and nobody else may touch it.
+function showProtect(id, letter, view, relay) {
+  const held = relay && relay.protected;
+  const mine = Boolean(held && held.by === state.owner), theirs = Boolean(held && !mine);
+  const release = theirs && state.role === 'admin';
+  view.protect.textContent = release ? 'Release' : 'Protect';
+  view.protect.setAttribute('aria-label', `${id} RELAY ${letter} ${release ? 'release' : 'protect'}`);
+  if (release) view.protect.removeAttribute('aria-pressed');
+  else view.protect.setAttribute('aria-pressed', String(mine));
+  view.protect.disabled = !controlsEnabled() || !relay || (theirs && !release);
+  view.owner.textContent = !held ? '' : mine ? 'protected by you' : 'protected by ' + held.who;
+}
+
+export function showUnits() {
+  for (const unit of state.units.values()) showUnit(unit);
+}
+
+export function clearUnits() {
+  $('units').replaceChildren();
+  cards.clear();
+  state.units.clear();
+}
+
+function showProblem(id, letter, text) {
+  const parts = cards.get(id);
+  if (parts) parts.relays.get(letter).problem.textContent = text;
+}
+
+async function command(id, letter, what, body) {
+  showProblem(id, letter, '');
+  const path = `api/units/${encodeURIComponent(id)}/relays/${letter.toLowerCase()}/${what}`;
+  try {
+    const answer = await request(path, body);
+    if (answer.status === 200) return showUnit(answer.data);
+    if (answer.status === 401) return page.needLogin();
+    showProblem(id, letter, problemOf(answer));
+  } catch (e) {
+    showProblem(id, letter, 'the bridge cannot be reached');
+  }
+}
+
+function toggleProtect(id, letter) {
+  const relay = relayOf(state.units.get(id), letter);
+  command(id, letter, 'protect', {on: !(relay && relay.protected)});
+}
+
+function startRename(id, letter) {
+  const view = cards.get(id).relays.get(letter);
+  if (view.editing || !controlsEnabled()) return;
+  view.editing = true;
+  const edit = element('input', {class: 'name-edit', maxLength: state.rules.nameLength,
+    value: view.name.textContent, 'aria-label': `New name of ${id} RELAY ${letter}`});
+  const finish = (save) => {
+    if (!view.editing) return;
+    view.editing = false;
+    const name = edit.value;
+    edit.replaceWith(view.name);
+    view.name.focus();
+    if (save) command(id, letter, 'name', {name});
+    else showUnit(state.units.get(id));
+  };
+  edit.addEventListener('keydown', (event) => {
+    if (event.key !== 'Enter' && event.key !== 'Escape') return;
+    // The key is this edit's alone: the name button that takes the focus
+    // back must not take it for a press of its own.
+    event.preventDefault();
+    finish(event.key === 'Enter');
+  });
+  edit.addEventListener('blur', () => finish(false));
+  view.name.replaceWith(edit);
+  edit.focus();
+  edit.select();
+}

@@ -1,0 +1,118 @@
+// The page's sessions and its login throttle, on a clock of the test's own.
+#include "web/Sessions.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::hours;
+using std::chrono::minutes;
+using std::chrono::seconds;
+
+const Clock::time_point kStart{hours(100)};
+
+// Five failures from one address within a minute refuse its logins until a
+// minute has passed since the first of them; another address is not held.
+TEST(LoginThrottle, FiveFailuresWithinAMinuteRefuseThatAddressForTheRestOfIt) {
+  struct Step {
+    int atSeconds;
+    const char* address;
+    bool fails;         // a failed login at this time, or only a look
+    bool starts;        // the failure that starts the refusal
+    bool refusedAfter;  // whether the address is refused then
+  };
+  const Step steps[] = {
+      {0, "10.0.0.1", true, false, false},
+      {10, "10.0.0.1", true, false, false},
+      {20, "10.0.0.1", true, false, false},
+      {30, "10.0.0.1", true, false, false},
+      {30, "10.0.0.2", true, false, false},
+      {40, "10.0.0.1", true, true, true},
+      {41, "10.0.0.2", false, false, false},
+      {59, "10.0.0.1", false, false, true},
+      // The first failure is a minute old: four remain, and a fifth refuses
+      // again at once.
+      {60, "10.0.0.1", false, false, false},
+      {61, "10.0.0.1", true, true, true},
+      // Long after, all forgotten.
+      {200, "10.0.0.1", false, false, false},
+  };
+  bridge::LoginThrottle throttle;
+  for (const Step& step : steps) {
+    const Clock::time_point now = kStart + seconds(step.atSeconds);
+    if (step.fails) {
+      EXPECT_EQ(throttle.Failed(step.address, now), step.starts) << step.atSeconds;
+    }
+    EXPECT_EQ(throttle.Refused(step.address, now), step.refusedAfter)
+        << step.address << " at " << step.atSeconds << " s";
+  }
+}
+
+bridge::WebUser User(const std::string& name, bridge::Role role, const std::string& hash) {
+  return {name, role, hash};
+}
+
+// A session lasts 8 hours, ends at its logout, and with its user's removal
+// or new password; a changed role applies at once.
+TEST(WebSessions, WhatEndsASessionAndWhatDoesNot) {
+  const std::vector<bridge::WebUser> users = {User("alice", bridge::Role::kOperate, "$y$a"),
+                                              User("bob", bridge::Role::kView, "$y$b")};
+  bridge::WebSessions sessions;
+  const std::string alice = sessions.Open(users[0], kStart);
+  const std::string bob = sessions.Open(users[1], kStart);
+  EXPECT_NE(alice, bob);
+  EXPECT_EQ(alice.size(), 64u);  // 32 random bytes
+
+  struct Case {
+    const char* what;
+    std::string token;
+    Clock::time_point at;
+    std::vector<bridge::WebUser> users;
+    bool live;
+  };
+  const std::vector<bridge::WebUser> aliceAdmin = {User("alice", bridge::Role::kAdmin, "$y$a")};
+  const std::vector<bridge::WebUser> alicePassword = {
+      User("alice", bridge::Role::kOperate, "$y$x")};
+  const Case cases[] = {
+      {"a token no session has", std::string(64, '0'), kStart, users, false},
+      {"within 8 hours", alice, kStart + hours(8) - seconds(1), users, true},
+      {"a role changed", alice, kStart + hours(1), aliceAdmin, true},
+      {"the password changed", alice, kStart + hours(1), alicePassword, false},
+      {"after 8 hours", bob, kStart + hours(8), users, false},
+  };
+  for (const Case& c : cases) {
+    const std::optional<bridge::WebUser> user = sessions.Find(c.token, c.users, c.at);
+    EXPECT_EQ(user.has_value(), c.live) << c.what;
+    if (user) {
+      EXPECT_EQ(user->role, c.users[0].role) << c.what;
+    }
+  }
+}
+
+TEST(WebSessions, AReloadEndsTheSessionsOfUsersRemovedOrChanged) {
+  const bridge::WebUser alice = User("alice", bridge::Role::kOperate, "$y$a");
+  const bridge::WebUser bob = User("bob", bridge::Role::kOperate, "$y$b");
+  const bridge::WebUser carol = User("carol", bridge::Role::kAdmin, "$y$c");
+  bridge::WebSessions sessions;
+  const std::string a1 = sessions.Open(alice, kStart), a2 = sessions.Open(alice, kStart);
+  const std::string b = sessions.Open(bob, kStart), c = sessions.Open(carol, kStart);
+  const bridge::WebUser carolAsView = User("carol", bridge::Role::kView, "$y$c");
+  const bridge::WebUser bobNewPassword = User("bob", bridge::Role::kOperate, "$y$B");
+  std::vector<std::string> ended = sessions.Keep({bobNewPassword, carolAsView});
+  std::sort(ended.begin(), ended.end());
+  EXPECT_EQ(ended, (std::vector<std::string>{"alice", "bob"}));  // each named once
+  const std::vector<bridge::WebUser> now = {bobNewPassword, carolAsView};
+  EXPECT_FALSE(sessions.Find(a1, now, kStart));
+  EXPECT_FALSE(sessions.Find(a2, now, kStart));
+  EXPECT_FALSE(sessions.Find(b, now, kStart));
+  ASSERT_TRUE(sessions.Find(c, now, kStart));
+  sessions.Close(c);
+  EXPECT_FALSE(sessions.Find(c, now, kStart));
+}
+
+}  // namespace

@@ -1,0 +1,503 @@
+// The bridge's HTTP interface, row by row, as a browser, a hub's script or
+// someone hostile meets it: the real kdt212-bridge between simulated units
+// and a client of the test's own on loopback.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <atomic>
+#include <fstream>
+#include <thread>
+
+#include "Broker.h"
+#include "HttpPeer.h"
+#include "LoopbackPeer.h"
+#include "MqttProbe.h"
+#include "WebFixture.h"
+#include "web/Users.h"
+
+using namespace testsupport;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Every answer carries the page's security headers; the interface's are
+// never cached.
+TEST_F(WebTest, ThePageAndItsHeaders) {
+  StartWeb();
+  struct Row {
+    std::string path;
+    int status;
+    std::string type;
+    bool api;
+  };
+  const Row rows[] = {
+      {"/", 200, "text/html; charset=utf-8", false},
+      {"/app.js", 200, "text/javascript; charset=utf-8", false},
+      {"/units.js", 200, "text/javascript; charset=utf-8", false},
+      {"/app.css", 200, "text/css; charset=utf-8", false},
+      {"/icon.svg", 200, "image/svg+xml", false},
+      {"/api/rules", 200, "application/json", true},
+      {"/api/me", 200, "application/json", true},
+      {"/api/units", 200, "application/json", true},
+      {"/api/log", 200, "application/json", true},
+      {"/api/nothing", 404, "application/json", true},
+      {"/index.php", 404, "application/json", false},
+  };
+  for (const Row& row : rows) {
+    const HttpAnswer answer = Get(row.path);
+    EXPECT_EQ(answer.status, row.status) << row.path;
+    EXPECT_EQ(answer.Header("content-type"), row.type) << row.path;
+    EXPECT_EQ(answer.Header("content-security-policy"),
+              "default-src 'self'; frame-ancestors 'none'")
+        << row.path;
+    EXPECT_EQ(answer.Header("x-content-type-options"), "nosniff") << row.path;
+    EXPECT_EQ(answer.Header("referrer-policy"), "no-referrer") << row.path;
+    EXPECT_EQ(answer.Header("cache-control"), row.api ? "no-store" : "") << row.path;
+  }
+  // No inline script or style: the page names its files, relatively.
+  const std::string page = Get("/").body;
+  EXPECT_NE(page.find("<script type=\"module\" src=\"app.js\"></script>"), std::string::npos);
+  EXPECT_NE(page.find("<link rel=\"stylesheet\" href=\"app.css\">"), std::string::npos);
+  EXPECT_EQ(page.find("<script>"), std::string::npos);
+  EXPECT_EQ(page.find("<style"), std::string::npos);
+  EXPECT_EQ(page.find(" style="), std::string::npos);
+  EXPECT_EQ(page.find("=\"/"), std::string::npos);  // no absolute address
+}
+
+// Without USERS every allowed client may view and operate: the units in the
+// file's order, each as kdt212ctl prints it, with its id.
+TEST_F(WebTest, UnitsAsKdt212ctlPrintsThemInTheFilesOrder) {
+  StartWeb();
+  EXPECT_EQ(Get("/api/me").body, "{\"user\":null,\"role\":\"operate\",\"owner\":\"web\"}");
+  const QJsonObject units = Json(Get("/api/units").body);
+  ASSERT_EQ(units["units"].toArray().size(), 2);
+  const QJsonObject studio = units["units"][0].toObject();
+  EXPECT_EQ(studio["id"].toString(), "studio");
+  EXPECT_EQ(units["units"][1].toObject()["id"].toString(), "hall");
+  EXPECT_TRUE(studio["connected"].toBool());
+  EXPECT_EQ(studio["relays"][0].toObject()["relay"].toString(), "A");
+  EXPECT_EQ(studio["relays"][2].toObject()["name"].toString(), "Main feed");
+  EXPECT_GT(units["seq"].toInt(), 0);
+  hall_.reset();  // down: not connected, and why
+  ASSERT_TRUE(bridge_->WaitForLog("hall: lost")) << bridge_->Log();
+  const QJsonObject hall = Json(Get("/api/units").body)["units"][1].toObject();
+  EXPECT_FALSE(hall["connected"].toBool());
+  EXPECT_EQ(hall["reason"].toString(), "closed by the unit");
+}
+
+// A command answers once the unit's status shows it, or says in words what
+// stands in its way.
+TEST_F(WebTest, CommandsAnswerWhenTheUnitShowsThem) {
+  StartWeb();
+  HttpAnswer answer = Post("/api/units/studio/relays/a/input", "{\"input\":2}");
+  ASSERT_EQ(answer.status, 200) << answer.body;
+  EXPECT_EQ(Json(answer.body)["relays"][0].toObject()["input"].toInt(), 2);
+  EXPECT_EQ(kdt::InputOf(unit_->Status().state[2]), 2);
+  answer = Post("/api/units/hall/relays/c/name", "{\"name\":\" Студия 2 \"}");
+  ASSERT_EQ(answer.status, 200) << answer.body;
+  EXPECT_EQ(Json(answer.body)["relays"][2].toObject()["name"].toString(), QString("Студия 2"));
+  EXPECT_EQ(hall_->Status().name[0], "\xD1\xF2\xF3\xE4\xE8\xFF 2");
+
+  struct Row {
+    std::string path, body;
+    int status;
+    std::string error;
+  };
+  const Row rows[] = {
+      {"/api/units/studio/relays/b/name", "{\"name\":\"中\"}", 422,
+       "RELAY B keeps its name: the unit's code page (windows-1251) has no \"中\" (U+4E2D)"},
+      {"/api/units/studio/relays/b/name", "{\"name\":\"" + std::string(25, 'x') + "\"}", 422,
+       "RELAY B keeps its name: 25 characters, the unit takes 24"},
+      {"/api/units/studio/relays/b/input", "{\"input\":3}", 400, ""},
+      {"/api/units/studio/relays/b/input", "{\"input\":\"2\"}", 400, ""},
+      {"/api/units/studio/relays/b/input", "{\"input\":2,\"relay\":1}", 400, ""},
+      {"/api/units/studio/relays/b/input", "input=2", 400, ""},
+      {"/api/units/studio/relays/b/name", "{\"name\":2}", 400, ""},
+      {"/api/units/nosuch/relays/a/input", "{\"input\":2}", 404, ""},
+      {"/api/units/studio/relays/d/input", "{\"input\":2}", 404, ""},
+      {"/api/units/studio/relays/A/input", "{\"input\":2}", 404, ""},
+      {"/api/units/studio/relays/a/lock", "{\"on\":true}", 404, ""},
+  };
+  for (const Row& row : rows) {
+    const HttpAnswer refused = Post(row.path, row.body);
+    EXPECT_EQ(refused.status, row.status) << row.path << " " << row.body;
+    if (!row.error.empty()) {
+      EXPECT_EQ(Json(refused.body)["error"].toString().toStdString(), row.error);
+    }
+    EXPECT_FALSE(Json(refused.body)["error"].toString().isEmpty()) << row.body;
+  }
+  EXPECT_EQ(FramesWithCode(*unit_, kdt::kCmdSetName).size(), 0u);
+
+  Panel(*unit_, "lock B on");
+  ASSERT_TRUE(bridge_->WaitForLog("studio: RELAY B: lock unlocked -> locked, by unit"));
+  answer = Post("/api/units/studio/relays/b/input", "{\"input\":2}");
+  EXPECT_EQ(answer.status, 409);
+  EXPECT_EQ(Json(answer.body)["error"].toString(), "RELAY B is locked at the unit");
+  hall_.reset();
+  ASSERT_TRUE(bridge_->WaitForLog("hall: lost")) << bridge_->Log();
+  answer = Post("/api/units/hall/relays/a/input", "{\"input\":2}");
+  EXPECT_EQ(answer.status, 503);
+  EXPECT_EQ(Json(answer.body)["error"].toString(), "hall is not connected: closed by the unit");
+}
+
+// A unit that takes the command and never shows it: 504 after 3 s.
+TEST(Web, ACommandTheUnitDoesNotCarryOutTimesOut) {
+  ScriptedPeer stubborn([](ScriptedPeer::Link& link) {
+    const kdt::ReplyBytes reply = Kdt212Reply("Fixed");
+    for (;;) {
+      const std::vector<std::uint8_t> length = link.Read(1);
+      if (length.empty() || link.Read(length[0]).size() != length[0]) return;
+      link.Send(reply.data(), reply.size());
+    }
+  });
+  const int port = FreeLoopbackPort();
+  BridgeProcess bridge(UnitSection("studio", stubborn.Port()) +
+                       "[HTTP]\nLISTEN=127.0.0.1:" + std::to_string(port) + "\n");
+  ASSERT_TRUE(bridge.WaitForLog("studio: connected to")) << bridge.Log();
+  HttpPeer peer(port);
+  const auto start = Clock::now();
+  const HttpAnswer answer = peer.Exchange(
+      HttpRequestText("POST", "/api/units/studio/relays/a/input", kJson, "{\"input\":2}"), 10000);
+  EXPECT_EQ(answer.status, 504);
+  EXPECT_EQ(Json(answer.body)["error"].toString(), "RELAY A did not change within 3 s");
+  EXPECT_GE(ElapsedMs(start), 2900);
+  EXPECT_EQ(bridge.End(), 0);
+}
+
+// A POST is taken as JSON only, and from the page's own origin only; nothing
+// is done for either.
+TEST_F(WebTest, ContentTypeAndOriginOfAPost) {
+  StartWeb();
+  const std::string path = "/api/units/studio/relays/a/input", body = "{\"input\":2}";
+  struct Row {
+    std::vector<std::string> headers;
+    int status;
+  };
+  const Row rows[] = {
+      {{}, 415},
+      {{"Content-Type: text/plain"}, 415},
+      {{"Content-Type: application/x-www-form-urlencoded"}, 415},
+      {{"Content-Type: application/json", "Origin: http://evil.example"}, 403},
+      {{"Content-Type: application/json", "Origin: http://127.0.0.1:1"}, 403},
+      {{"Content-Type: application/json", "Origin: https://127.0.0.1"}, 403},
+      {{"Content-Type: application/json", "Origin: null"}, 403},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(Post(path, body, "", row.headers).status, row.status) << row.headers.back();
+  }
+  EXPECT_TRUE(FramesWithCode(*unit_, kdt::kCmdSetInput).empty());
+  // Its own origin: scheme, host and port of the request (a proxy's
+  // scheme as it says).
+  EXPECT_EQ(
+      Post(path, body, "", {"Content-Type: application/json", "Origin: http://127.0.0.1"}).status,
+      200);
+  EXPECT_EQ(Post(path, "{\"input\":1}", "",
+                 {"Content-Type: application/json; charset=utf-8", "Origin: https://127.0.0.1",
+                  "X-Forwarded-Proto: https"})
+                .status,
+            200);
+}
+
+// With USERS: a session for every request but the login; view users see,
+// operate users switch; logout ends the session at the bridge.
+TEST_F(WebTest, LoginRolesAndLogout) {
+  StartWeb({"alice:operate:alice's Pa55", "bob:view:bob's Pa55"});
+  const std::string units = "/api/units";
+  EXPECT_EQ(Get(units).status, 401);
+  EXPECT_EQ(Get("/api/me").status, 401);
+  EXPECT_EQ(Get("/api/events").status, 401);
+  EXPECT_EQ(Get("/").status, 200);  // the page itself, with its login form
+
+  const HttpAnswer login = Post("/api/login", "{\"user\":\"alice\",\"password\":\"alice's Pa55\"}");
+  ASSERT_EQ(login.status, 200) << login.body;
+  EXPECT_EQ(login.body, "{\"user\":\"alice\",\"role\":\"operate\",\"owner\":\"web alice\"}");
+  const std::string cookie = login.Header("set-cookie");
+  EXPECT_EQ(cookie.rfind("kdt212_session=", 0), 0u) << cookie;
+  EXPECT_NE(cookie.find("; HttpOnly"), std::string::npos);
+  EXPECT_NE(cookie.find("; SameSite=Strict"), std::string::npos);
+  EXPECT_EQ(cookie.find("Secure"), std::string::npos);  // not under plain HTTP
+  const std::string alice = cookie.substr(0, cookie.find(';'));
+  EXPECT_EQ(Get("/api/me", alice).body,
+            "{\"user\":\"alice\",\"role\":\"operate\",\"owner\":\"web alice\"}");
+  EXPECT_EQ(Post("/api/units/studio/relays/a/input", "{\"input\":2}", alice).status, 200);
+
+  const std::string bob = LogIn("bob", "bob's Pa55");
+  EXPECT_EQ(Get(units, bob).status, 200);
+  const HttpAnswer viewed = Post("/api/units/studio/relays/a/input", "{\"input\":1}", bob);
+  EXPECT_EQ(viewed.status, 403);
+  EXPECT_EQ(kdt::InputOf(unit_->Status().state[2]), 2);
+
+  // The same answer for a wrong password and for a name of nobody.
+  const HttpAnswer wrong = Post("/api/login", "{\"user\":\"alice\",\"password\":\"guess\"}");
+  const HttpAnswer nobody = Post("/api/login", "{\"user\":\"mallory\",\"password\":\"guess\"}");
+  EXPECT_EQ(wrong.status, 401);
+  EXPECT_EQ(nobody.status, 401);
+  EXPECT_EQ(wrong.body, nobody.body);
+  EXPECT_EQ(Post("/api/login", "{\"user\":\"alice\"}").status, 400);
+
+  EXPECT_EQ(Post("/api/logout", "{}", alice).status, 204);
+  EXPECT_EQ(Get("/api/me", alice).status, 401);
+  EXPECT_EQ(Get("/api/me", "kdt212_session=" + std::string(64, '0')).status, 401);
+  EXPECT_EQ(Get(units, bob).status, 200);
+  EXPECT_EQ(bridge_->Log().find("Pa55"), std::string::npos) << bridge_->Log();
+  EXPECT_EQ(bridge_->Log().find("guess"), std::string::npos);
+}
+
+// SIGHUP reads the users file again: a user removed, or whose password
+// changed, loses its sessions; a changed role applies at the next request.
+TEST_F(WebTest, AReloadEndsTheSessionsOfUsersRemovedAndChangesRoles) {
+  StartWeb({"alice:operate:a-Pa55", "bob:view:b-Pa55", "carol:operate:c-Pa55"});
+  const std::string alice = LogIn("alice", "a-Pa55"), bob = LogIn("bob", "b-Pa55"),
+                    carol = LogIn("carol", "c-Pa55");
+  HttpPeer stream(port_);
+  ASSERT_EQ(stream.Exchange(HttpRequestText("GET", "/api/events", {"Cookie: " + alice})).status,
+            200);
+  ASSERT_NE(stream.NextEvent().find("event: snapshot"), std::string::npos);
+  WriteUsers({"bob:operate:b-Pa55", "carol:operate:new-Pa55"});
+  bridge_->Mark();
+  bridge_->Process().Signal(SIGHUP);
+  ASSERT_TRUE(bridge_->WaitForLog("page: the sessions of alice end")) << bridge_->Log();
+  EXPECT_TRUE(bridge_->WaitForLog("page: the sessions of carol end"));
+  EXPECT_EQ(Get("/api/me", alice).status, 401);
+  EXPECT_EQ(Get("/api/me", carol).status, 401);
+  EXPECT_TRUE(stream.ClosedWithin(5000));  // alice's stream went with her session
+  EXPECT_EQ(Get("/api/me", bob).body,
+            "{\"user\":\"bob\",\"role\":\"operate\",\"owner\":\"web bob\"}");
+  EXPECT_EQ(Post("/api/units/studio/relays/a/input", "{\"input\":2}", bob).status, 200);
+}
+
+// Five failed logins from one address within a minute: every login from it
+// is refused for the rest of that minute, right password or not; one line.
+TEST_F(WebTest, FailedLoginsAreThrottled) {
+  StartWeb({"alice:operate:right-Pa55"}, "", {});
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(
+        Post("/api/login", "{\"user\":\"alice\",\"password\":\"wrong" + std::to_string(i) + "\"}")
+            .status,
+        401);
+  }
+  const HttpAnswer refused = Post("/api/login", "{\"user\":\"alice\",\"password\":\"right-Pa55\"}");
+  EXPECT_EQ(refused.status, 429);
+  // Another address is not held up.
+  HttpPeer other(port_, "127.0.0.2");
+  EXPECT_EQ(other
+                .Exchange(HttpRequestText("POST", "/api/login", kJson,
+                                          "{\"user\":\"alice\",\"password\":\"right-Pa55\"}"))
+                .status,
+            200);
+  EXPECT_EQ(bridge_->CountAfter(500, "5 failed logins from 127.0.0.1 within a minute"), 1)
+      << bridge_->Log();
+  EXPECT_EQ(bridge_->Log().find("wrong"), std::string::npos) << bridge_->Log();
+  EXPECT_EQ(bridge_->Log().find("right-Pa55"), std::string::npos);
+}
+
+// Bounds: a head or a request over 16 KiB, a request that does not arrive
+// whole within 10 s, a client beyond MAXCLIENTS or outside ALLOW.
+TEST_F(WebTest, TheBoundsOfARequestAndOfTheClients) {
+  StartWeb({}, "ALLOW=127.0.0.1/32\nMAXCLIENTS=3\n");
+  {
+    HttpPeer big(port_);
+    const HttpAnswer answer =
+        big.Exchange(HttpRequestText("GET", "/api/me", {"X-Filler: " + std::string(17000, 'x')}));
+    EXPECT_EQ(answer.status, 431);
+    EXPECT_TRUE(big.ClosedWithin(3000));
+  }
+  {
+    HttpPeer big(port_);
+    const HttpAnswer answer = big.Exchange(HttpRequestText(
+        "POST", "/api/login", kJson, "{\"user\":\"" + std::string(17000, 'x') + "\"}"));
+    EXPECT_EQ(answer.status, 413);
+    EXPECT_TRUE(big.ClosedWithin(3000));
+  }
+  {
+    HttpPeer slow(port_);
+    ASSERT_TRUE(slow.Send("GET /api/me HTTP/1.1\r\nHost: 127.0.0.1\r\n"));  // and no more
+    const auto start = Clock::now();
+    const HttpAnswer answer = slow.Read(15000);
+    EXPECT_EQ(answer.status, 408);
+    EXPECT_GE(ElapsedMs(start), 9000);
+    EXPECT_TRUE(slow.ClosedWithin(3000));
+  }
+  HttpPeer outside(port_, "127.0.0.2");
+  EXPECT_TRUE(outside.ClosedWithin(3000));
+  std::vector<std::unique_ptr<HttpPeer>> held;
+  for (int i = 0; i < 3; ++i) {
+    held.push_back(std::make_unique<HttpPeer>(port_));
+    EXPECT_EQ(held.back()->Exchange(HttpRequestText("GET", "/api/me")).status, 200);
+  }
+  HttpPeer fourth(port_);
+  EXPECT_TRUE(fourth.ClosedWithin(3000));
+  EXPECT_TRUE(bridge_->WaitForLog("page: refused 127.0.0.2:")) << bridge_->Log();
+  EXPECT_TRUE(bridge_->WaitForLog(": MAXCLIENTS (3) reached"));
+}
+
+// The event stream: a snapshot first, then each change of a unit and each
+// entry of the record, every event with its number.
+TEST_F(WebTest, TheEventStream) {
+  StartWeb();
+  HttpPeer stream(port_);
+  const HttpAnswer head = stream.Exchange(HttpRequestText("GET", "/api/events"));
+  ASSERT_EQ(head.status, 200);
+  EXPECT_EQ(head.Header("content-type"), "text/event-stream; charset=utf-8");
+  EXPECT_EQ(head.Header("cache-control"), "no-store");
+  const std::string snapshot = stream.NextEvent();
+  ASSERT_EQ(snapshot.rfind("id: ", 0), 0u) << snapshot;
+  EXPECT_NE(snapshot.find("\nevent: snapshot\ndata: {\"seq\":"), std::string::npos) << snapshot;
+  Panel(*unit_, "input A 2");
+  std::string unit, log;
+  for (int i = 0; i < 4 && (unit.empty() || log.empty()); ++i) {
+    const std::string event = stream.NextEvent();
+    if (event.find("event: unit") != std::string::npos) unit = event;
+    if (event.find("event: log") != std::string::npos) log = event;
+  }
+  EXPECT_NE(unit.find("\"unit\":{\"id\":\"studio\""), std::string::npos) << unit;
+  EXPECT_NE(
+      log.find("\"change\":\"input\",\"from\":\"INPUT 1\",\"to\":\"INPUT 2\",\"by\":\"unit\""),
+      std::string::npos)
+      << log;
+  const auto idOf = [](const std::string& event) { return std::stoull(event.substr(4)); };
+  EXPECT_LT(idOf(snapshot), idOf(unit));
+  EXPECT_NE(idOf(unit), idOf(log));
+}
+
+// A comment line at least every 15 s keeps a quiet stream known alive.
+TEST_F(WebTest, AQuietStreamGetsACommentLine) {
+  StartWeb();
+  HttpPeer stream(port_);
+  ASSERT_EQ(stream.Exchange(HttpRequestText("GET", "/api/events")).status, 200);
+  ASSERT_NE(stream.NextEvent().find("event: snapshot"), std::string::npos);
+  const auto start = Clock::now();
+  const std::string comment = stream.NextEvent(20000);
+  EXPECT_EQ(comment.rfind(": ", 0), 0u) << comment;
+  EXPECT_LE(ElapsedMs(start), 16000);
+}
+
+// An event stream whose client leaves 256 KiB unread is closed, and nobody
+// else waits for it.
+TEST(Web, AStreamLeftUnreadIsClosed) {
+  std::vector<std::unique_ptr<sim::SimUnit>> units;
+  std::string config;
+  for (int i = 0; i < 4; ++i) {
+    sim::SimOptions options;
+    options.port = 0;
+    std::string error;
+    units.push_back(StartRecordingUnit(options, error));
+    ASSERT_TRUE(units.back()) << error;
+    config += UnitSection("u" + std::to_string(i), units.back()->Port(), 0, "INTERVAL=1\n");
+  }
+  const int port = FreeLoopbackPort();
+  BridgeProcess bridge(config + "[HTTP]\nLISTEN=127.0.0.1:" + std::to_string(port) + "\n");
+  ASSERT_TRUE(bridge.WaitForLog("u3: connected to")) << bridge.Log();
+  HttpPeer deaf(port);
+  const int small = 4096;
+  setsockopt(deaf.Handle(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  ASSERT_TRUE(deaf.Send(HttpRequestText("GET", "/api/events")));  // and never read
+  std::atomic<bool> changing{true};
+  std::thread changes([&] {
+    for (int n = 0; changing; ++n) {
+      for (auto& unit : units) unit->SetName(1, std::string(20, char('a' + n % 26)));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  EXPECT_TRUE(bridge.WaitForLog("closed: it left 256 KiB unread", 60000)) << bridge.Log();
+  changing = false;
+  changes.join();
+  HttpPeer other(port);
+  EXPECT_EQ(other.Exchange(HttpRequestText("GET", "/api/me")).status, 200);
+}
+
+// Who switched what: a command from the page, from MQTT's place (an
+// endpoint client here), and a change at the unit's front panel, each in the
+// record with its cause, and in the log line for it.
+TEST_F(WebTest, WhoSwitchedWhat) {
+  StartWeb({"alice:operate:a-Pa55"}, "");
+  const std::string alice = LogIn("alice", "a-Pa55");
+  ASSERT_EQ(Post("/api/units/studio/relays/a/input", "{\"input\":2}", alice).status, 200);
+  Panel(*hall_, "name B Foyer");
+  ASSERT_TRUE(bridge_->WaitForLog("hall: RELAY B: name \"Backup feed\" -> \"Foyer\", by unit"))
+      << bridge_->Log();
+  EXPECT_TRUE(bridge_->WaitForLog("studio: RELAY A: input INPUT 1 -> INPUT 2, by web alice"));
+  const QJsonArray entries = Json(Get("/api/log", alice).body)["entries"].toArray();
+  ASSERT_GE(entries.size(), 4);  // two connections, two changes
+  const QJsonObject last = entries.last().toObject(),
+                    before = entries[entries.size() - 2].toObject();
+  EXPECT_EQ(before["by"].toString(), "web alice");
+  EXPECT_EQ(before["unit"].toString(), "studio");
+  EXPECT_EQ(before["relay"].toString(), "A");
+  EXPECT_EQ(before["change"].toString(), "input");
+  EXPECT_EQ(last["by"].toString(), "unit");
+  EXPECT_EQ(last["to"].toString(), "Foyer");
+  EXPECT_TRUE(last["time"].toString().contains(
+      QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$)")));
+  const QJsonObject connection = entries[0].toObject();
+  EXPECT_EQ(connection["change"].toString(), "connection");
+  EXPECT_EQ(connection["by"].toString(), "bridge");
+  EXPECT_EQ(connection["to"].toString(), "connected");
+  EXPECT_FALSE(connection.contains("relay"));
+}
+
+// Each cause by its name: a command from the page, from MQTT, from a client
+// of the unit's endpoint, and a change at the front panel.
+TEST(Web, EveryCauseHasItsName) {
+  std::string error;
+  sim::SimOptions options;
+  options.port = 0;
+  auto unit = StartRecordingUnit(options, error);
+  ASSERT_TRUE(unit) << error;
+  Broker broker;
+  MqttProbe hub(broker.Port());
+  ASSERT_TRUE(hub.Connected());
+  hub.Subscribe("kdt212/studio/status");
+  const int listen = FreeLoopbackPort(), port = FreeLoopbackPort();
+  BridgeProcess bridge(UnitSection("studio", unit->Port(), listen) +
+                       "[MQTT]\nPORT=" + std::to_string(broker.Port()) +
+                       "\nDISCOVERY=\n[HTTP]\nLISTEN=127.0.0.1:" + std::to_string(port) + "\n");
+  // The bridge subscribes to its commands before it publishes the unit: a
+  // command published before then would reach nobody.
+  ASSERT_TRUE(hub.WaitFor("kdt212/studio/status", "online")) << bridge.Log();
+  HttpPeer page(port);
+  ASSERT_EQ(page.Exchange(HttpRequestText("POST", "/api/units/studio/relays/a/input", kJson,
+                                          "{\"input\":2}"))
+                .status,
+            200);
+  hub.Publish("kdt212/studio/relay/b/input/set", "INPUT 2");
+  ASSERT_TRUE(bridge.WaitForLog("studio: RELAY B: input INPUT 1 -> INPUT 2, by mqtt"))
+      << bridge.Log();
+  EndpointClient client(listen);
+  kdt::UnitStatus status;
+  ASSERT_TRUE(client.Exchange(kdt::SetNameFrame(1, "Console"), status));
+  std::string reply;
+  ASSERT_TRUE(sim::RunPanelCommand(*unit, "lock C on", reply)) << reply;
+  EXPECT_TRUE(bridge.WaitForLog("studio: RELAY C: lock unlocked -> locked, by unit"));
+  EXPECT_TRUE(bridge.WaitForLog("studio: RELAY A: input INPUT 1 -> INPUT 2, by web\n"));
+  const std::string log = page.Exchange(HttpRequestText("GET", "/api/log")).body;
+  for (const std::string& by : {std::string("web"), std::string("mqtt"), std::string("unit")}) {
+    EXPECT_NE(log.find("\"by\":\"" + by + "\""), std::string::npos) << by << log;
+  }
+  EXPECT_TRUE(QString::fromStdString(log).contains(
+      QRegularExpression("\"change\":\"name\",\"from\":\"Main feed\",\"to\":\"Console\","
+                         "\"by\":\"client 127\\.0\\.0\\.1:\\d+\"")))
+      << log;
+}
+
+// Without USERS, a page that switches feeds is never opened to a network:
+// only to this machine.
+TEST(Web, NoLoginNoNetwork) {
+  BridgeProcess open("[HTTP]\nLISTEN=0.0.0.0:8212\n", {"--check"});
+  int status = 0;
+  ASSERT_TRUE(open.Process().WaitForExit(kBridgeWaitMs, status));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_NE(open.Log().find(":1: LISTEN 0.0.0.0:8212 would open a page that switches feeds to the "
+                            "network without a login"),
+            std::string::npos)
+      << open.Log();
+}
+
+}  // namespace
