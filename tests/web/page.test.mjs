@@ -117,6 +117,13 @@ test('a change at the front panel, and a lock, show at once', async () => {
     assert.ok(await input(page, 'studio', 'B', 2).isDisabled());
     assert.ok(!(await input(page, 'studio', 'A', 2).isDisabled()));
     assert.match(await page.locator('#announce').textContent(), /hall RELAY C on INPUT 2/);
+    // A lock keeps the inputs, not the name, as at the console.
+    await page.getByRole('button', {name: 'studio RELAY B name'}).click(WAIT);
+    await page.getByLabel('New name of studio RELAY B').fill('Locked, renamed');
+    await page.getByLabel('New name of studio RELAY B').press('Enter');
+    await page.getByRole('button', {name: 'studio RELAY B name'}).filter({hasText: 'Locked, renamed'})
+      .waitFor(WAIT);
+    assert.deepEqual(page.problems, []);
   } finally {
     await s.stop();
   }
