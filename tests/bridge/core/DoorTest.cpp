@@ -59,8 +59,9 @@ TEST(Door, ALockedRelayKeepsItsInputAndTakesANameThroughEveryDoor) {
   ASSERT_TRUE(client.Exchange(kdt::SetInputFrame(2, 3), status));
   EXPECT_TRUE(kdt::IsLocked(status.state[2]));  // answered with the status, as the unit would
   EXPECT_EQ(kdt::InputOf(status.state[2]), 1);
-  EXPECT_TRUE(bridge.WaitForLog("RELAY A is locked at the unit: its command answered with the "
-                                "status, not sent"));
+  EXPECT_TRUE(
+      bridge.WaitForLog("RELAY A is locked at the unit: its command answered with the "
+                        "status, not sent"));
 
   // The name, through each door: it reaches the unit.
   const HttpAnswer renamed = post("name", "{\"name\":\"Door 1\"}");
@@ -72,7 +73,8 @@ TEST(Door, ALockedRelayKeepsItsInputAndTakesANameThroughEveryDoor) {
   EXPECT_EQ(unit->Status().name[2], "Door 3");
   EXPECT_EQ(FramesWithCode(*unit, kdt::kCmdSetName).size(), 3u);
   EXPECT_TRUE(FramesWithCode(*unit, kdt::kCmdSetInput).empty());
-  EXPECT_TRUE(bridge.WaitForLog("studio: RELAY A: name \"Door 2\" -> \"Door 3\", by client 127.0.0.1:"));
+  EXPECT_TRUE(
+      bridge.WaitForLog("studio: RELAY A: name \"Door 2\" -> \"Door 3\", by client 127.0.0.1:"));
 }
 
 }  // namespace

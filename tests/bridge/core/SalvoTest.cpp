@@ -79,6 +79,10 @@ TEST_F(SalvoTest, ATakeSwitchesEveryRelayThatDiffersAndNamesTheSalvo) {
   EXPECT_EQ(listed["relays"].toArray().size(), 3);
   EXPECT_EQ(listed["relays"][2].toObject()["unit"].toString(), "hall");
   EXPECT_EQ(listed["differs"].toInt(), 2);
+  // Which relays a take would switch: studio.A and hall.C, not studio.B.
+  EXPECT_TRUE(listed["relays"][0].toObject()["changes"].toBool());
+  EXPECT_FALSE(listed["relays"][1].toObject()["changes"].toBool());
+  EXPECT_TRUE(listed["relays"][2].toObject()["changes"].toBool());
 
   const QJsonObject answer = Take("evening", alice);
   EXPECT_EQ(answer["salvo"].toString(), "evening");
@@ -260,6 +264,28 @@ TEST_F(SalvoTest, AReloadThatChangesTheSalvosTellsTheStreams) {
 // A unit that takes a command and never carries it out: once one switch has
 // failed, the relays after it are never sent, and nothing was switched to
 // put back.
+// A change at a unit that changes what a take would do is told to every
+// stream, with the salvos as they stand: the page never works it out.
+TEST_F(SalvoTest, TheStreamsHearWhatATakeWouldChangeNow) {
+  StartWeb({}, kEvening);
+  HttpPeer stream(port_);
+  ASSERT_EQ(stream.Exchange(HttpRequestText("GET", "/api/events")).status, 200);
+  ASSERT_NE(stream.NextEvent().find("event: snapshot"), std::string::npos);
+  Panel(*unit_, "input A 2");
+  std::string salvos;
+  while (salvos.empty()) {
+    const std::string event = stream.NextEvent();
+    ASSERT_FALSE(event.empty()) << "no salvos event for the change";
+    if (event.find("event: salvos") != std::string::npos) salvos = event;
+  }
+  const QJsonObject data = Json(salvos.substr(salvos.find("data: ") + 6));
+  const QJsonObject evening = data["salvos"][0].toObject();
+  EXPECT_EQ(evening["differs"].toInt(), 1);
+  EXPECT_FALSE(evening["relays"][0].toObject()["changes"].toBool());  // studio.A is there now
+  EXPECT_TRUE(evening["relays"][2].toObject()["changes"].toBool());
+  EXPECT_GT(data["seq"].toInt(), 0);
+}
+
 TEST(Salvo, AFailedSwitchStopsTheTakeBeforeTheRelaysAfterIt) {
   std::atomic<int> switches{0};
   ScriptedPeer stubborn([&switches](ScriptedPeer::Link& link) {
@@ -327,6 +353,7 @@ TEST_F(SalvoTest, AProtectedRelayIsItsOwners) {
   ASSERT_EQ(answer.status, 200) << answer.body;
   const QJsonObject held = Json(answer.body)["relays"][0]["protected"].toObject();
   EXPECT_EQ(held["by"].toString(), "web alice");
+  EXPECT_EQ(held["who"].toString(), "alice");  // as a sentence names the owner
   EXPECT_FALSE(held["since"].toString().isEmpty());
   EXPECT_TRUE(Relay("studio", 'B', alice)["protected"].isNull());
   EXPECT_EQ(Post(protect, on, alice).status, 200);  // already hers

@@ -434,6 +434,11 @@ TEST_F(WebTest, WhoSwitchedWhat) {
   EXPECT_EQ(before["change"].toString(), "input");
   EXPECT_EQ(last["by"].toString(), "unit");
   EXPECT_EQ(last["to"].toString(), "Foyer");
+  // As the page shows them: its words are the bridge's, not the page's own.
+  EXPECT_EQ(before["text"].toString(),
+            "studio RELAY A: input INPUT 1 \u2192 INPUT 2, by web alice");
+  EXPECT_EQ(last["text"].toString(),
+            "hall RELAY B: name \u201CBackup feed\u201D \u2192 \u201CFoyer\u201D, by unit");
   EXPECT_TRUE(last["time"].toString().contains(
       QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$)")));
   const QJsonObject connection = entries[0].toObject();
@@ -441,6 +446,20 @@ TEST_F(WebTest, WhoSwitchedWhat) {
   EXPECT_EQ(connection["by"].toString(), "bridge");
   EXPECT_EQ(connection["to"].toString(), "connected");
   EXPECT_FALSE(connection.contains("relay"));
+  EXPECT_EQ(connection["text"].toString(),
+            connection["unit"].toString() + ": not connected yet \u2192 connected, by bridge");
+}
+
+// What the page shows but does not decide comes from the bridge, before a
+// login too: the relays, the inputs, how long a name may be, how many
+// entries the record keeps, how long an armed salvo waits.
+TEST_F(WebTest, TheRulesThePageShows) {
+  StartWeb({"alice:view:a-Pa55"}, "");
+  const HttpAnswer answer = Get("/api/rules");
+  ASSERT_EQ(answer.status, 200) << answer.body;
+  EXPECT_EQ(answer.body,
+            "{\"relays\":[\"A\",\"B\",\"C\"],\"inputs\":[1,2],\"nameLength\":24,"
+            "\"recordKept\":500,\"armedForMs\":30000}");
 }
 
 // Each cause by its name: a command from the page, from MQTT, from a client
