@@ -38,8 +38,8 @@ void Core::SetSalvos(const std::vector<SalvoConfig>& salvos) {
   TellFaces([](Face& face) { face.SalvosChanged(); });
 }
 
-Unit& Core::AddUnit(const UnitConfig& config) {
-  return units_.Add(
+void Core::AddUnit(const UnitConfig& config) {
+  units_.Add(
       std::make_unique<Unit>(config, record_, [this](const Unit& unit) { UnitChanged(unit); }));
 }
 

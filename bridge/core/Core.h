@@ -38,7 +38,7 @@ class Core : public QObject {
   // The salvos anew; the faces hear of it when they changed.
   void SetSalvos(const std::vector<SalvoConfig>& salvos);
   // A unit starts; it is last in the order until SetOrder.
-  Unit& AddUnit(const UnitConfig& config);
+  void AddUnit(const UnitConfig& config);
   // The unit says goodbye and goes; `takenOut`: the file no longer has it,
   // and the faces forget it (rather than a unit that starts again).
   void RemoveUnit(const std::string& id, bool takenOut);

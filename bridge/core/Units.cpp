@@ -9,11 +9,10 @@ Unit* Units::Find(const std::string& id) const {
   return found == byId_.end() ? nullptr : found->second.get();
 }
 
-Unit& Units::Add(std::unique_ptr<Unit> unit) {
-  Unit& added = *unit;
-  inOrder_.push_back(&added);
-  byId_[added.Id()] = std::move(unit);
-  return added;
+void Units::Add(std::unique_ptr<Unit> unit) {
+  const std::string id = unit->Id();
+  inOrder_.push_back(unit.get());
+  byId_[id] = std::move(unit);
 }
 
 std::unique_ptr<Unit> Units::Take(const std::string& id) {

@@ -20,7 +20,7 @@ class Units {
 
   // Takes the unit in; it goes last in the order until SetOrder says
   // otherwise.
-  Unit& Add(std::unique_ptr<Unit> unit);
+  void Add(std::unique_ptr<Unit> unit);
   // Out of the directory, to its caller; nullptr when there is no such unit.
   std::unique_ptr<Unit> Take(const std::string& id);
   // The order of the file, which names every unit that is kept.
