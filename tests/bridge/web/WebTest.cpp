@@ -14,10 +14,8 @@
 #include <fstream>
 #include <thread>
 
-#include "Broker.h"
 #include "HttpPeer.h"
 #include "LoopbackPeer.h"
-#include "MqttProbe.h"
 #include "WebFixture.h"
 #include "web/Users.h"
 
@@ -460,50 +458,6 @@ TEST_F(WebTest, TheRulesThePageShows) {
   EXPECT_EQ(answer.body,
             "{\"relays\":[\"A\",\"B\",\"C\"],\"inputs\":[1,2],\"nameLength\":24,"
             "\"recordKept\":500,\"armedForMs\":30000}");
-}
-
-// Each cause by its name: a command from the page, from MQTT, from a client
-// of the unit's endpoint, and a change at the front panel.
-TEST(Web, EveryCauseHasItsName) {
-  std::string error;
-  sim::SimOptions options;
-  options.port = 0;
-  auto unit = StartRecordingUnit(options, error);
-  ASSERT_TRUE(unit) << error;
-  Broker broker;
-  MqttProbe hub(broker.Port());
-  ASSERT_TRUE(hub.Connected());
-  hub.Subscribe("kdt212/studio/status");
-  const int listen = FreeLoopbackPort(), port = FreeLoopbackPort();
-  BridgeProcess bridge(UnitSection("studio", unit->Port(), listen) +
-                       "[MQTT]\nPORT=" + std::to_string(broker.Port()) +
-                       "\nDISCOVERY=\n[HTTP]\nLISTEN=127.0.0.1:" + std::to_string(port) + "\n");
-  // The bridge subscribes to its commands before it publishes the unit: a
-  // command published before then would reach nobody.
-  ASSERT_TRUE(hub.WaitFor("kdt212/studio/status", "online")) << bridge.Log();
-  HttpPeer page(port);
-  ASSERT_EQ(page.Exchange(HttpRequestText("POST", "/api/units/studio/relays/a/input", kJson,
-                                          "{\"input\":2}"))
-                .status,
-            200);
-  hub.Publish("kdt212/studio/relay/b/input/set", "INPUT 2");
-  ASSERT_TRUE(bridge.WaitForLog("studio: RELAY B: input INPUT 1 -> INPUT 2, by mqtt"))
-      << bridge.Log();
-  EndpointClient client(listen);
-  kdt::UnitStatus status;
-  ASSERT_TRUE(client.Exchange(kdt::SetNameFrame(1, "Console"), status));
-  std::string reply;
-  ASSERT_TRUE(sim::RunPanelCommand(*unit, "lock C on", reply)) << reply;
-  EXPECT_TRUE(bridge.WaitForLog("studio: RELAY C: lock unlocked -> locked, by unit"));
-  EXPECT_TRUE(bridge.WaitForLog("studio: RELAY A: input INPUT 1 -> INPUT 2, by web\n"));
-  const std::string log = page.Exchange(HttpRequestText("GET", "/api/log")).body;
-  for (const std::string& by : {std::string("web"), std::string("mqtt"), std::string("unit")}) {
-    EXPECT_NE(log.find("\"by\":\"" + by + "\""), std::string::npos) << by << log;
-  }
-  EXPECT_TRUE(QString::fromStdString(log).contains(
-      QRegularExpression("\"change\":\"name\",\"from\":\"Main feed\",\"to\":\"Console\","
-                         "\"by\":\"client 127\\.0\\.0\\.1:\\d+\"")))
-      << log;
 }
 
 // Without USERS, a page that switches feeds is never opened to a network:
