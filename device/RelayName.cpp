@@ -38,9 +38,13 @@ bool EncodeRelayName(std::string_view utf8, std::string& bytes, std::string& pro
   return true;
 }
 
+bool FitsNameField(std::string_view bytes) {
+  return bytes.size() <= kNameLength && bytes.find('\0') == std::string_view::npos;
+}
+
 bool IsSendableNameField(std::string_view field) {
   const std::size_t end = std::min(field.find('\0'), field.size());
-  return field.size() == kNameLength &&
+  return field.size() == kNameLength && FitsNameField(field.substr(0, end)) &&
          field.find_first_not_of('\0', end) == std::string_view::npos;
 }
 

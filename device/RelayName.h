@@ -30,6 +30,11 @@ bool IsNameCharacter(char32_t c);
 // "not UTF-8"), and `bytes` empty.
 bool EncodeRelayName(std::string_view utf8, std::string& bytes, std::string& problem);
 
+// Whether the unit's bytes go into a set-name command's field as they are:
+// at most 24 of them, none a NUL (which ends a name). Any name the unit
+// reports may go back this way.
+bool FitsNameField(std::string_view bytes);
+
 // Whether a set-name command's field could have come from a program that
 // keeps this rule or sends a reported name back: the name's bytes, then NUL
 // bytes only to the field's end.

@@ -21,12 +21,9 @@ Result Locked(int relay) {
 // unit's own bytes as the set-name command's field carries them.
 Result CheckName(Command& command) {
   if (command.nameIn == Command::NameIn::kUnitBytes) {
-    if (command.name.size() <= kdt::kNameLength && command.name.find('\0') == std::string::npos) {
-      return Result::Done();
-    }
+    if (kdt::FitsNameField(command.name)) return Result::Done();
     return Result::Refused(Refusal::kName, kdt::RelayLabel(command.relay) +
-                                               " keeps its name: more than the unit's " +
-                                               std::to_string(kdt::kNameLength) + " bytes");
+                                               " keeps its name: not what a set-name field holds");
   }
   std::string bytes, problem;
   if (!kdt::EncodeRelayName(command.name, bytes, problem)) {

@@ -73,4 +73,14 @@ TEST(RelayName, TheFieldOfASetNameCommand) {
   EXPECT_FALSE(kdt::IsSendableNameField(std::string(23, 'x')));
 }
 
+// A name of the unit's bytes, as a client of the bridge's endpoint sends it:
+// any byte but NUL, at most the field's 24.
+TEST(RelayName, TheUnitsBytesThatFitTheField) {
+  EXPECT_TRUE(kdt::FitsNameField(""));
+  EXPECT_TRUE(kdt::FitsNameField(std::string(24, 'x')));
+  EXPECT_TRUE(kdt::FitsNameField("\x1B[31m\x98\xFF"));
+  EXPECT_FALSE(kdt::FitsNameField(std::string(25, 'x')));
+  EXPECT_FALSE(kdt::FitsNameField("Stu\0dio"sv));
+}
+
 }  // namespace
