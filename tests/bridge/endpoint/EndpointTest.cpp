@@ -193,9 +193,11 @@ TEST(Endpoint, ATakenListenAddressIsOneLine) {
   options.port = 0;
   auto unit = StartRecordingUnit(options, error);
   ASSERT_TRUE(unit) << error;
+  // Held on a port below the system's own range: once let go, nothing else
+  // of the machine's takes it meanwhile as a connection's own.
   tcp::Socket holder = tcp::kInvalidSocket;
-  ASSERT_TRUE(tcp::SockListen(holder, kLoopback, 0, 1));
-  const int port = tcp::SockLocalPort(holder);
+  const int port = FreeLoopbackPort();
+  ASSERT_TRUE(tcp::SockListen(holder, kLoopback, port, 1));
   BridgeProcess bridge(UnitSection("studio", unit->Port(), port));
   ASSERT_TRUE(bridge.WaitForLog("studio: cannot listen on 127.0.0.1:" + std::to_string(port)))
       << bridge.Log();
