@@ -134,9 +134,18 @@ TEST_F(SalvoTest, WhatStandsInTheWayIsNamedAndNothingIsSent) {
        [this] {
          hall_.reset();
          ASSERT_TRUE(bridge_->WaitForLog("hall: lost"));
+         // Its reason as it stays: the bridge's next attempt finds nobody.
+         const std::string carol = LogIn("carol", "c-Pa55");
+         ASSERT_TRUE(WaitUntil(
+             [&] {
+               return Json(Get("/api/units", carol).body)["units"][1]
+                          .toObject()["reason"]
+                          .toString() == "connection refused";
+             },
+             kBridgeWaitMs));
        },
        {"studio.A 1->2 1: not sent", "studio.B 1->1 1: already",
-        "hall.C -->2 -: stands in the way: hall is not connected: closed by the unit"}},
+        "hall.C -->2 -: stands in the way: hall is not connected: connection refused"}},
       {"a relay protected by someone else",
        [this] {
          const std::string bob = LogIn("bob", "b-Pa55");
