@@ -6,15 +6,11 @@ KDT_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # Xvfb runs the tests of what only a real X server shows, Openbox those of
 # what only a window manager shows. The bridge publishes through
 # libmosquitto, and its tests run the real broker, Debian's mosquitto; it
-# serves its page on Qt's HTTP server, checks passwords with libcrypt, and
+# serves its page over Qt's sockets, checks passwords with libcrypt, and
 # its page is tested in Debian's Chromium (driven by playwright-core from
 # npm, with Debian's Node.js), behind Debian's nginx.
-# Debian's qt6-httpserver-dev does not depend on the WebSockets module that its
-# CMake files require: without qt6-websockets-dev, configuring stops at
-# "Qt6HttpServer could not be found because dependency Qt6WebSockets could not
-# be found".
-KDT_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev qt6-httpserver-dev
-  qt6-websockets-dev libcrypt-dev libgl-dev libxcb1-dev libgtest-dev xvfb xauth openbox libmosquitto-dev mosquitto
+KDT_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev
+  libcrypt-dev libgl-dev libxcb1-dev libgtest-dev xvfb xauth openbox libmosquitto-dev mosquitto
   openssl chromium nginx-light nodejs)
 
 # The Windows build: Debian's MinGW-w64 cross compiler, GoogleTest's sources

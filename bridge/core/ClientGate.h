@@ -3,7 +3,9 @@
 // there is a place among MAXCLIENTS, or while one can be made: a host that
 // holds more than half the places gives up its idlest client for another
 // host, which holds less than half. One host may hold every place while no
-// other wants one. Free of Qt.
+// other wants one. Where a client may give way without losing anything (a
+// connection of the page with no request in hand), the idlest such gives
+// way to any newcomer once every place is taken. Free of Qt.
 #pragma once
 
 #include <chrono>
@@ -18,6 +20,7 @@ namespace bridge {
 struct ClientPlace {
   std::uint32_t host = 0;  // the client's address value
   std::chrono::steady_clock::time_point lastActive;
+  bool mayGiveWay = false;  // nothing is lost if it goes
 };
 
 struct Admission {

@@ -4,33 +4,41 @@
 
 namespace bridge {
 
-HttpHeaders SecurityHeaders(bool api) {
+HttpHeaders SecurityHeaders(bool api, bool tls) {
   HttpHeaders headers = {
       {"Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'"},
       {"X-Content-Type-Options", "nosniff"},
       {"Referrer-Policy", "no-referrer"},
   };
   if (api) headers.emplace_back("Cache-Control", "no-store");
+  // A browser that has met the page over HTTPS never tries it in the clear.
+  if (tls) headers.emplace_back("Strict-Transport-Security", "max-age=31536000");
   return headers;
+}
+
+bool WebReply::Gone() const {
+  return connection_.isNull() || connection_->Socket()->state() != QAbstractSocket::ConnectedState;
+}
+
+QTcpSocket* WebReply::Socket() const {
+  return connection_.isNull() ? nullptr : connection_->Socket();
 }
 
 void WebReply::Send(int status, const QByteArray& type, const QByteArray& body,
                     const HttpHeaders& extra) {
   if (Gone()) return;
-  responder_.writeStatusLine(QHttpServerResponder::StatusCode(status));
-  for (const auto& [name, value] : SecurityHeaders(api_)) responder_.writeHeader(name, value);
-  for (const auto& [name, value] : extra) responder_.writeHeader(name, value);
-  if (!type.isEmpty()) responder_.writeHeader("Content-Type", type);
-  responder_.writeHeader("Content-Length", QByteArray::number(body.size()));
-  responder_.writeBody(body);
+  HttpHeaders headers = SecurityHeaders(api_, tls_);
+  headers.insert(headers.end(), extra.begin(), extra.end());
+  if (!type.isEmpty()) headers.emplace_back("Content-Type", type);
+  connection_->Answer(status, headers, body);
 }
 
 void WebReply::Json(int status, const std::string& json, const HttpHeaders& extra) {
   Send(status, "application/json", QByteArray::fromStdString(json), extra);
 }
 
-void WebReply::Error(int status, const std::string& message) {
-  Json(status, kdt::JsonObject().AddText("error", message).Text());
+void WebReply::Error(int status, const std::string& message, const HttpHeaders& extra) {
+  Json(status, kdt::JsonObject().AddText("error", message).Text(), extra);
 }
 
 void WebReply::Refused(const Result& refused) {
@@ -69,16 +77,15 @@ void WebReply::File(const QByteArray& body, const QByteArray& type) {
 
 void WebReply::StartStream(const QByteArray& first) {
   if (Gone()) return;
-  responder_.writeStatusLine(QHttpServerResponder::StatusCode::Ok);
-  for (const auto& [name, value] : SecurityHeaders(api_)) responder_.writeHeader(name, value);
-  responder_.writeHeader("Content-Type", "text/event-stream; charset=utf-8");
+  HttpHeaders headers = SecurityHeaders(api_, tls_);
+  headers.emplace_back("Content-Type", "text/event-stream; charset=utf-8");
   // A reverse proxy must pass each event on as it comes (nginx).
-  responder_.writeHeader("X-Accel-Buffering", "no");
-  responder_.writeBody(first);
+  headers.emplace_back("X-Accel-Buffering", "no");
+  connection_->BeginStream(headers, first);
 }
 
 void WebReply::Event(const QByteArray& text) {
-  if (!Gone()) responder_.writeBody(text);
+  if (!Gone()) connection_->Write(text);
 }
 
 }  // namespace bridge

@@ -1,11 +1,10 @@
 #include "web/SessionResource.h"
 
-#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPointer>
+#include <QTimer>
 #include <algorithm>
-#include <thread>
+#include <chrono>
 
 #include "Json.h"
 #include "UnitProcIP.h"
@@ -15,8 +14,7 @@ namespace bridge {
 namespace {
 
 constexpr const char* kCookie = "kdt212_session";
-// Checked when a name is not a user's, so that a wrong name takes as long
-// as a wrong password, and tells nothing.
+// Checked when a name is not a user's and the file has no user at all.
 constexpr const char* kNobodysHash =
     "$y$j9T$Mqte20tmgqH8HTeKHF.5E1$.Ws/cQS153zLsSirLDIcN2I.S.ogdHMcO126VyJJe52";
 
@@ -68,66 +66,101 @@ void SessionResource::Me(RouteCall& call) {
   call.reply->Json(200, MeJson(call.caller));
 }
 
-// The password is checked on a thread of its own: a hash takes tens of
-// milliseconds by design, which no other client should wait for.
+// Refused before anything is hashed: while the address is refused, and
+// while every place to check a password is taken.
 void SessionResource::Login(RouteCall& call) {
   const WebRequest& request = call.request;
-  const std::string address = kdt::IPToStr(request.peer);
   if (!WithLogin()) return call.reply->Json(200, MeJson({}));
-  if (throttle_.Refused(address)) {
-    return call.reply->Error(429, "too many failed logins from this address: wait a minute");
-  }
   QJsonObject body;
   if (!ReadBody(request.body, {"user", "password"}, body) || !body["user"].isString() ||
       !body["password"].isString()) {
     return call.reply->Error(400, "a login is {\"user\":…,\"password\":…}");
   }
   const std::string name = body["user"].toString().toStdString();
-  const auto found = std::find_if(config_.users.begin(), config_.users.end(),
-                                  [&](const WebUser& user) { return user.name == name; });
-  const WebUser* user = found == config_.users.end() ? nullptr : &*found;
-  const std::string hash = user != nullptr ? user->hash : kNobodysHash;
   const std::string password = body["password"].toString().toStdString();
-  QPointer<SessionResource> self(this);
-  std::shared_ptr<WebReply> pending(std::move(call.reply));
-  const std::optional<WebUser> tried = user != nullptr ? std::optional(*user) : std::nullopt;
-  std::thread([self, pending, password, hash, who = request.who, address, tried,
-               secure = request.Secure()] {
-    const bool matches = PasswordMatches(password, hash);
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [=] {
-      if (self) self->LoginChecked(who, address, tried, matches, secure, *pending);
-    });
-  }).detach();
+  // crypt(3) reads a password up to its first NUL: what follows would not
+  // count.
+  if (password.find('\0') != std::string::npos || name.find('\0') != std::string::npos) {
+    return call.reply->Error(400, "a name or password holds no NUL character");
+  }
+  const std::string address = kdt::IPToStr(request.peer);
+  const LoginThrottle::Turn turn = throttle_.Begin(address, name, LoginThrottle::Clock::now());
+  if (turn.refused) {
+    return call.reply->Error(429, "too many failed logins from this address: wait a minute",
+                             {{"Retry-After", "60"}});
+  }
+  auto attempt = std::make_shared<LoginAttempt>(LoginAttempt{
+      .name = name,
+      .address = address,
+      .who = request.who,
+      .secure = request.Secure(),
+      .reply = std::move(call.reply),
+  });
+  attempt->gone = std::make_shared<std::atomic<bool>>(false);
+  if (QTcpSocket* socket = attempt->reply->Socket()) {
+    connect(socket, &QTcpSocket::disconnected, this, [gone = attempt->gone] { *gone = true; });
+  }
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(turn.wait);
+  QTimer::singleShot(wait, this, [this, attempt, password] { CheckPassword(attempt, password); });
 }
 
-void SessionResource::LoginChecked(const std::string& who, const std::string& address,
-                                   const std::optional<WebUser>& tried, bool matches, bool secure,
-                                   WebReply& reply) {
+// An unknown name costs what a wrong password of a user of the file costs:
+// the password is checked against a hash of the same kind and cost, and
+// then counts for nothing.
+void SessionResource::CheckPassword(const std::shared_ptr<LoginAttempt>& attempt,
+                                    const std::string& password) {
+  const WebUser* user = UserNamed(attempt->name);
+  const std::string hash = user != nullptr         ? user->hash
+                           : config_.users.empty() ? kNobodysHash
+                                                   : config_.users[0].hash;
+  const std::optional<WebUser> tried = user != nullptr ? std::optional(*user) : std::nullopt;
+  const bool taken =
+      checks_.Check(password, hash, attempt->gone, [this, attempt, tried](bool matches) {
+        LoginChecked(*attempt, tried, matches && tried.has_value());
+      });
+  if (!taken) {
+    throttle_.Cancel(attempt->address, attempt->name);
+    attempt->reply->Error(503, "too many logins at once: try again in a second",
+                          {{"Retry-After", "1"}});
+  }
+}
+
+const WebUser* SessionResource::UserNamed(const std::string& name) const {
+  const auto found = std::find_if(config_.users.begin(), config_.users.end(),
+                                  [&](const WebUser& user) { return user.name == name; });
+  return found == config_.users.end() ? nullptr : &*found;
+}
+
+void SessionResource::LoginChecked(LoginAttempt& attempt, const std::optional<WebUser>& tried,
+                                   bool matches) {
   // The user may have gone from the file, or changed, meanwhile.
   const auto found = std::find(config_.users.begin(), config_.users.end(), tried);
   const WebUser* user = tried && found != config_.users.end() ? &*found : nullptr;
-  if (user == nullptr || !matches) {
-    if (throttle_.Failed(address)) {
-      Log("page: 5 failed logins from " + address +
-          " within a minute: its logins are refused for a minute");
-    }
-    logThrottle_.Log("failed login", address, "page: failed login from " + who);
-    return reply.Error(401, "wrong name or password");
+  const bool failed = user == nullptr || !matches;
+  if (throttle_.End(attempt.address, attempt.name, failed, LoginThrottle::Clock::now())) {
+    Log("page: 5 failed logins from " + attempt.address +
+        " within a minute: its logins are refused for a minute");
+  }
+  if (failed) {
+    logThrottle_.Log("failed login", attempt.address,
+                     "page: failed login as " + Quoted(attempt.name) + " from " + attempt.who);
+    return attempt.reply->Error(401, "wrong name or password");
   }
   Caller caller;
   caller.user = *user;
   caller.role = user->role;
   caller.token = sessions_.Open(*user);
-  logThrottle_.Log("login", user->name, "page: " + user->name + " logged in from " + who);
+  Log("page: " + user->name + " logged in from " + attempt.who);
   std::string cookie = std::string(kCookie) + "=" + caller.token + "; HttpOnly; SameSite=Strict";
-  if (secure) cookie += "; Secure";
-  reply.Json(200, MeJson(caller), {{"Set-Cookie", QByteArray::fromStdString(cookie)}});
+  if (attempt.secure) cookie += "; Secure";
+  attempt.reply->Json(200, MeJson(caller), {{"Set-Cookie", QByteArray::fromStdString(cookie)}});
 }
 
 void SessionResource::Logout(RouteCall& call) {
   if (!call.caller.token.empty()) {
     sessions_.Close(call.caller.token);
     streams_.Close(call.caller.token);
+    Log("page: " + call.caller.user->name + " logged out from " + call.request.who);
   }
   call.reply->NoContent(
       {{"Set-Cookie", QByteArray(kCookie) + "=; Max-Age=0; HttpOnly; SameSite=Strict"}});

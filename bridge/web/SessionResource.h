@@ -1,15 +1,18 @@
-// The page's sessions as a resource: a login (its password checked on a
-// thread of its own, the login throttle before it), a logout, and who the
+// The page's sessions as a resource: a login (the login throttle before
+// it, its password checked by PasswordChecks.h), a logout, and who the
 // caller is (api/me). Every other request is authenticated here: the
 // session's cookie names a live session, whose user's role is looked up as
 // the users file is now.
 #pragma once
 
 #include <QObject>
+#include <atomic>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "core/Log.h"
+#include "web/PasswordChecks.h"
 #include "web/Routes.h"
 #include "web/Sessions.h"
 #include "web/Streams.h"
@@ -32,15 +35,24 @@ class SessionResource : public QObject {
   void Me(RouteCall& call);
 
  private:
-  void LoginChecked(const std::string& who, const std::string& address,
-                    const std::optional<WebUser>& tried, bool matches, bool secure,
-                    WebReply& reply);
+  // A login on its way, until its answer.
+  struct LoginAttempt {
+    std::string name, address, who;
+    bool secure = false;
+    std::unique_ptr<WebReply> reply{};
+    PasswordChecks::Gone gone{};
+  };
+
+  void CheckPassword(const std::shared_ptr<LoginAttempt>& attempt, const std::string& password);
+  void LoginChecked(LoginAttempt& attempt, const std::optional<WebUser>& tried, bool matches);
+  const WebUser* UserNamed(const std::string& name) const;
   bool WithLogin() const { return !config_.usersFile.empty(); }
 
   HttpConfig config_;
   EventStreams& streams_;
   WebSessions sessions_;
   LoginThrottle throttle_;
+  PasswordChecks checks_;
   LogThrottle logThrottle_;
 };
 

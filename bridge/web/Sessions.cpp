@@ -69,28 +69,69 @@ std::vector<std::string> WebSessions::Keep(const std::vector<WebUser>& users) {
   return ended;
 }
 
-void LoginThrottle::Forget(std::deque<Clock::time_point>& failures, Clock::time_point now) {
-  // A refusal lasts until a minute has passed since the first of the
-  // failures that caused it; failures older than that are forgotten.
-  while (!failures.empty() && now - failures.front() >= kWindow) failures.pop_front();
+void LoginThrottle::Forget(std::map<std::string, Tries>& tries, Clock::time_point now) {
+  for (auto it = tries.begin(); it != tries.end();) {
+    // A refusal lasts until a minute has passed since the first of the
+    // failures that caused it; failures older than that are forgotten.
+    auto& failures = it->second.failures;
+    while (!failures.empty() && now - failures.front() >= kWindow) failures.pop_front();
+    const bool nothingLeft =
+        failures.empty() && it->second.checking == 0 && it->second.nextTurn <= now;
+    it = nothingLeft ? tries.erase(it) : std::next(it);
+  }
 }
 
 bool LoginThrottle::Refused(const std::string& address, Clock::time_point now) {
-  const auto found = failures_.find(address);
-  if (found == failures_.end()) return false;
-  Forget(found->second, now);
-  if (found->second.empty()) {
-    failures_.erase(found);
-    return false;
+  if (now - forgotten_ >= std::chrono::seconds(1)) {
+    Forget(addresses_, now);
+    Forget(names_, now);
+    forgotten_ = now;
   }
-  return int(found->second.size()) >= kMostFailures;
+  const auto found = addresses_.find(address);
+  if (found == addresses_.end()) return false;
+  auto& failures = found->second.failures;
+  while (!failures.empty() && now - failures.front() >= kWindow) failures.pop_front();
+  return int(failures.size()) + found->second.checking >= kMostFailures;
 }
 
-bool LoginThrottle::Failed(const std::string& address, Clock::time_point now) {
-  std::deque<Clock::time_point>& failures = failures_[address];
-  Forget(failures, now);
-  failures.push_back(now);
-  return int(failures.size()) == kMostFailures;
+LoginThrottle::Turn LoginThrottle::Begin(const std::string& address, const std::string& name,
+                                         Clock::time_point now) {
+  Turn turn;
+  if (Refused(address, now)) {
+    turn.refused = true;
+    return turn;
+  }
+  ++addresses_[address].checking;
+  Tries& tries = names_[name];
+  while (!tries.failures.empty() && now - tries.failures.front() >= kWindow) {
+    tries.failures.pop_front();
+  }
+  ++tries.checking;
+  if (int(tries.failures.size()) >= kMostFailures) {
+    const Clock::time_point at = std::max(now, tries.nextTurn);
+    tries.nextTurn = at + kTurnOfANameUnderAttack;
+    turn.wait = at - now;
+  }
+  return turn;
+}
+
+bool LoginThrottle::End(const std::string& address, const std::string& name, bool failed,
+                        Clock::time_point now) {
+  Tries& byAddress = addresses_[address];
+  Tries& byName = names_[name];
+  byAddress.checking = std::max(0, byAddress.checking - 1);
+  byName.checking = std::max(0, byName.checking - 1);
+  if (!failed) return false;
+  byName.failures.push_back(now);
+  byAddress.failures.push_back(now);
+  return int(byAddress.failures.size()) == kMostFailures;
+}
+
+void LoginThrottle::Cancel(const std::string& address, const std::string& name) {
+  for (auto* tries : {&addresses_, &names_}) {
+    const auto found = tries->find(tries == &addresses_ ? address : name);
+    if (found != tries->end()) found->second.checking = std::max(0, found->second.checking - 1);
+  }
 }
 
 }  // namespace bridge

@@ -4,7 +4,8 @@
 // at each request, so that a changed role applies at the next one. And the
 // login throttle: after 5 failed logins from one address within a minute,
 // every login from it is refused until a minute has passed since the first
-// of them, right password or not. Free of Qt; the clock is the caller's.
+// of them, right password or not (LoginThrottle). Free of Qt; the clock is
+// the caller's.
 #pragma once
 
 #include <chrono>
@@ -43,20 +44,45 @@ class WebSessions {
   std::map<std::string, Session> sessions_;  // by token
 };
 
+// Failed logins are counted per address and per user name, within a
+// minute. Per address, the logins still being checked count as failures
+// until they are known, so that many sent at once are refused as surely as
+// many sent one by one. Per user name, a name that has failed 5 times in
+// the minute is checked at most once a second: whoever tries it waits for
+// a turn, and is never refused for what others did.
 class LoginThrottle {
  public:
   using Clock = std::chrono::steady_clock;
   static constexpr int kMostFailures = 5;
   static constexpr std::chrono::minutes kWindow{1};
+  static constexpr std::chrono::seconds kTurnOfANameUnderAttack{1};
 
+  struct Turn {
+    bool refused = false;    // the address is refused
+    Clock::duration wait{};  // before the password may be checked
+  };
+  // A login from the address for the name begins.
+  Turn Begin(const std::string& address, const std::string& name, Clock::time_point now);
+  // It was checked; true when its failure is the one that starts the
+  // address's refusal.
+  bool End(const std::string& address, const std::string& name, bool failed, Clock::time_point now);
+  // It was never checked.
+  void Cancel(const std::string& address, const std::string& name);
   // Whether logins from the address are refused now.
-  bool Refused(const std::string& address, Clock::time_point now = Clock::now());
-  // A failed login; true when it is the one that starts the refusal.
-  bool Failed(const std::string& address, Clock::time_point now = Clock::now());
+  bool Refused(const std::string& address, Clock::time_point now);
 
  private:
-  void Forget(std::deque<Clock::time_point>& failures, Clock::time_point now);
-  std::map<std::string, std::deque<Clock::time_point>> failures_;  // by address
+  struct Tries {
+    std::deque<Clock::time_point> failures;  // within the window
+    int checking = 0;
+    Clock::time_point nextTurn{};
+  };
+  // Failures older than the window are forgotten, and so is whoever has
+  // nothing left, so that names made up by the thousand hold nothing.
+  void Forget(std::map<std::string, Tries>& tries, Clock::time_point now);
+
+  std::map<std::string, Tries> addresses_, names_;
+  Clock::time_point forgotten_{};
 };
 
 }  // namespace bridge

@@ -15,7 +15,6 @@ EventStreams::~EventStreams() = default;
 void EventStreams::Open(std::unique_ptr<WebReply> reply, const std::string& token,
                         const QByteArray& first) {
   if (reply->Gone()) return;
-  transport_.KeepOpen(reply->Socket());
   reply->StartStream(first);
   streams_.push_back({std::move(reply), token});
 }

@@ -1,29 +1,46 @@
 #include "web/Transport.h"
 
 #include <QFile>
-#include <QHttpServerRequest>
 #include <QSslCertificate>
+#include <QSslCipher>
 #include <QSslKey>
 #include <QSslSocket>
-#include <chrono>
+#include <QTimer>
 
 #include "AddressValue.h"
-#include "Json.h"
 #include "UnitProcIP.h"
+#include "web/RequestOrigin.h"
 
 namespace bridge {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr QByteArrayView kHeadEnd = "\r\n\r\n";
-
-qint64 ContentLength(const QByteArray& head) {
-  for (const QByteArray& line : head.split('\n')) {
-    const QByteArray field = line.trimmed().toLower();
-    if (field.startsWith("content-length:")) return field.mid(15).trimmed().toLongLong();
+// Forward secrecy and authenticated encryption: TLS 1.3's suites, and of
+// TLS 1.2's those with an ECDHE key exchange and GCM or ChaCha20-Poly1305.
+QList<QSslCipher> StrongCiphers() {
+  QList<QSslCipher> strong;
+  for (const QSslCipher& cipher : QSslConfiguration::supportedCiphers()) {
+    const bool tls13 = cipher.protocol() == QSsl::TlsV1_3;
+    const bool aead =
+        cipher.encryptionMethod().contains("GCM") || cipher.encryptionMethod().contains("CHACHA20");
+    if (tls13 || (cipher.keyExchangeMethod() == "ECDH" && aead)) strong.push_back(cipher);
   }
-  return 0;
+  return strong;
+}
+
+// The values of every field of that name, joined by commas.
+std::string AllOf(const HttpRequest& request, std::string_view name) {
+  std::string joined;
+  for (const auto& [field, value] : request.headers) {
+    if (field != name) continue;
+    if (!joined.empty()) joined += ',';
+    joined += value;
+  }
+  return joined;
+}
+
+QByteArray FieldOf(const HttpRequest& request, std::string_view name) {
+  const auto value = request.Header(name);
+  return value ? QByteArray(value->data(), qsizetype(value->size())) : QByteArray();
 }
 
 }  // namespace
@@ -32,28 +49,12 @@ qint64 ContentLength(const QByteArray& head) {
 class HttpTransport::Listener : public QTcpServer {
  public:
   explicit Listener(HttpTransport& server) : QTcpServer(&server), server_(server) {}
-  void Hand(QTcpSocket* socket) { addPendingConnection(socket); }
 
  protected:
   void incomingConnection(qintptr descriptor) override { server_.Admit(descriptor); }
 
  private:
   HttpTransport& server_;
-};
-
-// What the bridge keeps of a client's connection beside the server: the
-// bounds of the request on its way, and whether it is an event stream.
-// A child of its socket, it goes with it.
-struct HttpTransport::Connection : public QObject {
-  Connection(QTcpSocket* socket, std::uint32_t peerHost, std::string peerWho)
-      : QObject(socket), host(peerHost), who(std::move(peerWho)) {}
-  std::uint32_t host;
-  std::string who;
-  Clock::time_point lastActive = Clock::now();
-  QByteArray head;      // of the request on its way, until its end is seen
-  qint64 received = 0;  // bytes of the request on its way
-  qint64 length = -1;   // its whole length, once its head is whole
-  QTimer whole;         // the next request must be whole in time
 };
 
 HttpTransport::HttpTransport(const HttpConfig& config, Handler handler)
@@ -88,6 +89,8 @@ bool HttpTransport::LoadTls(std::string& problem) {
   tlsConfig_ = QSslConfiguration::defaultConfiguration();
   tlsConfig_.setLocalCertificateChain(chain);
   tlsConfig_.setPrivateKey(key);
+  tlsConfig_.setProtocol(QSsl::TlsV1_2OrLater);
+  tlsConfig_.setCiphers(StrongCiphers());
   tls_ = true;
   return true;
 }
@@ -97,7 +100,6 @@ void HttpTransport::Listen() {
   const std::string where = EndpointText(config_.listen);
   if (listener_->listen(QHostAddress(kdt::NumericOrder(config_.listen.address)),
                         quint16(config_.listen.port))) {
-    bind(listener_);  // the server takes only a listener that listens
     listenDown_.Up();
     Log(std::string("page: ") + (tls_ ? "https" : "http") + "://" + where + "/");
     return;
@@ -113,159 +115,96 @@ void HttpTransport::Listen() {
 
 void HttpTransport::Reconfigure(const HttpConfig& config) {
   config_ = config;
-  std::vector<QTcpSocket*> sockets;
-  Places(sockets);
-  for (QTcpSocket* socket : sockets) {
-    const auto* connection = ConnectionOf(socket);
-    if (connection != nullptr && !Allowed(config_.allow, connection->host)) socket->abort();
+  for (const auto& [socket, connection] : connections_) {
+    if (!Allowed(config_.allow, connection->Peer().host)) socket->abort();
   }
 }
 
-void HttpTransport::KeepOpen(QTcpSocket* socket) {
-  if (auto* connection = ConnectionOf(socket)) connection->whole.stop();
+std::optional<ConnectionPeer> HttpTransport::PeerOf(QTcpSocket* socket) const {
+  const auto found = connections_.find(socket);
+  if (found == connections_.end()) return std::nullopt;
+  return found->second->Peer();
 }
 
-std::optional<HttpTransport::Peer> HttpTransport::PeerOf(QTcpSocket* socket) const {
-  const auto* connection = ConnectionOf(socket);
-  if (connection == nullptr) return std::nullopt;
-  return Peer{connection->host, connection->who};
-}
-
-std::vector<ClientPlace> HttpTransport::Places(std::vector<QTcpSocket*>& sockets) {
+std::vector<ClientPlace> HttpTransport::Places(std::vector<HttpConnection*>& connections) const {
   std::vector<ClientPlace> places;
   for (const auto& [socket, connection] : connections_) {
     if (socket->state() != QAbstractSocket::ConnectedState) continue;
-    places.push_back({connection->host, connection->lastActive});
-    sockets.push_back(socket);
+    places.push_back({connection->Peer().host, connection->LastActive(), connection->MayGiveWay()});
+    connections.push_back(connection);
   }
   return places;
 }
 
-HttpTransport::Connection* HttpTransport::ConnectionOf(QTcpSocket* socket) const {
-  const auto found = connections_.find(socket);
-  return found == connections_.end() ? nullptr : found->second;
-}
-
 // A client that ALLOW leaves out, or beyond MAXCLIENTS, is closed at once;
-// one that is admitted goes to the server, watched.
+// one that is admitted gets a connection of its own.
 void HttpTransport::Admit(qintptr descriptor) {
   QTcpSocket* socket = tls_ ? new QSslSocket(this) : new QTcpSocket(this);
   if (!socket->setSocketDescriptor(descriptor)) {
     delete socket;
     return;
   }
-  const std::uint32_t peer = kdt::FromNumericOrder(socket->peerAddress().toIPv4Address());
-  const std::string who = kdt::IPToStr(peer) + ":" + std::to_string(socket->peerPort());
-  std::vector<QTcpSocket*> sockets;
-  const Admission admission = AdmitClient(config_.allow, config_.maxClients, peer, Places(sockets));
+  ConnectionPeer peer;
+  peer.host = kdt::FromNumericOrder(socket->peerAddress().toIPv4Address());
+  peer.local = kdt::FromNumericOrder(socket->localAddress().toIPv4Address());
+  peer.who = kdt::IPToStr(peer.host) + ":" + std::to_string(socket->peerPort());
+  std::vector<HttpConnection*> held;
+  const Admission admission =
+      AdmitClient(config_.allow, config_.maxClients, peer.host, Places(held));
   if (admission.evict >= 0) {
-    throttle_.Log("evicted", kdt::IPToStr(peer), "page: client closed: " + admission.evicted);
-    sockets[std::size_t(admission.evict)]->abort();
+    HttpConnection* evicted = held[std::size_t(admission.evict)];
+    throttle_.Log("evicted", kdt::IPToStr(evicted->Peer().host),
+                  "page: client " + evicted->Peer().who + " closed: " + admission.evicted);
+    evicted->Socket()->abort();
   }
   if (!admission.admitted) {
-    throttle_.Log("refused: " + KindOf(admission.refusal), kdt::IPToStr(peer),
-                  "page: refused " + who + ": " + admission.refusal);
+    throttle_.Log("refused: " + KindOf(admission.refusal), kdt::IPToStr(peer.host),
+                  "page: refused " + peer.who + ": " + admission.refusal);
     socket->abort();
     socket->deleteLater();
     return;
   }
-  Watch(socket, peer, who);
+  auto* connection = new HttpConnection(
+      socket, peer,
+      [this](HttpConnection& asking, HttpRequest request) { Dispatch(asking, std::move(request)); },
+      [this](const HttpConnection& closed, const std::string& why) {
+        throttle_.Log("closed: " + why, kdt::IPToStr(closed.Peer().host),
+                      "page: client " + closed.Peer().who + " closed: " + why);
+      });
+  connections_[socket] = connection;
+  connect(socket, &QObject::destroyed, this, [this, socket] { connections_.erase(socket); });
+  connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
   if (tls_) {
     auto* secure = static_cast<QSslSocket*>(socket);
     secure->setSslConfiguration(tlsConfig_);
     secure->startServerEncryption();
   }
-  listener_->Hand(socket);
 }
 
-// Before the server reads what comes, the bridge counts it: this watcher is
-// connected first, so it runs first.
-void HttpTransport::Watch(QTcpSocket* socket, std::uint32_t peer, const std::string& who) {
-  auto* connection = new Connection(socket, peer, who);
-  connections_[socket] = connection;
-  connect(socket, &QObject::destroyed, this, [this, socket] { connections_.erase(socket); });
-  connection->whole.setSingleShot(true);
-  connection->whole.setInterval(kRequestTimeMs);
-  connect(&connection->whole, &QTimer::timeout, socket, [this, socket] {
-    Refuse(socket, 408, "Request Timeout", "the request did not arrive whole within 10 s");
-  });
-  connection->whole.start();  // a connection that sends nothing holds no place for long
-  connect(socket, &QTcpSocket::readyRead, connection,
-          [this, connection] { Received(*connection); });
-  connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-}
-
-// The request's length is known once its head is whole: its head's and
-// the body's that Content-Length announces.
-void HttpTransport::Received(Connection& connection) {
-  auto* socket = static_cast<QTcpSocket*>(connection.parent());
-  const QByteArray arrived = socket->peek(socket->bytesAvailable());
-  connection.received += arrived.size();
-  if (connection.length < 0) {
-    connection.head += arrived;
-    const qsizetype end = connection.head.indexOf(kHeadEnd);
-    if ((end < 0 && connection.head.size() > kMostRequestBytes) || end > kMostRequestBytes) {
-      return Refuse(socket, 431, "Request Header Fields Too Large",
-                    "its request's head is over 16 KiB");
-    }
-    if (end < 0) return;
-    connection.length = end + kHeadEnd.size() + ContentLength(connection.head.left(end));
-    connection.head.clear();
+void HttpTransport::Dispatch(HttpConnection& connection, HttpRequest request) {
+  const ConnectionPeer& peer = connection.Peer();
+  const std::string host(request.Header("host").value_or(""));
+  if (!HostAccepted(host, peer.local, config_.hosts)) {
+    return WebReply(&connection, true, tls_)
+        .Error(421, "this bridge is not " + (host.empty() ? std::string("a nameless host") : host) +
+                        ": [HTTP] HOST names the names it is reached by");
   }
-  if (connection.length > kMostRequestBytes || connection.received > kMostRequestBytes) {
-    Refuse(socket, 413, "Content Too Large", "its request is over 16 KiB");
-  }
-}
-
-// An answer of the bridge's own, outside the server (which has not parsed
-// the request), then the end of the connection.
-void HttpTransport::Refuse(QTcpSocket* socket, int status, const char* reason,
-                           const std::string& why) {
-  auto* connection = ConnectionOf(socket);
-  if (connection != nullptr) {
-    throttle_.Log("closed: " + why, kdt::IPToStr(connection->host),
-                  "page: client " + connection->who + " closed: " + why);
-  }
-  const QByteArray body = QByteArray::fromStdString(kdt::JsonObject().AddText("error", why).Text());
-  QByteArray answer = "HTTP/1.1 " + QByteArray::number(status) + " " + reason + "\r\n";
-  for (const auto& [name, value] : SecurityHeaders(true)) answer += name + ": " + value + "\r\n";
-  answer += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
-            "\r\nConnection: close\r\n\r\n" + body;
-  socket->write(answer);
-  socket->disconnectFromHost();  // once the answer is out
-  QTimer::singleShot(1000, socket, [socket] { socket->abort(); });
-}
-
-bool HttpTransport::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
-  auto* connection = ConnectionOf(socket);
-  if (connection == nullptr) return false;
-  // This request is whole: the next one is counted from its first byte,
-  // and must be whole in time too.
-  connection->whole.start();
-  connection->head.clear();
-  connection->received = 0;
-  connection->length = -1;
-  connection->lastActive = Clock::now();
   WebRequest web;
-  web.get = request.method() == QHttpServerRequest::Method::Get;
-  web.post = request.method() == QHttpServerRequest::Method::Post;
-  web.path = request.url().path().toStdString();
-  web.body = request.body();
-  web.cookie = request.value("cookie");
-  web.contentType = request.value("content-type");
-  web.origin = request.value("origin");
-  web.host = request.value("host");
-  web.forwardedProto = request.value("x-forwarded-proto");
-  web.peer = connection->host;
-  web.who = connection->who;
+  web.get = request.method == "GET" || request.method == "HEAD";
+  web.post = request.method == "POST";
+  web.path = request.path;
+  web.body = QByteArray::fromStdString(request.body);
+  web.cookie = FieldOf(request, "cookie");
+  web.contentType = FieldOf(request, "content-type");
+  web.origin = FieldOf(request, "origin");
+  web.host = QByteArray::fromStdString(host);
+  web.forwardedProto = FieldOf(request, "x-forwarded-proto");
+  web.peer = ClientBehind(peer.host, AllOf(request, "x-forwarded-for"), config_.proxies);
+  web.who =
+      web.peer == peer.host ? peer.who : kdt::IPToStr(web.peer) + " (through " + peer.who + ")";
   web.https = tls_;
   const bool api = web.path.starts_with("/api/");
-  handler_(web, std::make_unique<WebReply>(makeResponder(request, socket), socket, api));
-  return true;
-}
-
-void HttpTransport::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) {
-  WebReply(makeResponder(request, socket), socket, true).Error(404, "nothing here");
+  handler_(web, std::make_unique<WebReply>(&connection, api, tls_));
 }
 
 }  // namespace bridge

@@ -2,7 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
+
 #include "TextFile.h"
+#include "TextRules.h"
 
 namespace bridge {
 namespace {
@@ -40,6 +44,25 @@ bool ReadFile(std::string_view value, std::string& file, KeyLine at, std::string
          Refuse(reason, std::string(at.key) + ": " + reason);
 }
 
+// The names a browser reaches the page by: what it sends as Host.
+bool ReadHostNames(std::string_view value, HttpConfig& http, KeyLine, std::string& reason) {
+  http.hosts.clear();
+  for (std::size_t start = 0; start <= value.size();) {
+    std::size_t comma = value.find(',', start);
+    if (comma == std::string_view::npos) comma = value.size();
+    const std::string_view name = kdt::TrimBlanks(value.substr(start, comma - start));
+    start = comma + 1;
+    if (name.empty() || !std::ranges::all_of(name, [](char c) {
+          return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '.';
+        })) {
+      return Refuse(reason, "HOST: names such as kdt.example.org, separated by commas, not '" +
+                                std::string(value) + "'");
+    }
+    http.hosts.emplace_back(name);
+  }
+  return true;
+}
+
 const KeyTable<HttpConfig> kHttpKeys = {
     {"LISTEN",
      [](std::string_view value, HttpConfig& http, KeyLine, std::string& reason) {
@@ -50,6 +73,15 @@ const KeyTable<HttpConfig> kHttpKeys = {
      true},
     {"ALLOW", [](std::string_view value, HttpConfig& http, KeyLine,
                  std::string& reason) { return ReadCidrList(value, http.allow, reason); }},
+    {"PROXY",
+     [](std::string_view value, HttpConfig& http, KeyLine, std::string& reason) {
+       return ReadCidrList(value, http.proxies, reason) ||
+              Refuse(reason,
+                     "PROXY: the addresses of the reverse proxies in front, such as "
+                     "127.0.0.1, not '" +
+                         std::string(value) + "'");
+     }},
+    {"HOST", ReadHostNames},
     {"USERS", ReadUsersFile},
     {"CERT", [](std::string_view value, HttpConfig& http, KeyLine at,
                 std::string& reason) { return ReadFile(value, http.certFile, at, reason); }},
@@ -65,8 +97,9 @@ const KeyTable<HttpConfig> kHttpKeys = {
 }  // namespace
 
 bool HttpConfig::operator==(const HttpConfig& other) const {
-  return SameListener(other) && allow == other.allow && usersFile == other.usersFile &&
-         users == other.users && maxClients == other.maxClients;
+  return SameListener(other) && allow == other.allow && proxies == other.proxies &&
+         hosts == other.hosts && usersFile == other.usersFile && users == other.users &&
+         maxClients == other.maxClients;
 }
 
 bool HttpConfig::SameListener(const HttpConfig& other) const {

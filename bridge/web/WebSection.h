@@ -16,10 +16,12 @@ constexpr int kDefaultWebClients = 64;
 
 struct HttpConfig : FaceSettings {
   Endpoint listen;
-  std::vector<Cidr> allow;        // who may connect; loopback unless given
-  std::string usersFile;          // empty: no login, and loopback only
-  std::vector<WebUser> users;     // read from it
-  std::string certFile, keyFile;  // both: HTTPS
+  std::vector<Cidr> allow;         // who may connect; loopback unless given
+  std::vector<Cidr> proxies;       // whose X-Forwarded-For is believed; nobody's unless given
+  std::vector<std::string> hosts;  // the names it is reached by, beside its address
+  std::string usersFile;           // empty: no login, and loopback only
+  std::vector<WebUser> users;      // read from it
+  std::string certFile, keyFile;   // both: HTTPS
   int maxClients = kDefaultWebClients;
 
   bool operator==(const HttpConfig& other) const;

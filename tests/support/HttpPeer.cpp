@@ -114,12 +114,20 @@ std::string HttpPeer::NextEvent(int timeoutMs) {
 }
 
 bool HttpPeer::ClosedWithin(int timeoutMs) {
+  std::string more;
+  return ClosedAfter(more, timeoutMs);
+}
+
+bool HttpPeer::ClosedAfter(std::string& more, int timeoutMs) {
   const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  more = std::move(buffer_);
+  buffer_.clear();
   while (Clock::now() < until) {
     if (!tcp::SockWaitReadable(socket_, Left(until))) return false;
     char chunk[4096];
     int received = 0;
     if (!tcp::SockRecv(socket_, chunk, int(sizeof chunk), received) || received <= 0) return true;
+    more.append(chunk, std::size_t(received));
   }
   return false;
 }

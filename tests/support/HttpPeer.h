@@ -44,6 +44,9 @@ class HttpPeer {
   std::string NextEvent(int timeoutMs = 5000);
   // The server has ended the connection (or reset it) within the time.
   bool ClosedWithin(int timeoutMs);
+  // The same, with what came before the end that no Read() took: of a
+  // connection that must carry one answer only, nothing.
+  bool ClosedAfter(std::string& more, int timeoutMs);
   tcp::Socket Handle() const { return socket_; }
 
  private:

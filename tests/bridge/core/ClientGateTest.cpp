@@ -17,10 +17,15 @@ std::uint32_t Host(const char* address) {
   return kdt::StrToIP(address);
 }
 
-// A place of `address`, last active `secondsAgo` before now.
-bridge::ClientPlace Place(const char* address, int secondsAgo) {
+// A place of `address`, last active `secondsAgo` before now, holding a
+// request (or a stream) in hand, or nothing, so that it may give way.
+bridge::ClientPlace Place(const char* address, int secondsAgo, bool mayGiveWay = false) {
   const Clock::time_point now{std::chrono::hours(1)};
-  return {Host(address), now - std::chrono::seconds(secondsAgo)};
+  return {Host(address), now - std::chrono::seconds(secondsAgo), mayGiveWay};
+}
+
+bridge::ClientPlace Idle(const char* address, int secondsAgo) {
+  return Place(address, secondsAgo, true);
 }
 
 TEST(ClientGate, TheOneRuleOfAdmission) {
@@ -73,6 +78,28 @@ TEST(ClientGate, TheOneRuleOfAdmission) {
        false,
        -1,
        "MAXCLIENTS (1) reached"},
+      {"full, two hosts half each, idle: the idlest gives way to anyone",
+       4,
+       "127.0.0.3",
+       {Idle("127.0.0.1", 1), Idle("127.0.0.1", 7), Idle("127.0.0.2", 3), Idle("127.0.0.2", 4)},
+       true,
+       1,
+       ""},
+      {"full, and only the asking host's own is idle: it gives way too",
+       2,
+       "127.0.0.1",
+       {Place("127.0.0.2", 1), Idle("127.0.0.1", 2)},
+       true,
+       1,
+       ""},
+      {"an idle place goes before a busy one of a host over half",
+       4,
+       "127.0.0.3",
+       {Place("127.0.0.1", 50), Place("127.0.0.1", 40), Place("127.0.0.1", 30),
+        Idle("127.0.0.2", 1)},
+       true,
+       3,
+       ""},
       {"three places: half is one, and a host holding two gives one up",
        3,
        "127.0.0.3",
@@ -89,6 +116,15 @@ TEST(ClientGate, TheOneRuleOfAdmission) {
     EXPECT_EQ(admission.refusal, c.refusal) << c.what;
     EXPECT_EQ(admission.evicted.empty(), c.evict < 0) << c.what;
   }
+}
+
+TEST(ClientGate, AnIdleClientIsToldWhyItGaveWay) {
+  const bridge::Admission admission = bridge::AdmitClient(
+      {bridge::kLoopback}, 2, Host("127.0.0.3"), {Idle("127.0.0.1", 1), Idle("127.0.0.2", 2)});
+  ASSERT_TRUE(admission.admitted);
+  EXPECT_EQ(admission.evict, 1);
+  EXPECT_EQ(admission.evicted,
+            "it held a place with nothing in hand while 127.0.0.3 waits, and all 2 were taken");
 }
 
 TEST(ClientGate, TheEvictedClientIsToldWhy) {

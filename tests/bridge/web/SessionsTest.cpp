@@ -46,11 +46,56 @@ TEST(LoginThrottle, FiveFailuresWithinAMinuteRefuseThatAddressForTheRestOfIt) {
   for (const Step& step : steps) {
     const Clock::time_point now = kStart + seconds(step.atSeconds);
     if (step.fails) {
-      EXPECT_EQ(throttle.Failed(step.address, now), step.starts) << step.atSeconds;
+      ASSERT_FALSE(throttle.Begin(step.address, "alice", now).refused) << step.atSeconds;
+      EXPECT_EQ(throttle.End(step.address, "alice", true, now), step.starts) << step.atSeconds;
     }
     EXPECT_EQ(throttle.Refused(step.address, now), step.refusedAfter)
         << step.address << " at " << step.atSeconds << " s";
   }
+}
+
+// Logins sent at once count as failures while they are checked: a sixth
+// is refused before any of the five is known; one never checked frees its
+// place, one that succeeds is no failure.
+TEST(LoginThrottle, LoginsBeingCheckedCountAgainstTheAddress) {
+  bridge::LoginThrottle throttle;
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_FALSE(throttle.Begin("10.0.0.1", "name" + std::to_string(i), kStart).refused) << i;
+  }
+  EXPECT_TRUE(throttle.Begin("10.0.0.1", "alice", kStart).refused);
+  EXPECT_FALSE(throttle.Begin("10.0.0.2", "alice", kStart).refused);
+  throttle.Cancel("10.0.0.1", "name0");
+  throttle.End("10.0.0.1", "name1", false, kStart);
+  EXPECT_FALSE(throttle.Refused("10.0.0.1", kStart));
+  ASSERT_FALSE(throttle.Begin("10.0.0.1", "alice", kStart).refused);
+  ASSERT_FALSE(throttle.Begin("10.0.0.1", "alice", kStart).refused);
+  EXPECT_TRUE(throttle.Refused("10.0.0.1", kStart));
+  for (const char* name : {"name2", "name3", "name4", "alice"}) {
+    throttle.End("10.0.0.1", name, true, kStart);
+  }
+  EXPECT_TRUE(throttle.Refused("10.0.0.1", kStart + seconds(59)));  // four failures, one checking
+  throttle.End("10.0.0.1", "alice", true, kStart + seconds(1));
+  EXPECT_TRUE(throttle.Refused("10.0.0.1", kStart + seconds(59)));
+  EXPECT_FALSE(throttle.Refused("10.0.0.1", kStart + seconds(61)));
+}
+
+// A name that failed 5 times within a minute, from anywhere, names made up
+// included, is checked once a second: those who try it wait their turn,
+// and nobody is refused for it.
+TEST(LoginThrottle, ANameUnderAttackIsCheckedOnceASecond) {
+  bridge::LoginThrottle throttle;
+  for (int i = 0; i < 5; ++i) {
+    const std::string address = "10.0.0." + std::to_string(i + 1);
+    ASSERT_FALSE(throttle.Begin(address, "alice", kStart).refused);
+    throttle.End(address, "alice", true, kStart);
+  }
+  for (int i = 0; i < 3; ++i) {
+    const bridge::LoginThrottle::Turn turn = throttle.Begin("10.0.1.1", "alice", kStart);
+    EXPECT_FALSE(turn.refused) << i;
+    EXPECT_EQ(turn.wait, seconds(i)) << i;
+  }
+  EXPECT_EQ(throttle.Begin("10.0.1.2", "bob", kStart).wait, seconds(0));
+  EXPECT_EQ(throttle.Begin("10.0.1.3", "alice", kStart + minutes(2)).wait, seconds(0));
 }
 
 bridge::WebUser User(const std::string& name, bridge::Role role, const std::string& hash) {

@@ -296,6 +296,78 @@ TEST_F(WebTest, FailedLoginsAreThrottled) {
   EXPECT_EQ(bridge_->Log().find("right-Pa55"), std::string::npos);
 }
 
+// How many threads the process runs now.
+int ThreadsOf(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
+  }
+  return -1;
+}
+
+// Wrong logins sent at once from one address: no more than five are
+// checked, whatever their number; the others are refused before anything
+// is hashed.
+TEST_F(WebTest, WrongLoginsAtOnceAreCheckedFiveAtMost) {
+  StartWeb({"alice:operate:right-Pa55"}, "", {});
+  std::vector<std::unique_ptr<HttpPeer>> peers;
+  for (int i = 0; i < 20; ++i) {
+    peers.push_back(std::make_unique<HttpPeer>(port_));
+    ASSERT_TRUE(peers.back()->Send(HttpRequestText("POST", "/api/login", kJson,
+                                                   "{\"user\":\"alice\",\"password\":\"wrong\"}")));
+  }
+  std::map<int, int> statuses;
+  for (auto& peer : peers) ++statuses[peer->Read(20000).status];
+  EXPECT_LE(statuses[401], 5);
+  EXPECT_EQ(statuses[401] + statuses[429] + statuses[503], 20) << statuses[0] << " unanswered";
+  EXPECT_GE(statuses[429], 15 - statuses[503]);
+}
+
+// 250 logins from as many addresses, sent and dropped at once: two threads
+// check passwords, a few checks wait, the rest are refused with 503; what
+// the dropped clients asked is never checked; and the page, and a login of
+// a user who knows the password, answer as before.
+TEST_F(WebTest, ALoginFloodHoldsNeitherThreadsNorThePage) {
+  StartWeb({"alice:operate:right-Pa55"}, "ALLOW=127.0.0.0/8\nMAXCLIENTS=1024\n", {});
+  const pid_t bridge = bridge_->Process().Pid();
+  const int threadsBefore = ThreadsOf(bridge);
+  int most = threadsBefore;
+  for (int i = 0; i < 250; ++i) {
+    const std::string from = "127.0.1." + std::to_string(i + 1);
+    HttpPeer peer(port_, from.c_str());
+    peer.Send(
+        HttpRequestText("POST", "/api/login", kJson,
+                        "{\"user\":\"alice\",\"password\":\"guess" + std::to_string(i) + "\"}"));
+    most = std::max(most, ThreadsOf(bridge));
+  }  // each dropped as soon as it is sent
+  EXPECT_LE(most, threadsBefore + 2) << "threads before: " << threadsBefore;
+  EXPECT_EQ(Get("/api/rules").status, 200);
+  // Told to try again while the flood's last checks run, as a 503 says.
+  HttpAnswer login;
+  const auto start = Clock::now();
+  for (int tries = 0; tries < 20 && login.status != 200; ++tries) {
+    if (login.status == 503) std::this_thread::sleep_for(std::chrono::seconds(1));
+    HttpPeer user(port_, "127.0.2.1");
+    login = user.Exchange(HttpRequestText("POST", "/api/login", kJson,
+                                          "{\"user\":\"alice\",\"password\":\"right-Pa55\"}"));
+    if (login.status == 503) {
+      EXPECT_EQ(login.Header("retry-after"), "1");
+    }
+  }
+  EXPECT_EQ(login.status, 200) << login.body;
+  EXPECT_LE(ElapsedMs(start), 10000);
+}
+
+// A NUL in a password is refused, not cut there: crypt(3) would read the
+// password only up to it.
+TEST_F(WebTest, APasswordWithANulIsRefused) {
+  StartWeb({"alice:operate:right"}, "", {});
+  const HttpAnswer answer =
+      Post("/api/login", "{\"user\":\"alice\",\"password\":\"right\\u0000more\"}");
+  EXPECT_EQ(answer.status, 400) << answer.body;
+  EXPECT_EQ(answer.Header("set-cookie"), "");
+}
+
 // Bounds: a head or a request over 16 KiB, a request that does not arrive
 // whole within 10 s, a client beyond MAXCLIENTS or outside ALLOW.
 TEST_F(WebTest, TheBoundsOfARequestAndOfTheClients) {
@@ -325,15 +397,162 @@ TEST_F(WebTest, TheBoundsOfARequestAndOfTheClients) {
   }
   HttpPeer outside(port_, "127.0.0.2");
   EXPECT_TRUE(outside.ClosedWithin(3000));
+  // Three event streams hold every place: a stream never gives way.
   std::vector<std::unique_ptr<HttpPeer>> held;
   for (int i = 0; i < 3; ++i) {
     held.push_back(std::make_unique<HttpPeer>(port_));
-    EXPECT_EQ(held.back()->Exchange(HttpRequestText("GET", "/api/me")).status, 200);
+    EXPECT_EQ(held.back()->Exchange(HttpRequestText("GET", "/api/events")).status, 200);
   }
   HttpPeer fourth(port_);
   EXPECT_TRUE(fourth.ClosedWithin(3000));
   EXPECT_TRUE(bridge_->WaitForLog("page: refused 127.0.0.2:")) << bridge_->Log();
   EXPECT_TRUE(bridge_->WaitForLog(": MAXCLIENTS (3) reached"));
+}
+
+// A request refused as it comes (too large, or framed so that a proxy in
+// front could read a second request into it) is answered alone, the
+// connection closes, and nothing of it, or of what follows it, is done.
+TEST_F(WebTest, ARefusedRequestIsNeverCarriedOut) {
+  StartWeb();
+  const std::string input = "/api/units/studio/relays/a/input",
+                    name = "/api/units/studio/relays/a/name";
+  const std::string hidden = HttpRequestText("POST", input, kJson, "{\"input\":2}");
+  const std::string post = "POST " + input + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kJson[0] + "\r\n";
+  struct Row {
+    const char* what;
+    std::string bytes;
+    int status;
+  };
+  const Row rows[] = {
+      {"a 17 KiB body",
+       HttpRequestText("POST", input, kJson,
+                       "{\"input\":2,\"x\":\"" + std::string(17000, 'x') + "\"}"),
+       413},
+      {"a 40 KiB rename",
+       HttpRequestText("POST", name, kJson, "{\"name\":\"" + std::string(40000, 'x') + "\"}"), 413},
+      {"a 20 KiB head",
+       HttpRequestText("POST", input, {kJson[0], "X-Filler: " + std::string(20000, 'x')},
+                       "{\"input\":2}"),
+       431},
+      {"a 60 KiB head",
+       HttpRequestText("POST", input, {kJson[0], "X-Filler: " + std::string(60000, 'x')},
+                       "{\"input\":2}"),
+       431},
+      {"Content-Length and Transfer-Encoding",
+       post + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n" + hidden, 400},
+      {"two Content-Lengths",
+       post + "Content-Length: 13\r\nContent-Length: 0\r\n\r\n{\"input\":2}" + hidden, 400},
+      {"chunks", post + "Transfer-Encoding: chunked\r\n\r\nd\r\n{\"input\":2}\r\n0\r\n\r\n", 411},
+  };
+  for (const Row& row : rows) {
+    HttpPeer peer(port_);
+    peer.Send(row.bytes + hidden);  // the server may close before it has read all
+    EXPECT_EQ(peer.Read().status, row.status) << row.what;
+    std::string more;
+    EXPECT_TRUE(peer.ClosedAfter(more, 5000)) << row.what;
+    EXPECT_EQ(more, "") << row.what << ": one answer only";
+  }
+  EXPECT_EQ(Get("/api/me").status, 200);  // after them all
+  EXPECT_TRUE(FramesWithCode(*unit_, kdt::kCmdSetInput).empty());
+  EXPECT_TRUE(FramesWithCode(*unit_, kdt::kCmdSetName).empty());
+  EXPECT_EQ(kdt::InputOf(unit_->Status().state[2]), 1);
+}
+
+// HTTP/1.1 as clients rely on it: answers in the order of the requests,
+// however long one waits for its unit; HTTP/1.0 and "Connection: close"
+// closed after the answer; HEAD answered as GET without its body.
+TEST_F(WebTest, AnswersAsHttpPromisesThem) {
+  StartWeb();
+  unit_->SetDelay(300);
+  HttpPeer pipelined(port_);
+  ASSERT_TRUE(pipelined.Send(
+      HttpRequestText("POST", "/api/units/studio/relays/a/input", kJson, "{\"input\":2}") +
+      HttpRequestText("GET", "/api/me")));
+  const HttpAnswer first = pipelined.Read(10000), second = pipelined.Read(10000);
+  EXPECT_EQ(first.status, 200);
+  EXPECT_EQ(Json(first.body)["relays"][0].toObject()["input"].toInt(), 2) << first.body;
+  EXPECT_EQ(second.status, 200);
+  EXPECT_EQ(Json(second.body)["role"].toString(), "operate") << second.body;
+  unit_->SetDelay(0);
+
+  struct Row {
+    const char* what;
+    std::string request;
+  };
+  const Row closing[] = {
+      {"HTTP/1.0", "GET /api/me HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"},
+      {"Connection: close", HttpRequestText("GET", "/api/me", {"Connection: close"})},
+  };
+  for (const Row& row : closing) {
+    HttpPeer peer(port_);
+    EXPECT_EQ(peer.Exchange(row.request).status, 200) << row.what;
+    EXPECT_TRUE(peer.ClosedWithin(3000)) << row.what;
+  }
+  HttpPeer head(port_);
+  ASSERT_TRUE(head.Send(HttpRequestText("HEAD", "/api/units", {"Connection: close"})));
+  std::string answer;
+  ASSERT_TRUE(head.ClosedAfter(answer, 5000));
+  EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
+  EXPECT_NE(answer.find("\r\nContent-Length: "), std::string::npos) << answer;
+  EXPECT_TRUE(answer.ends_with("\r\n\r\n")) << "no body: " << answer;
+}
+
+// A connection that sends nothing is closed after 10 s without a word: no
+// 408 that nobody asked for, no log line.
+TEST_F(WebTest, AnIdleConnectionClosesQuietly) {
+  StartWeb();
+  HttpPeer used(port_), silent(port_);
+  EXPECT_EQ(used.Exchange(HttpRequestText("GET", "/api/me")).status, 200);
+  const auto start = Clock::now();
+  for (HttpPeer* peer : {&used, &silent}) {
+    std::string more;
+    EXPECT_TRUE(peer->ClosedAfter(more, 20000));
+    EXPECT_GE(ElapsedMs(start), 8000);
+    EXPECT_EQ(more, "");
+  }
+  EXPECT_EQ(bridge_->Log().find("page: client 127.0.0.1"), std::string::npos) << bridge_->Log();
+}
+
+// When the page is full, connections with nothing in hand (idle, or only
+// part of a head) give way to a new client from any host; a stream does not.
+TEST_F(WebTest, IdleConnectionsGiveWayWhenThePageIsFull) {
+  StartWeb({}, "MAXCLIENTS=4\n");
+  std::vector<std::unique_ptr<HttpPeer>> held;
+  for (const char* from : {"127.0.0.2", "127.0.0.2", "127.0.0.3"}) {
+    held.push_back(std::make_unique<HttpPeer>(port_, from));
+    EXPECT_EQ(held.back()->Exchange(HttpRequestText("GET", "/api/me")).status, 200);
+  }
+  held.push_back(std::make_unique<HttpPeer>(port_, "127.0.0.3"));
+  ASSERT_TRUE(held.back()->Send("GET /api/me HTTP/1.1\r\n"));  // part of a head
+  for (int i = 0; i < 4; ++i) {
+    HttpPeer newcomer(port_, "127.0.0.4");
+    EXPECT_EQ(newcomer.Exchange(HttpRequestText("GET", "/api/me")).status, 200) << i;
+  }
+  EXPECT_TRUE(bridge_->WaitForLog("closed: it held a place with nothing in hand while 127.0.0.4"))
+      << bridge_->Log();
+}
+
+// A request for a name the bridge is not reached by is refused, with or
+// without a login: a page whose own name points at the bridge (DNS
+// rebinding) sends its own as both Host and Origin.
+TEST_F(WebTest, TheHostIsTheBridgesOwn) {
+  StartWeb({}, "HOST=kdt.example.org\n");
+  const std::string port = std::to_string(port_);
+  const auto post = [this](const std::string& host, const std::string& origin) {
+    HttpPeer peer(port_);
+    return peer
+        .Exchange("POST /api/units/studio/relays/a/input HTTP/1.1\r\nHost: " + host + "\r\n" +
+                  kJson[0] + "\r\nOrigin: " + origin +
+                  "\r\nContent-Length: 11\r\n\r\n{\"input\":2}")
+        .status;
+  };
+  EXPECT_EQ(post("evil.example:" + port, "http://evil.example:" + port), 421);
+  EXPECT_EQ(post("127.0.0.2:" + port, "http://127.0.0.2:" + port), 421);
+  EXPECT_TRUE(FramesWithCode(*unit_, kdt::kCmdSetInput).empty());
+  EXPECT_EQ(post("localhost:" + port, "http://localhost:" + port), 200);
+  EXPECT_EQ(post("kdt.example.org", "http://kdt.example.org"), 200);
+  HttpPeer peer(port_);
+  EXPECT_EQ(peer.Exchange("GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n").status, 421);
 }
 
 // The event stream: a snapshot first, then each change of a unit and each
