@@ -1,7 +1,8 @@
 // The bridge's page in a real browser (Debian's Chromium), against the real
 // bridge and simulated units on loopback: what an operator on a phone, a
 // producer at a desk and a viewer in the next room meet.
-import {execFileSync} from 'node:child_process';
+import {execFileSync, spawnSync} from 'node:child_process';
+import {request} from 'node:http';
 import {test, before, after} from 'node:test';
 import assert from 'node:assert/strict';
 import {mkdtempSync} from 'node:fs';
@@ -261,6 +262,45 @@ test('behind nginx under /kdt212/', async () => {
   }
 });
 
+// A login through the proxy from a client address of the test's choosing.
+function loginFrom(localAddress, url, user, password) {
+  const body = JSON.stringify({user, password});
+  return new Promise((resolve, reject) => {
+    const asked = request(new URL('api/login', url), {
+      method: 'POST', localAddress,
+      headers: {'Content-Type': 'application/json', 'Content-Length': Buffer.byteLength(body),
+        'X-Forwarded-For': '203.0.113.66'},  // forged: changes nothing
+    }, (answer) => { answer.resume(); answer.on('end', () => resolve(answer.statusCode)); });
+    asked.on('error', reject);
+    asked.end(body);
+  });
+}
+
+test('behind nginx, one client\'s wrong logins hold up that client alone', async () => {
+  const s = await site({users: ['alice:operate:a-Pa55', 'bob:operate:b-Pa55'], http: 'PROXY=127.0.0.1\n'});
+  let proxy;
+  try {
+    proxy = await Proxy.start(s.bridge.port, s.folder);
+    for (let i = 0; i < 5; ++i) {
+      assert.equal(await loginFrom('127.0.0.5', proxy.url, 'bob', 'wrong'), 401);
+    }
+    assert.equal(await loginFrom('127.0.0.5', proxy.url, 'alice', 'a-Pa55'), 429);
+    assert.equal(await loginFrom('127.0.0.6', proxy.url, 'alice', 'a-Pa55'), 200);
+    await s.bridge.waitFor('page: 5 failed logins from 127.0.0.5 within a minute');
+    await s.bridge.waitFor('page: failed login as "bob" from 127.0.0.5 (through 127.0.0.1:');
+  } finally {
+    if (proxy) await proxy.stop();
+    await s.stop();
+  }
+});
+
+// Whether a TLS 1.2 client offering only `cipher` gets a session.
+function handshakes(port, cipher) {
+  const result = spawnSync('openssl', ['s_client', '-connect', `127.0.0.1:${port}`, '-tls1_2',
+    '-cipher', cipher], {input: '', timeout: 10000});
+  return result.status === 0;
+}
+
 test('HTTPS: the page, and a cookie only for HTTPS', async () => {
   const folder = mkdtempSync(join(tmpdir(), 'kdt-tls-'));
   const key = join(folder, 'web.key'), cert = join(folder, 'web.crt');
@@ -277,6 +317,12 @@ test('HTTPS: the page, and a cookie only for HTTPS', async () => {
     const [cookie] = await page.context().cookies();
     assert.ok(cookie.secure, 'the session\'s cookie goes over HTTP too');
     assert.deepEqual(page.problems, []);
+    const answer = await page.request.get(`https://127.0.0.1:${s.bridge.port}/api/rules`);
+    assert.equal(answer.headers()['strict-transport-security'], 'max-age=31536000');
+    assert.ok(handshakes(s.bridge.port, 'ECDHE-RSA-AES128-GCM-SHA256'));
+    for (const weak of ['AES128-SHA', 'AES256-GCM-SHA384', 'ECDHE-RSA-AES128-SHA']) {
+      assert.ok(!handshakes(s.bridge.port, weak), `${weak} is taken`);
+    }
   } finally {
     await s.stop();
     removeFolder(folder);
