@@ -41,7 +41,23 @@ std::string MeJson(const Caller& caller) {
 }
 
 SessionResource::SessionResource(const HttpConfig& config, EventStreams& streams)
-    : config_(config), streams_(streams) {}
+    : config_(config), streams_(streams) {
+  expiry_.setSingleShot(true);
+  connect(&expiry_, &QTimer::timeout, this, &SessionResource::EndExpired);
+}
+
+void SessionResource::WatchExpiry() {
+  const auto next = sessions_.NextEnd();
+  if (!next) return expiry_.stop();
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - WebSessions::Clock::now());
+  expiry_.start(std::max(left, std::chrono::milliseconds(0)));
+}
+
+// A session's end ends its streams, whatever ends it.
+void SessionResource::EndExpired() {
+  for (const std::string& token : sessions_.EndExpired()) streams_.Close(token);
+  WatchExpiry();
+}
 
 void SessionResource::Reconfigure(const HttpConfig& config) {
   config_ = config;
@@ -51,13 +67,18 @@ void SessionResource::Reconfigure(const HttpConfig& config) {
   streams_.CloseIf([this](const std::string& token) {
     return !token.empty() && !sessions_.Find(token, config_.users);
   });
+  WatchExpiry();
 }
 
 bool SessionResource::Authenticate(const WebRequest& request, Caller& caller) {
   if (!WithLogin()) return true;
   caller.token = CookieValue(request.cookie, kCookie);
   caller.user = sessions_.Find(caller.token, config_.users);
-  if (!caller.user) return false;
+  if (!caller.user) {
+    // A session found ended as it was asked for has a stream that ends too.
+    if (!caller.token.empty()) streams_.Close(caller.token);
+    return false;
+  }
   caller.role = caller.user->role;
   return true;
 }
@@ -150,6 +171,7 @@ void SessionResource::LoginChecked(LoginAttempt& attempt, const std::optional<We
   caller.user = *user;
   caller.role = user->role;
   caller.token = sessions_.Open(*user);
+  WatchExpiry();
   Log("page: " + user->name + " logged in from " + attempt.who);
   std::string cookie = std::string(kCookie) + "=" + caller.token + "; HttpOnly; SameSite=Strict";
   if (attempt.secure) cookie += "; Secure";
@@ -160,6 +182,7 @@ void SessionResource::Logout(RouteCall& call) {
   if (!call.caller.token.empty()) {
     sessions_.Close(call.caller.token);
     streams_.Close(call.caller.token);
+    WatchExpiry();
     Log("page: " + call.caller.user->name + " logged out from " + call.request.who);
   }
   call.reply->NoContent(

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QObject>
+#include <QTimer>
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -46,11 +47,15 @@ class SessionResource : public QObject {
   void CheckPassword(const std::shared_ptr<LoginAttempt>& attempt, const std::string& password);
   void LoginChecked(LoginAttempt& attempt, const std::optional<WebUser>& tried, bool matches);
   const WebUser* UserNamed(const std::string& name) const;
+  // The timer for the next session's end, set anew after a change.
+  void WatchExpiry();
+  void EndExpired();
   bool WithLogin() const { return !config_.usersFile.empty(); }
 
   HttpConfig config_;
   EventStreams& streams_;
   WebSessions sessions_;
+  QTimer expiry_;
   LoginThrottle throttle_;
   PasswordChecks checks_;
   LogThrottle logThrottle_;

@@ -53,6 +53,24 @@ void WebSessions::Close(const std::string& token) {
   sessions_.erase(token);
 }
 
+std::vector<std::string> WebSessions::EndExpired(Clock::time_point now) {
+  std::vector<std::string> ended;
+  std::erase_if(sessions_, [&](const auto& session) {
+    if (now - session.second.opened < kLifetime) return false;
+    ended.push_back(session.first);
+    return true;
+  });
+  return ended;
+}
+
+std::optional<WebSessions::Clock::time_point> WebSessions::NextEnd() const {
+  std::optional<Clock::time_point> next;
+  for (const auto& [token, session] : sessions_) {
+    if (!next || session.opened + kLifetime < *next) next = session.opened + kLifetime;
+  }
+  return next;
+}
+
 std::vector<std::string> WebSessions::Keep(const std::vector<WebUser>& users) {
   std::vector<std::string> ended;
   for (auto it = sessions_.begin(); it != sessions_.end();) {

@@ -31,6 +31,10 @@ class WebSessions {
   std::optional<WebUser> Find(const std::string& token, const std::vector<WebUser>& users,
                               Clock::time_point now = Clock::now());
   void Close(const std::string& token);
+  // Sessions 8 hours old end: their tokens, for their event streams.
+  std::vector<std::string> EndExpired(Clock::time_point now = Clock::now());
+  // When the oldest session ends; none while there is none.
+  std::optional<Clock::time_point> NextEnd() const;
   // The users file was read again: sessions of users that are gone, or
   // whose password changed, end. The names of those whose sessions ended.
   std::vector<std::string> Keep(const std::vector<WebUser>& users);

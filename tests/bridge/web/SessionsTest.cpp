@@ -139,6 +139,21 @@ TEST(WebSessions, WhatEndsASessionAndWhatDoesNot) {
   }
 }
 
+// A session ends at 8 hours without anyone asking for it, so that its
+// event stream ends with it.
+TEST(WebSessions, SessionsEndAtEightHoursOfThemselves) {
+  const bridge::WebUser alice = User("alice", bridge::Role::kOperate, "$y$a");
+  bridge::WebSessions sessions;
+  EXPECT_FALSE(sessions.NextEnd());
+  const std::string first = sessions.Open(alice, kStart);
+  const std::string second = sessions.Open(alice, kStart + hours(1));
+  EXPECT_EQ(sessions.NextEnd(), kStart + hours(8));
+  EXPECT_TRUE(sessions.EndExpired(kStart + hours(8) - minutes(1)).empty());
+  EXPECT_EQ(sessions.EndExpired(kStart + hours(8)), std::vector<std::string>{first});
+  EXPECT_EQ(sessions.NextEnd(), kStart + hours(9));
+  EXPECT_TRUE(sessions.Find(second, {alice}, kStart + hours(8)));
+}
+
 TEST(WebSessions, AReloadEndsTheSessionsOfUsersRemovedOrChanged) {
   const bridge::WebUser alice = User("alice", bridge::Role::kOperate, "$y$a");
   const bridge::WebUser bob = User("bob", bridge::Role::kOperate, "$y$b");

@@ -1,6 +1,7 @@
 // The bridge's HTTP interface, row by row, as a browser, a hub's script or
 // someone hostile meets it: the real kdt212-bridge between simulated units
 // and a client of the test's own on loopback.
+#include <crypt.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -226,6 +227,11 @@ TEST_F(WebTest, LoginRolesAndLogout) {
             "{\"user\":\"alice\",\"role\":\"operate\",\"owner\":\"web alice\"}");
   EXPECT_EQ(Post("/api/units/studio/relays/a/input", "{\"input\":2}", alice).status, 200);
 
+  // Behind a proxy that speaks TLS to the browser, the cookie is Secure.
+  const HttpAnswer proxied =
+      Post("/api/login", "{\"user\":\"alice\",\"password\":\"alice's Pa55\"}", "",
+           {kJson[0], "X-Forwarded-Proto: https"});
+  EXPECT_NE(proxied.Header("set-cookie").find("; Secure"), std::string::npos);
   const std::string bob = LogIn("bob", "bob's Pa55");
   EXPECT_EQ(Get(units, bob).status, 200);
   const HttpAnswer viewed = Post("/api/units/studio/relays/a/input", "{\"input\":1}", bob);
@@ -240,7 +246,12 @@ TEST_F(WebTest, LoginRolesAndLogout) {
   EXPECT_EQ(wrong.body, nobody.body);
   EXPECT_EQ(Post("/api/login", "{\"user\":\"alice\"}").status, 400);
 
+  HttpPeer stream(port_);
+  ASSERT_EQ(stream.Exchange(HttpRequestText("GET", "/api/events", {"Cookie: " + alice})).status,
+            200);
   EXPECT_EQ(Post("/api/logout", "{}", alice).status, 204);
+  EXPECT_TRUE(stream.ClosedWithin(5000)) << "the session's stream ends with it";
+  EXPECT_TRUE(bridge_->WaitForLog("page: alice logged out from 127.0.0.1:"));
   EXPECT_EQ(Get("/api/me", alice).status, 401);
   EXPECT_EQ(Get("/api/me", "kdt212_session=" + std::string(64, '0')).status, 401);
   EXPECT_EQ(Get(units, bob).status, 200);
@@ -356,6 +367,44 @@ TEST_F(WebTest, ALoginFloodHoldsNeitherThreadsNorThePage) {
   }
   EXPECT_EQ(login.status, 200) << login.body;
   EXPECT_LE(ElapsedMs(start), 10000);
+}
+
+// The median time that a login takes, over logins from addresses of their
+// own (the throttle holds none of them).
+double MedianLoginMs(int port, const std::string& user, int firstAddress) {
+  std::vector<double> times;
+  for (int i = 0; i < 3; ++i) {
+    const std::string from = "127.0.3." + std::to_string(firstAddress + i);
+    HttpPeer peer(port, from.c_str());
+    const auto start = Clock::now();
+    const HttpAnswer answer =
+        peer.Exchange(HttpRequestText("POST", "/api/login", kJson,
+                                      "{\"user\":\"" + user + "\",\"password\":\"wrong\"}"),
+                      20000);
+    EXPECT_EQ(answer.status, 401) << answer.body;
+    times.push_back(double(ElapsedMs(start)));
+  }
+  std::sort(times.begin(), times.end());
+  return times[1];
+}
+
+// A name of nobody costs what a wrong password of a user of the file
+// costs, whatever kind of hash the file holds: the time tells nothing.
+TEST_F(WebTest, AnUnknownNameTakesAsLongAsAWrongPassword) {
+  const std::string users = "/tmp/kdt-users-sha-" + std::to_string(getpid());
+  {
+    crypt_data data{};
+    const char* hash = crypt_r("right", "$6$rounds=500000$Kdt212Salt$", &data);
+    ASSERT_NE(hash, nullptr);
+    std::ofstream file(users);
+    file << "alice:operate:" << hash << "\n";
+  }
+  chmod(users.c_str(), 0640);
+  StartWeb({}, "USERS=" + users + "\nALLOW=127.0.0.0/8\n", {});
+  const double wrongPassword = MedianLoginMs(port_, "alice", 1);
+  const double nobody = MedianLoginMs(port_, "mallory", 11);
+  std::remove(users.c_str());
+  EXPECT_GT(nobody, wrongPassword / 2) << "a wrong password takes " << wrongPassword << " ms";
 }
 
 // A NUL in a password is refused, not cut there: crypt(3) would read the
@@ -564,6 +613,7 @@ TEST_F(WebTest, TheEventStream) {
   ASSERT_EQ(head.status, 200);
   EXPECT_EQ(head.Header("content-type"), "text/event-stream; charset=utf-8");
   EXPECT_EQ(head.Header("cache-control"), "no-store");
+  EXPECT_EQ(head.Header("x-accel-buffering"), "no");  // a proxy passes each event at once
   const std::string snapshot = stream.NextEvent();
   ASSERT_EQ(snapshot.rfind("id: ", 0), 0u) << snapshot;
   EXPECT_NE(snapshot.find("\nevent: snapshot\ndata: {\"seq\":"), std::string::npos) << snapshot;
