@@ -93,8 +93,7 @@ void LoginThrottle::Forget(std::map<std::string, Tries>& tries, Clock::time_poin
     // failures that caused it; failures older than that are forgotten.
     auto& failures = it->second.failures;
     while (!failures.empty() && now - failures.front() >= kWindow) failures.pop_front();
-    const bool nothingLeft =
-        failures.empty() && it->second.checking == 0 && it->second.nextTurn <= now;
+    const bool nothingLeft = failures.empty() && it->second.checking == 0;
     it = nothingLeft ? tries.erase(it) : std::next(it);
   }
 }
@@ -125,11 +124,7 @@ LoginThrottle::Turn LoginThrottle::Begin(const std::string& address, const std::
     tries.failures.pop_front();
   }
   ++tries.checking;
-  if (int(tries.failures.size()) >= kMostFailures) {
-    const Clock::time_point at = std::max(now, tries.nextTurn);
-    tries.nextTurn = at + kTurnOfANameUnderAttack;
-    turn.wait = at - now;
-  }
+  if (int(tries.failures.size()) >= kMostFailures) turn.wait = kWaitOfANameUnderAttack;
   return turn;
 }
 

@@ -52,14 +52,14 @@ class WebSessions {
 // minute. Per address, the logins still being checked count as failures
 // until they are known, so that many sent at once are refused as surely as
 // many sent one by one. Per user name, a name that has failed 5 times in
-// the minute is checked at most once a second: whoever tries it waits for
-// a turn, and is never refused for what others did.
+// the minute, from anywhere, is checked only after a second's wait: whoever
+// tries it is slowed, and never refused for what others did.
 class LoginThrottle {
  public:
   using Clock = std::chrono::steady_clock;
   static constexpr int kMostFailures = 5;
   static constexpr std::chrono::minutes kWindow{1};
-  static constexpr std::chrono::seconds kTurnOfANameUnderAttack{1};
+  static constexpr std::chrono::seconds kWaitOfANameUnderAttack{1};
 
   struct Turn {
     bool refused = false;    // the address is refused
@@ -79,7 +79,6 @@ class LoginThrottle {
   struct Tries {
     std::deque<Clock::time_point> failures;  // within the window
     int checking = 0;
-    Clock::time_point nextTurn{};
   };
   // Failures older than the window are forgotten, and so is whoever has
   // nothing left, so that names made up by the thousand hold nothing.
