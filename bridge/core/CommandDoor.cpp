@@ -39,10 +39,14 @@ Result CheckName(Command& command) {
 
 struct CommandDoor::Waiting {
   Waiting(Command waitingCommand, Done whenDone)
-      : command(std::move(waitingCommand)), done(std::move(whenDone)) {}
+      : command(std::move(waitingCommand)), done(std::move(whenDone)), id(++lastId) {}
   Command command;
   Done done;
+  const std::uint64_t id;
+  bool answered = false;  // the unit has answered it
+  bool pending = false;   // its sender was told so; its end follows
   QTimer timer;
+  static inline std::uint64_t lastId = 0;
 };
 
 CommandDoor::CommandDoor(const Units& units, const Protects& protects)
@@ -85,7 +89,8 @@ Result CommandDoor::Submit(Command command, Done done) {
       if (done) done(reply != nullptr ? Result::Done() : Lost(), reply);
     };
   }
-  switch (unit.Queue({std::move(command), std::move(answered)})) {
+  const std::uint64_t id = waiting != nullptr ? waiting->id : 0;
+  switch (unit.Queue({std::move(command), std::move(answered), id})) {
     case CommandQueue::Added::kFull:
       if (waiting != nullptr) Forget(waiting);
       return Result::Refused(Refusal::kQueueFull, "too many commands wait for the unit");
@@ -103,10 +108,7 @@ CommandDoor::Waiting* CommandDoor::Wait(const Command& command, Done done) {
   Waiting* waiting = waiting_.back().get();
   waiting->timer.setSingleShot(true);
   waiting->timer.setTimerType(Qt::PreciseTimer);  // never early: its sender was told 3 s
-  connect(&waiting->timer, &QTimer::timeout, this, [this, waiting] {
-    Finish(*waiting, Result::Refused(Refusal::kTimedOut, kdt::RelayLabel(waiting->command.relay) +
-                                                             " did not change within 3 s"));
-  });
+  connect(&waiting->timer, &QTimer::timeout, this, [this, waiting] { TimeUp(*waiting); });
   waiting->timer.start(kShownWithinMs);
   return waiting;
 }
@@ -124,10 +126,32 @@ void CommandDoor::Forget(const Waiting* waiting) {
 // meanwhile (its time up) is not looked at again.
 void CommandDoor::Answered(Waiting* waiting, bool answered) {
   if (!Waits(waiting)) return;
-  if (answered) {
-    Settle(*waiting);
-  } else {
-    Finish(*waiting, Lost());
+  waiting->answered = answered;
+  if (!answered) return Finish(*waiting, Lost());
+  Settle(*waiting);
+  // Pending, its end is known with the unit's answer: a status that does
+  // not show it now never will by this command.
+  if (Waits(waiting) && waiting->pending) {
+    Finish(*waiting, Result::Refused(Refusal::kTimedOut,
+                                     kdt::RelayLabel(waiting->command.relay) + " did not change"));
+  }
+}
+
+void CommandDoor::TimeUp(Waiting& waiting) {
+  const std::string relay = kdt::RelayLabel(waiting.command.relay);
+  Unit* unit = units_.Find(waiting.command.unit);
+  if (!waiting.answered && unit != nullptr && unit->Withdraw(waiting.id)) {
+    return Finish(waiting, Result::Refused(Refusal::kTimedOut,
+                                           relay + " did not change within 3 s: the unit was "
+                                                   "busy, and the command was taken back unsent"));
+  }
+  if (waiting.answered) {
+    return Finish(waiting,
+                  Result::Refused(Refusal::kTimedOut, relay + " did not change within 3 s"));
+  }
+  waiting.pending = true;
+  if (waiting.done) {
+    waiting.done(Result::Pending(waiting.id, relay + ": sent, not yet shown by the unit"), nullptr);
   }
 }
 

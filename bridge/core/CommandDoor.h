@@ -4,8 +4,14 @@
 // owner's protect), then queued at its unit, and its sender hears of it as
 // the command asks (Command::Until): at the unit's reply, or once the unit's
 // status shows it or why it never will (the relay became locked, the unit
-// was lost, 3 s went by), or not at all. A lock at the unit keeps a relay's
-// input as it is and lets a rename through, as the console's buttons do.
+// was lost), or not at all. A lock at the unit keeps a relay's input as it
+// is and lets a rename through, as the console's buttons do.
+// What is said after 3 s is only what is known then: a command that has
+// not gone to the unit yet is withdrawn and said not done; one that the
+// unit answered without showing it is said not done; one with the unit,
+// not answered yet, is said pending, and its end is said when it comes
+// (the unit's answer, or the loss of its session, which its silence
+// time-out bounds).
 #pragma once
 
 #include <QObject>
@@ -25,7 +31,8 @@ class CommandDoor : public QObject {
  public:
   static constexpr int kShownWithinMs = 3000;
   // The command's end: done (with the unit's reply to it, when it waited
-  // for that), or why not.
+  // for that), or why not; or first pending (Result::Pending), and then
+  // its end.
   using Done = std::function<void(const Result& result, const kdt::ReplyBytes* reply)>;
 
   CommandDoor(const Units& units, const Protects& protects);
@@ -48,6 +55,7 @@ class CommandDoor : public QObject {
   void Forget(const Waiting* waiting);
   void Answered(Waiting* waiting, bool answered);
   void Settle(Waiting& waiting);
+  void TimeUp(Waiting& waiting);
   void Finish(Waiting& waiting, const Result& result);
 
   const Units& units_;

@@ -36,6 +36,20 @@ QueuedCommand CommandQueue::Take() {
   return queued;
 }
 
+bool CommandQueue::Withdraw(std::uint64_t id) {
+  if (id == 0) return false;
+  for (auto turn = turns_.begin(); turn != turns_.end(); ++turn) {
+    const auto found = std::find_if(turn->commands.begin(), turn->commands.end(),
+                                    [id](const QueuedCommand& queued) { return queued.id == id; });
+    if (found == turn->commands.end()) continue;
+    turn->commands.erase(found);
+    --size_;
+    if (turn->commands.empty()) turns_.erase(turn);
+    return true;
+  }
+  return false;
+}
+
 std::vector<QueuedCommand> CommandQueue::TakeAll() {
   std::vector<QueuedCommand> all;
   for (Waiting& waiting : turns_) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <list>
@@ -23,6 +24,8 @@ struct QueuedCommand {
   // Called once: with the unit's reply to it, or with nothing when it never
   // reached the unit (the connection ended, or a newer one replaced it).
   std::function<void(const kdt::ReplyBytes* reply)> answered;
+  // Its sender's, to withdraw it by while it waits; 0: never withdrawn.
+  std::uint64_t id = 0;
 };
 
 class CommandQueue {
@@ -40,6 +43,9 @@ class CommandQueue {
   std::size_t Size() const { return size_; }
   // The next one in turn; the queue must not be empty.
   QueuedCommand Take();
+  // Takes out the command of that id, if it still waits; its `answered`
+  // is not called.
+  bool Withdraw(std::uint64_t id);
   // Everything waiting, in no particular order: the connection has ended.
   std::vector<QueuedCommand> TakeAll();
 

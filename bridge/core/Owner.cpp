@@ -21,7 +21,8 @@ std::string Owner::InWords() const {
 }
 
 std::string Cause::Text() const {
-  return salvo.empty() ? owner.Text() : owner.Text() + ", salvo " + salvo;
+  if (salvo.empty()) return owner.Text();
+  return owner.Text() + (putBack ? ", put back, salvo " : ", salvo ") + salvo;
 }
 
 }  // namespace bridge

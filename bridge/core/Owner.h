@@ -43,7 +43,9 @@ class Owner {
 struct Cause {
   Owner owner;
   std::string salvo{};  // of a take, or empty
-  // "web alice", "web alice, salvo evening".
+  bool putBack{};       // the take's undoing of its own switch
+  // "web alice", "web alice, salvo evening", "web alice, put back, salvo
+  // evening".
   std::string Text() const;
 };
 

@@ -4,6 +4,7 @@
 // status, a log line, a status for the unit's own protocol). Free of Qt.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace bridge {
@@ -19,6 +20,7 @@ enum class Refusal {
   kQueueFull,  // too many commands wait for the unit
   kLost,       // the unit was lost before it answered
   kTimedOut,   // the unit did not show it in time
+  kPending,    // not a refusal: sent, not yet shown by the unit; its end follows
 };
 
 class Result {
@@ -31,8 +33,17 @@ class Result {
     return result;
   }
   static Result Refused(Refusal why, std::string text) { return Result(why, std::move(text)); }
+  // A command with the unit whose end is not known yet: `id` names it when
+  // its end is told.
+  static Result Pending(std::uint64_t id, std::string text) {
+    Result result(Refusal::kPending, std::move(text));
+    result.id_ = id;
+    return result;
+  }
 
   bool Ok() const { return why_ == Refusal::kNone; }
+  bool Pending() const { return why_ == Refusal::kPending; }
+  std::uint64_t Id() const { return id_; }
   Refusal Why() const { return why_; }
   // Why not, in words; empty when done.
   const std::string& Text() const { return text_; }
@@ -44,6 +55,7 @@ class Result {
   Refusal why_;
   std::string text_;
   bool replacedOne_ = false;
+  std::uint64_t id_ = 0;
 };
 
 }  // namespace bridge

@@ -84,13 +84,14 @@ struct Salvos::Run {
     }
     return units;
   }
-  // A switch of the relay to `input`, for the taker, naming the salvo.
-  Command Switch(const Relay& relay, int input) const {
+  // A switch of the relay to `input`, for the taker, naming the salvo; or
+  // its putting back.
+  Command Switch(const Relay& relay, int input, bool back = false) const {
     return Command{.unit = relay.step.unit,
                    .relay = relay.step.relay,
                    .what = Command::What::kInput,
                    .input = input,
-                   .by = Cause{owner, salvo.id},
+                   .by = Cause{owner, salvo.id, back},
                    .source = source,
                    .until = Command::Until::kShown};
   }
@@ -181,6 +182,8 @@ void Salvos::Next(const RunPtr& run, const std::string& unit) {
     return Next(run, unit);
   }
   const auto done = [this, run, relay, unit, back](const Result& result, const kdt::ReplyBytes*) {
+    // With the unit and not shown yet: its end, which follows, decides.
+    if (result.Pending()) return;
     if (back) {
       relay->stage = result.Ok() ? Stage::kPutBack : Stage::kNotPutBack;
     } else {
@@ -191,7 +194,7 @@ void Salvos::Next(const RunPtr& run, const std::string& unit) {
     Next(run, unit);
   };
   if (Result refused =
-          door_.Submit(run->Switch(*relay, back ? relay->from : relay->step.input), done);
+          door_.Submit(run->Switch(*relay, back ? relay->from : relay->step.input, back), done);
       !refused.Ok()) {
     done(refused, nullptr);
   }

@@ -7,8 +7,11 @@
 // yet on its input is switched through the door and confirmed by the unit's
 // status, the relays of different units at once and each unit's in the
 // salvo's order. When a switch fails, no further one goes, and every relay
-// switched is put back on the input it had: the take is undone, or partial
-// when putting back fails too. The answer (TakeResult) gives every relay:
+// switched is put back on the input it had, the last switched first: the
+// take is undone, or partial when putting back fails too. A switch is
+// never taken for failed while it may still land: one with the unit and
+// not shown in time is waited for (the door says when it ends), so that
+// what the answer says of every relay is what happened. The answer (TakeResult) gives every relay:
 // where it was, where the salvo puts it, where it is now, and what became
 // of it; each face says it in its own form. Each take is an entry of the
 // record, and each switch it makes names the salvo as its cause ("web alice,

@@ -53,6 +53,9 @@ class Unit : public QObject {
 
   // Queues a command that the core has checked for this unit.
   CommandQueue::Added Queue(QueuedCommand queued);
+  // Takes back a command that has not gone to the unit yet: true when it
+  // had not, and never will.
+  bool Withdraw(std::uint64_t id) { return waiting_.Withdraw(id); }
 
  private:
   void Retry();

@@ -81,10 +81,14 @@ void EventResource::Broadcast(const char* name, const std::string& member,
             kdt::JsonObject().AddNumber("seq", std::int64_t(seq)).AddJson(member, json).Text())));
 }
 
-// A unit that went with a reload is not shown any more.
+// The units a reload left, in their order: a page drops those that went,
+// whose every control would answer 404.
 void EventResource::UnitsChanged() {
   std::erase_if(shown_,
                 [this](const auto& shown) { return core_.FindUnit(shown.first) == nullptr; });
+  std::vector<std::string> units;
+  for (const Unit* unit : core_.UnitsInOrder()) units.push_back(UnitJson(core_, *unit));
+  Broadcast("units", "units", kdt::JsonArray(units));
 }
 
 // Each change of a unit's connection or relays, once, to every stream; and
@@ -108,6 +112,13 @@ void EventResource::Recorded(const RecordEntry& entry) {
                                                          .AddNumber("seq", std::int64_t(entry.seq))
                                                          .AddJson("entry", EntryJson(entry))
                                                          .Text())));
+}
+
+void EventResource::CommandEnded(const Result& result, std::uint64_t id) {
+  kdt::JsonObject ended;
+  ended.AddNumber("id", std::int64_t(id)).AddText("outcome", result.Ok() ? "done" : "failed");
+  if (!result.Ok()) ended.AddText("error", result.Text());
+  Broadcast("command", "command", ended.Text());
 }
 
 void EventResource::SalvosChanged() {

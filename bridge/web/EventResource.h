@@ -1,6 +1,7 @@
 // The page's live picture as a resource: the event stream (a snapshot of
-// every unit, then an event at each change of a unit, each entry of the
-// record and each change of the salvos, all numbered in one sequence), the
+// every unit, then an event at each change of a unit, of the units a reload
+// leaves, each entry of the record, each change of the salvos and the end
+// of each command answered pending, all numbered in one sequence), the
 // record itself (api/log), and the rules the page shows but does not make
 // (api/rules): the relays, the inputs, how long a name may be, how many
 // entries the record keeps, how long an armed salvo waits for its take.
@@ -34,6 +35,9 @@ class EventResource {
   void UnitChanged(const Unit& unit);
   void Recorded(const RecordEntry& entry);
   void SalvosChanged();
+  // The end of a command answered pending: {"id":N,"outcome":"done"}, or
+  // "failed" with its "error".
+  void CommandEnded(const Result& result, std::uint64_t id);
 
  private:
   void Broadcast(const char* name, const std::string& member, const std::string& json);

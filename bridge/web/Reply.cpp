@@ -58,6 +58,9 @@ void WebReply::Refused(const Result& refused) {
     case Refusal::kTimedOut:
       status = 504;
       break;
+    case Refusal::kPending:
+      status = 202;
+      break;
     case Refusal::kNone:
     case Refusal::kDown:
     case Refusal::kQueueFull:

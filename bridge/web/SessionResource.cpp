@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "Json.h"
 #include "UnitProcIP.h"
@@ -60,6 +61,7 @@ void SessionResource::EndExpired() {
 }
 
 void SessionResource::Reconfigure(const HttpConfig& config) {
+  const std::vector<WebUser> before = std::exchange(config_.users, config.users);
   config_ = config;
   for (const std::string& user : sessions_.Keep(config_.users)) {
     Log("page: the sessions of " + user + " end: the users file no longer has it so");
@@ -68,6 +70,18 @@ void SessionResource::Reconfigure(const HttpConfig& config) {
     return !token.empty() && !sessions_.Find(token, config_.users);
   });
   WatchExpiry();
+  // A user whose role changed is told at once: its page offers what it may
+  // do now, not what it could.
+  streams_.Tell([&](const std::string& token) {
+    Caller caller;
+    caller.user = sessions_.Find(token, config_.users);
+    const auto was = std::find_if(before.begin(), before.end(), [&](const WebUser& user) {
+      return caller.user && user.name == caller.user->name;
+    });
+    if (!caller.user || was == before.end() || was->role == caller.user->role) return QByteArray();
+    caller.role = caller.user->role;
+    return QByteArray::fromStdString("event: me\ndata: " + MeJson(caller) + "\n\n");
+  });
 }
 
 bool SessionResource::Authenticate(const WebRequest& request, Caller& caller) {

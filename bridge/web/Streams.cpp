@@ -31,6 +31,14 @@ void EventStreams::CloseIf(const std::function<bool(const std::string& token)>& 
   });
 }
 
+void EventStreams::Tell(const std::function<QByteArray(const std::string& token)>& eventFor) {
+  for (Stream& stream : streams_) {
+    if (const QByteArray event = eventFor(stream.token); !event.isEmpty()) {
+      stream.reply->Event(event);
+    }
+  }
+}
+
 // A stream whose client does not read what it is sent would hold it all.
 void EventStreams::Broadcast(const QByteArray& event) {
   std::erase_if(streams_, [this, &event](Stream& stream) {

@@ -35,6 +35,9 @@ class EventStreams : public QObject {
   void CloseIf(const std::function<bool(const std::string& token)>& ended);
   // To every stream.
   void Broadcast(const QByteArray& event);
+  // To each stream what `eventFor` gives for its session; nothing where it
+  // gives nothing.
+  void Tell(const std::function<QByteArray(const std::string& token)>& eventFor);
 
  private:
   struct Stream {

@@ -74,18 +74,30 @@ void UnitResource::Rename(RouteCall& call, const Unit& unit, int relay) {
 
 // Answered once the unit's status shows it: with the unit as it is then.
 // The core outlives every face, and the answer its client: a reply whose
-// client has gone writes nothing.
+// client has gone writes nothing. A command still with the unit after 3 s
+// is answered 202 with its id; its end comes as a `command` event.
 void UnitResource::Send(RouteCall& call, Command command) {
   std::shared_ptr<WebReply> pending(std::move(call.reply));
   const std::string id = command.unit;
-  const Result taken =
-      core_.Submit(std::move(command),
-                   [&core = core_, pending, id](const Result& result, const kdt::ReplyBytes*) {
-                     if (!result.Ok()) return pending->Refused(result);
-                     const Unit* unit = core.FindUnit(id);
-                     if (unit == nullptr) return pending->Error(503, "the unit was taken out");
-                     pending->Json(200, UnitJson(core, *unit));
-                   });
+  auto pendingId = std::make_shared<std::uint64_t>(0);
+  const Result taken = core_.Submit(
+      std::move(command),
+      [this, pending, id, pendingId](const Result& result, const kdt::ReplyBytes*) {
+        if (*pendingId != 0) return ended_(result, *pendingId);
+        const Unit* unit = core_.FindUnit(id);
+        if (result.Pending()) {
+          *pendingId = result.Id();
+          return pending->Json(202, kdt::JsonObject()
+                                        .AddNumber("id", std::int64_t(result.Id()))
+                                        .AddText("outcome", "pending")
+                                        .AddText("text", result.Text())
+                                        .AddJson("unit", unit ? UnitJson(core_, *unit) : "null")
+                                        .Text());
+        }
+        if (!result.Ok()) return pending->Refused(result);
+        if (unit == nullptr) return pending->Error(503, "the unit was taken out");
+        pending->Json(200, UnitJson(core_, *unit));
+      });
   if (!taken.Ok()) pending->Refused(taken);
 }
 

@@ -1,9 +1,13 @@
 // The units as a resource of the page's interface: every unit as kdt212ctl
 // prints it, with its id and its protects (api/units), and a relay's
 // commands, each through the core's door: its input or its name, answered
-// once the unit's status shows it, and its protect.
+// once the unit's status shows it (or 202 when, after 3 s, it is with the
+// unit and not shown yet: its end goes to the event streams), and its
+// protect.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -14,7 +18,10 @@ namespace bridge {
 
 class UnitResource {
  public:
-  explicit UnitResource(Core& core) : core_(core) {}
+  // The end of a command that was answered pending.
+  using Ended = std::function<void(const Result& result, std::uint64_t id)>;
+
+  UnitResource(Core& core, Ended ended) : core_(core), ended_(std::move(ended)) {}
 
   // {"seq":N,"units":[…]}, in the file's order.
   std::string UnitsJson() const;
@@ -31,6 +38,7 @@ class UnitResource {
   CommandSource SourceOf(const Caller& caller);
 
   Core& core_;
+  Ended ended_;
   std::map<std::string, CommandSource> sources_;  // by owner: one turn each
 };
 

@@ -12,7 +12,8 @@ WebFace::WebFace(const HttpConfig& config, Core& core)
                  }),
       streams_(transport_),
       sessions_(config_, streams_),
-      units_(core),
+      units_(core,
+             [this](const Result& result, std::uint64_t id) { events_.CommandEnded(result, id); }),
       salvos_(core),
       events_(core, streams_, units_),
       router_(Routes(), [this](const WebRequest& request, Caller& caller) {

@@ -16,6 +16,7 @@
 
 #include "ChildProcess.h"
 #include "Loopback.h"
+#include "LoopbackPeer.h"
 #include "PanelCommands.h"
 #include "UnitFixture.h"
 #include "UnitFrames.h"
@@ -30,6 +31,28 @@ inline std::string UnitSection(const std::string& id, int port, int listenPort =
                                const std::string& more = "") {
   return "[UNIT " + id + "]\nADDR=127.0.0.1\nPORT=" + std::to_string(port) + "\n" +
          (listenPort != 0 ? "LISTEN=127.0.0.1:" + std::to_string(listenPort) + "\n" : "") + more;
+}
+
+// A KDT-212 that answers a poll at once and a switch only after `switchMs`
+// (and then shows it): a unit busy with each switch, whose commands queue.
+inline ScriptedPeer::Script UnitSlowAtSwitches(int switchMs) {
+  return [switchMs](ScriptedPeer::Link& link) {
+    kdt::UnitStatus status = kdt::DecodeReply(Kdt212Reply());
+    for (;;) {
+      std::vector<std::uint8_t> frame = link.Read(1);
+      if (frame.empty()) return;
+      const std::vector<std::uint8_t> rest = link.Read(frame[0]);
+      if (rest.size() != frame[0]) return;
+      frame.insert(frame.end(), rest.begin(), rest.end());
+      kdt::ClientFrame read;
+      if (kdt::ReadClientFrame(frame, read) && read.code == kdt::kCmdSetInput) {
+        link.Sleep(switchMs);
+        status.state[read.relay - 1] = kdt::WithInput(status.state[read.relay - 1], read.input);
+      }
+      const kdt::ReplyBytes reply = kdt::EncodeReply(status);
+      link.Send(reply.data(), reply.size());
+    }
+  };
 }
 
 class BridgeProcess {

@@ -89,3 +89,28 @@ TEST(CommandQueue, BoundedAndEmptiedWhenTheConnectionEnds) {
 }
 
 }  // namespace
+
+namespace {
+
+// A command withdrawn while it waits never goes, and nobody hears of it
+// from the queue; the others keep their order and turns.
+TEST(CommandQueue, AWaitingCommandIsWithdrawnByItsId) {
+  CommandQueue queue;
+  std::vector<std::string> ended;
+  for (int relay = 1; relay <= 3; ++relay) {
+    QueuedCommand queued = Input(1, 2, relay, Command::Until::kShown, &ended, "r");
+    queued.id = std::uint64_t(relay) * 10;
+    ASSERT_EQ(queue.Add(std::move(queued)), Added::kQueued);
+  }
+  EXPECT_FALSE(queue.Withdraw(0));
+  EXPECT_FALSE(queue.Withdraw(99));
+  EXPECT_TRUE(queue.Withdraw(20));
+  EXPECT_FALSE(queue.Withdraw(20));
+  EXPECT_EQ(queue.Size(), 2u);
+  EXPECT_EQ(queue.Take().command.relay, 1);
+  EXPECT_TRUE(queue.Withdraw(30));
+  EXPECT_TRUE(queue.Empty());
+  EXPECT_TRUE(ended.empty());
+}
+
+}  // namespace

@@ -200,8 +200,28 @@ TEST_F(SalvoTest, AUnitLostInTheMiddleIsUndoneAndTheRestPutBack) {
   for (char letter : {'A', 'B', 'C'}) EXPECT_EQ(InputAt(*unit_, letter), 1) << letter;
   EXPECT_EQ(FramesWithCode(*unit_, kdt::kCmdSetInput).size(), 6u);  // three there, three back
   EXPECT_TRUE(bridge_->WaitForLog("salvo night: take undone, by web: hall RELAY A failed: "));
-  EXPECT_TRUE(
-      bridge_->WaitForLog("studio: RELAY C: input INPUT 2 -> INPUT 1, by web, salvo night"));
+  EXPECT_TRUE(bridge_->WaitForLog(
+      "studio: RELAY C: input INPUT 2 -> INPUT 1, by web, put back, salvo night"));
+}
+
+// A unit that takes 2 s for each switch: a take's second switch there is
+// still with the unit at 3 s. The take waits for it, and says what
+// happened: done, never undone while a switch lands after it.
+TEST(Salvo, ATakeWaitsForASwitchStillWithTheUnit) {
+  ScriptedPeer slow(UnitSlowAtSwitches(2000));
+  const int port = FreeLoopbackPort();
+  BridgeProcess bridge(UnitSection("studio", slow.Port()) + "[HTTP]\nLISTEN=127.0.0.1:" +
+                       std::to_string(port) + "\n[SALVO both]\nstudio.A=2\nstudio.C=2\n");
+  ASSERT_TRUE(bridge.WaitForLog("studio: connected to")) << bridge.Log();
+  HttpPeer page(port);
+  const HttpAnswer answer =
+      page.Exchange(HttpRequestText("POST", "/api/salvos/both/take", kJson, "{}"), 15000);
+  ASSERT_EQ(answer.status, 200) << answer.body;
+  EXPECT_EQ(Json(answer.body)["result"].toString(), "done") << answer.body;
+  EXPECT_EQ(Outcomes(Json(answer.body)),
+            (std::vector<std::string>{"studio.A 1->2 2: switched", "studio.C 1->2 2: switched"}));
+  EXPECT_TRUE(bridge.WaitForLog("salvo both: take done, by web"));
+  EXPECT_EQ(bridge.Log().find("undone"), std::string::npos) << bridge.Log();
 }
 
 // A unit that switches one relay and is then lost: the relay it switched

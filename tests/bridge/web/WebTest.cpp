@@ -170,6 +170,42 @@ TEST(Web, ACommandTheUnitDoesNotCarryOutTimesOut) {
   EXPECT_EQ(bridge.End(), 0);
 }
 
+// A switch with the unit and not shown after 3 s is said to be that:
+// pending, with its id, and its end follows on the event stream; never a
+// failure that then happens. Here the unit takes 2 s for each switch, so
+// that the second of two waits for the first and is still with the unit
+// at 3 s.
+TEST(Web, ASwitchStillWithTheUnitIsPendingAndItsEndFollows) {
+  ScriptedPeer slow(UnitSlowAtSwitches(2000));
+  const int port = FreeLoopbackPort();
+  BridgeProcess bridge(UnitSection("studio", slow.Port()) +
+                       "[HTTP]\nLISTEN=127.0.0.1:" + std::to_string(port) + "\n");
+  ASSERT_TRUE(bridge.WaitForLog("studio: connected to")) << bridge.Log();
+  HttpPeer stream(port), first(port), second(port);
+  ASSERT_EQ(stream.Exchange(HttpRequestText("GET", "/api/events")).status, 200);
+  ASSERT_TRUE(first.Send(
+      HttpRequestText("POST", "/api/units/studio/relays/a/input", kJson, "{\"input\":2}")));
+  ASSERT_TRUE(second.Send(
+      HttpRequestText("POST", "/api/units/studio/relays/b/input", kJson, "{\"input\":2}")));
+  EXPECT_EQ(first.Read(10000).status, 200);
+  const HttpAnswer pending = second.Read(10000);
+  ASSERT_EQ(pending.status, 202) << pending.body;
+  const QJsonObject said = Json(pending.body);
+  EXPECT_EQ(said["outcome"].toString(), "pending");
+  EXPECT_EQ(said["text"].toString(), "RELAY B: sent, not yet shown by the unit");
+  const int id = said["id"].toInt();
+  EXPECT_GT(id, 0);
+  std::string ended;
+  for (int i = 0; i < 20 && ended.empty(); ++i) {
+    const std::string event = stream.NextEvent(10000);
+    if (event.find("event: command") != std::string::npos) ended = event;
+  }
+  EXPECT_NE(ended.find("\"command\":{\"id\":" + std::to_string(id) + ",\"outcome\":\"done\"}"),
+            std::string::npos)
+      << ended;
+  EXPECT_TRUE(bridge.WaitForLog("studio: RELAY B: input INPUT 1 -> INPUT 2, by web"));
+}
+
 // A POST is taken as JSON only, and from the page's own origin only; nothing
 // is done for either.
 TEST_F(WebTest, ContentTypeAndOriginOfAPost) {
@@ -265,10 +301,12 @@ TEST_F(WebTest, AReloadEndsTheSessionsOfUsersRemovedAndChangesRoles) {
   StartWeb({"alice:operate:a-Pa55", "bob:view:b-Pa55", "carol:operate:c-Pa55"});
   const std::string alice = LogIn("alice", "a-Pa55"), bob = LogIn("bob", "b-Pa55"),
                     carol = LogIn("carol", "c-Pa55");
-  HttpPeer stream(port_);
+  HttpPeer stream(port_), bobs(port_);
   ASSERT_EQ(stream.Exchange(HttpRequestText("GET", "/api/events", {"Cookie: " + alice})).status,
             200);
   ASSERT_NE(stream.NextEvent().find("event: snapshot"), std::string::npos);
+  ASSERT_EQ(bobs.Exchange(HttpRequestText("GET", "/api/events", {"Cookie: " + bob})).status, 200);
+  ASSERT_NE(bobs.NextEvent().find("event: snapshot"), std::string::npos);
   WriteUsers({"bob:operate:b-Pa55", "carol:operate:new-Pa55"});
   bridge_->Mark();
   bridge_->Process().Signal(SIGHUP);
@@ -277,9 +315,34 @@ TEST_F(WebTest, AReloadEndsTheSessionsOfUsersRemovedAndChangesRoles) {
   EXPECT_EQ(Get("/api/me", alice).status, 401);
   EXPECT_EQ(Get("/api/me", carol).status, 401);
   EXPECT_TRUE(stream.ClosedWithin(5000));  // alice's stream went with her session
+  // Bob's page hears of his new role at once.
+  std::string told;
+  for (int i = 0; i < 10 && told.find("event: me") == std::string::npos; ++i) {
+    told = bobs.NextEvent();
+  }
+  EXPECT_NE(told.find("event: me\ndata: {\"user\":\"bob\",\"role\":\"operate\""), std::string::npos)
+      << told;
   EXPECT_EQ(Get("/api/me", bob).body,
             "{\"user\":\"bob\",\"role\":\"operate\",\"owner\":\"web bob\"}");
   EXPECT_EQ(Post("/api/units/studio/relays/a/input", "{\"input\":2}", bob).status, 200);
+}
+
+// A unit that a reload takes out goes from every open page: its stream
+// hears the units that are left.
+TEST_F(WebTest, AReloadTellsTheStreamsTheUnitsLeft) {
+  StartWeb();
+  HttpPeer stream(port_);
+  ASSERT_EQ(stream.Exchange(HttpRequestText("GET", "/api/events")).status, 200);
+  ASSERT_NE(stream.NextEvent().find("event: snapshot"), std::string::npos);
+  bridge_->Rewrite(UnitSection("studio", unit_->Port()) +
+                   "[HTTP]\nLISTEN=127.0.0.1:" + std::to_string(port_) + "\n");
+  bridge_->Process().Signal(SIGHUP);
+  std::string units;
+  for (int i = 0; i < 20 && units.find("event: units") == std::string::npos; ++i) {
+    units = stream.NextEvent();
+  }
+  EXPECT_NE(units.find("\"units\":[{\"id\":\"studio\""), std::string::npos) << units;
+  EXPECT_EQ(units.find("\"hall\""), std::string::npos) << units;
 }
 
 // Five failed logins from one address within a minute: every login from it
