@@ -102,7 +102,7 @@ bool ParseNumber(std::string_view text, int& value) {
 
 const char* PanelHelp() {
   return "commands: input R 1|2, name R TEXT, name R --hex BYTES, lock R on|off,\n"
-         "          state R BYTE, model N, delay MS, status, help, quit,\n"
+         "          state R BYTE, model N, delay MS, delay switch MS, status, help, quit,\n"
          "          fault none|silent|close|bad-length|bad-checksum|partial [AFTER]\n"
          "R is 1-3 or A, B, C. TEXT is stored in the unit's code page (windows-1251);\n"
          "--hex sets raw bytes, such as 3C 62 3E.";
@@ -139,7 +139,10 @@ bool RunPanelCommand(SimUnit& unit, std::string_view line, std::string& reply) {
       return false;
     }
     unit.SetFault(fault, after);
-  } else if (verb == "delay" && in >> a && ParseNumber(a, value) && value >= 0) {
+  } else if (verb == "delay" && in >> a && a == "switch" && in >> b && ParseNumber(b, value) &&
+             value >= 0) {
+    unit.SetSwitchDelay(value);
+  } else if (verb == "delay" && ParseNumber(a, value) && value >= 0) {
     unit.SetDelay(value);
   } else if (verb == "help") {
     reply = PanelHelp();

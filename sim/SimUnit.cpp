@@ -221,6 +221,7 @@ bool SimUnit::HandleFrame(Connection& conn, const kdt::FrameBuffer& frame) {
   {
     std::lock_guard lock(mutex_);
     delayMs = options_.delayMs;
+    if (frame[0] >= 2 && frame[1] == kdt::kCmdSetInput) delayMs += options_.switchDelayMs;
   }
   return SleepUnlessStopping(delayMs) && Reply(conn);
 }
@@ -365,6 +366,11 @@ void SimUnit::SetFault(Fault fault, int after) {
 void SimUnit::SetDelay(int delayMs) {
   std::lock_guard lock(mutex_);
   options_.delayMs = delayMs;
+}
+
+void SimUnit::SetSwitchDelay(int delayMs) {
+  std::lock_guard lock(mutex_);
+  options_.switchDelayMs = delayMs;
 }
 
 kdt::UnitStatus SimUnit::Status() const {

@@ -45,7 +45,8 @@ struct SimOptions {
   std::uint16_t port = 10001;  // 0 picks a free port; Port() tells which
   Fault fault = Fault::kNone;
   int faultAfter = 0;
-  int delayMs = 0;  // wait this long before every reply
+  int delayMs = 0;        // wait this long before every reply
+  int switchDelayMs = 0;  // and this much more before a switch's: relays that settle slowly
   std::uint8_t model = kdt::kModelKdt212;
   bool logPolls = false;      // polls come back to back: off, they flood the log
   bool recordFrames = false;  // keep every received frame for tests
@@ -82,6 +83,7 @@ class SimUnit {
   void SetModel(std::uint8_t model);
   void SetFault(Fault fault, int after);
   void SetDelay(int delayMs);
+  void SetSwitchDelay(int delayMs);
   kdt::UnitStatus Status() const;
 
   std::vector<ReceivedFrame> Frames() const;

@@ -327,6 +327,23 @@ TEST_F(SimFixture, SlowUnitDelaysEveryReply) {
   tcp::SockShutdownClose(s);
 }
 
+// "delay switch MS": relays that settle slowly hold a switch's reply, not
+// a poll's.
+TEST_F(SimFixture, ASlowSwitchDelaysOnlyTheSwitchesReply) {
+  StartUnit();
+  std::string reply;
+  ASSERT_TRUE(sim::RunPanelCommand(*unit_, "delay switch 2000", reply)) << reply;
+  tcp::Socket s = Connect();
+  auto start = Clock::now();
+  EXPECT_EQ(Exchange(s, kdt::PollFrame()).size(), kdt::kReplyLength);
+  EXPECT_LT(ElapsedMs(start), 2000);
+  start = Clock::now();
+  EXPECT_EQ(kdt::InputOf(Decode(Exchange(s, kdt::SetInputFrame(2, 1))).state[0]), 2);
+  EXPECT_GE(ElapsedMs(start), 2000);
+  EXPECT_FALSE(sim::RunPanelCommand(*unit_, "delay switch soon", reply));
+  tcp::SockShutdownClose(s);
+}
+
 TEST_F(SimFixture, ReportsTheModelCodeItIsGiven) {
   sim::SimOptions options;
   options.model = 211;

@@ -5,7 +5,7 @@ import {execFileSync, spawnSync} from 'node:child_process';
 import {request} from 'node:http';
 import {test, before, after} from 'node:test';
 import assert from 'node:assert/strict';
-import {mkdtempSync} from 'node:fs';
+import {mkdtempSync, readFileSync, writeFileSync} from 'node:fs';
 import {tmpdir} from 'node:os';
 import {join} from 'node:path';
 import {Bridge, Proxy, Unit, launchBrowser, removeFolder, usersFile} from './harness.mjs';
@@ -462,6 +462,118 @@ test('protects: the owner\'s alone, shown to everyone, released by an admin', as
     await alice.locator('#log li').filter({hasText: 'forced release web alice → none, by web carol'})
       .waitFor(WAIT);
     for (const page of [alice, bob, carol]) assert.deepEqual(page.problems, []);
+  } finally {
+    await s.stop();
+  }
+});
+
+// The element whose text describes the control, as a screen reader reads it.
+async function descriptionOf(control) {
+  const id = await control.getAttribute('aria-describedby');
+  return id ? control.page().locator(`[id="${id}"]`).textContent() : '';
+}
+
+test('a switch still with a slow unit shows pending until its end, and no failure', async () => {
+  const s = await site();
+  try {
+    const page = await open(s.bridge.url);
+    await input(page, 'studio', 'A', 1).and(page.locator('[aria-pressed="true"]')).waitFor(WAIT);
+    // 2 s for every switch: the second of two waits for the first, and is
+    // still with the unit after the bridge's 3 s.
+    await s.studio.panel('delay switch 2000');
+    await input(page, 'studio', 'A', 2).click();  // answered once shown: the click does not wait
+    await input(page, 'studio', 'B', 2).click();
+    const busy = page.locator('.relay[aria-busy="true"]');
+    await busy.first().waitFor(WAIT);
+    assert.match(await busy.locator('.problem').textContent(), /sent, not yet shown by the unit/);
+    await page.waitForFunction(() => !document.querySelector('.relay[aria-busy="true"]'), null,
+      {timeout: 15000});
+    for (const letter of ['A', 'B']) {
+      await input(page, 'studio', letter, 2).and(page.locator('[aria-pressed="true"]')).waitFor(WAIT);
+      assert.equal(await relayBox(page, 'studio', letter).locator('.problem').textContent(), '', letter);
+    }
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await s.stop();
+  }
+});
+
+test('a reload: a unit taken out leaves open pages, and a new role applies there at once', async () => {
+  const s = await site({users: ['alice:view:a-Pa55']});
+  try {
+    const page = await open(s.bridge.url);
+    await login(page, 'alice', 'a-Pa55');
+    await input(page, 'hall', 'A', 2).waitFor(WAIT);
+    assert.ok(await input(page, 'studio', 'A', 2).isDisabled());
+    assert.equal(await descriptionOf(input(page, 'studio', 'A', 2)), 'You may view, and change nothing.');
+    const users = join(s.folder, 'users');  // the same password, another role
+    writeFileSync(users, readFileSync(users, 'utf8').replace('alice:view:', 'alice:operate:'));
+    writeFileSync(join(s.folder, 'bridge.ini'),
+      s.bridge.config.replace(/\[UNIT hall\][^[]*/, ''));
+    s.bridge.process.kill('SIGHUP');
+    await page.locator('.unit[aria-label="hall"]').waitFor({state: 'detached', ...WAIT});
+    await page.locator('[aria-label="studio RELAY A INPUT 2"]:enabled').waitFor(WAIT);
+    await page.locator('#user').getByText('alice (operate)').waitFor(WAIT);
+    await input(page, 'studio', 'A', 2).click();
+    await page.locator('[aria-label="studio RELAY A INPUT 2"][aria-pressed="true"]').waitFor(WAIT);
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await s.stop();
+  }
+});
+
+test('what a page says of a relay is its own and current', async () => {
+  const s = await site({http: EVENING});
+  try {
+    const page = await open(s.bridge.url);
+    // The name button says the name; a disabled control says why.
+    await page.getByRole('button', {name: 'studio RELAY C name Main feed', exact: true}).waitFor(WAIT);
+    await s.hall.panel('lock B on');
+    await relayBox(page, 'hall', 'B').getByText('locked at the unit').waitFor(WAIT);
+    assert.equal(await descriptionOf(input(page, 'hall', 'B', 2)), 'locked at the unit');
+    assert.equal(await input(page, 'hall', 'A', 2).getAttribute('aria-describedby'), null);
+
+    // A take's note goes when its relay changes; the focus stays on the
+    // salvo's button after a Take and after Escape.
+    const salvo = page.getByRole('button', {name: 'Evening programme'});
+    await salvo.filter({hasText: '2 to change'}).waitFor(WAIT);
+    await salvo.click();
+    await page.getByRole('button', {name: 'Take'}).click();
+    await page.locator('#take-answer').getByText('Evening programme: done').waitFor(WAIT);
+    assert.equal(await salvo.evaluate((button) => button === document.activeElement), true);
+    assert.equal(await relayBox(page, 'hall', 'C').locator('.salvo-note').textContent(),
+      'salvo: switched');
+    await s.hall.panel('input C 1');
+    await relayBox(page, 'hall', 'C').locator('.salvo-note').getByText('salvo: switched')
+      .waitFor({state: 'detached', ...WAIT});
+    assert.equal(await relayBox(page, 'studio', 'B').locator('.salvo-note').textContent(),
+      'salvo: already');
+    await salvo.filter({hasText: '1 to change'}).waitFor(WAIT);
+    await salvo.click();
+    await page.keyboard.press('Escape');
+    await page.getByRole('region', {name: 'Armed salvo'}).waitFor({state: 'hidden', ...WAIT});
+    assert.equal(await salvo.evaluate((button) => button === document.activeElement), true);
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await s.stop();
+  }
+});
+
+test('a take\'s notes go after 30 s', async () => {
+  const s = await site({http: EVENING});
+  try {
+    const page = await open(s.bridge.url, undefined, {clock: true});
+    const salvo = page.getByRole('button', {name: 'Evening programme'});
+    await salvo.filter({hasText: '2 to change'}).waitFor(WAIT);
+    await page.clock.pauseAt(await page.evaluate(() => Date.now() + 1000));
+    await salvo.click();
+    await page.getByRole('button', {name: 'Take'}).click();
+    const note = relayBox(page, 'studio', 'B').locator('.salvo-note');
+    await note.getByText('salvo: already').waitFor(WAIT);
+    await page.clock.runFor(29000);
+    assert.equal(await note.textContent(), 'salvo: already');
+    await page.clock.runFor(2000);
+    assert.equal(await note.textContent(), '');
   } finally {
     await s.stop();
   }

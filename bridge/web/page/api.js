@@ -22,7 +22,8 @@ export function problemOf({status, data}) {
 }
 
 // The event stream: `handlers` has a function for each event it takes
-// (snapshot, unit, log, salvos) and one for its loss (error).
+// (snapshot, unit, units, log, salvos, command, me) and one for its loss
+// (error).
 export function openEvents(handlers) {
   const stream = new EventSource('api/events');
   for (const [name, handle] of Object.entries(handlers)) {

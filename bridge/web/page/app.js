@@ -7,7 +7,7 @@ import {openEvents, problemOf, request} from './api.js';
 import {$, state, view} from './state.js';
 import {clearRecord, loadRecord, showEntry} from './record.js';
 import {clearSalvos, disarm, loadSalvos, setSalvos, showSalvos} from './salvos.js';
-import {clearUnits, showUnit, showUnits} from './units.js';
+import {clearUnits, commandEnded, keepUnits, showUnit, showUnits} from './units.js';
 
 const RETRY_MS = 2000;
 let stream = null;
@@ -35,6 +35,12 @@ function openStream() {
       setLive(true);
     },
     unit: (event) => showUnit(event.unit),
+    units: (event) => keepUnits(event.units),
+    command: (event) => commandEnded(event.command),
+    me: (me) => {
+      setUser(me);
+      view.refresh();
+    },
     log: (event) => showEntry(event.entry),
     salvos: (event) => setSalvos(event.salvos),
     error: async (lost) => {
@@ -44,6 +50,14 @@ function openStream() {
       if (me && me.status === 401) view.needLogin();
     },
   });
+}
+
+// Who is logged in, and what the role lets them do: at the start, and when
+// a reload changes it.
+function setUser(me) {
+  Object.assign(state, {role: me.role, user: me.user, owner: me.owner});
+  $('who').hidden = state.user === null;
+  $('user').textContent = state.user === null ? '' : `${state.user} (${state.role})`;
 }
 
 view.needLogin = () => {
@@ -70,10 +84,8 @@ async function start() {
   }
   if (me.status === 401) return view.needLogin();
   if (me.status !== 200) return setTimeout(start, RETRY_MS);
-  Object.assign(state, {role: me.data.role, user: me.data.user, owner: me.data.owner});
+  setUser(me.data);
   $('login').hidden = true;
-  $('who').hidden = state.user === null;
-  $('user').textContent = state.user === null ? '' : `${state.user} (${state.role})`;
   openStream();
 }
 

@@ -2,11 +2,33 @@
 // now, as the bridge says. Choosing one arms it: the relays it would change
 // are marked on the units with their new input. Take applies it; Cancel,
 // Escape or the bridge's time without a Take disarm it. The take's answer
-// says beside each relay what became of it.
+// says beside each relay what became of it, until the relay changes or for
+// 30 s. The focus stays on the salvo's own button, never lost to the page.
 import {problemOf, request} from './api.js';
-import {$, announce, armedSalvo, controlsEnabled, element, state, view} from './state.js';
+import {$, announce, armedSalvo, controlsEnabled, describeDisabled, element, reasonAllOff, state,
+  view} from './state.js';
 
+const OUTCOME_SHOWN_MS = 30000;
 let disarmTimer = null;
+
+// The take's word beside a relay goes.
+export function forgetOutcome(id, letter) {
+  state.outcomes.delete(`${id} RELAY ${letter}`);
+}
+
+function salvoButton(id) {
+  const index = state.salvos.findIndex((salvo) => salvo.id === id);
+  return index < 0 ? null : $('salvo-list').children[index] || null;
+}
+
+// Where the focus was on what has just been hidden, it goes back to the
+// salvo's button.
+function keepFocus(id) {
+  const focused = document.activeElement;
+  if (focused && focused !== document.body && !$('armed').contains(focused)) return;
+  const button = salvoButton(id);
+  if (button) button.focus();
+}
 
 // What the armed salvo would do to a relay, or what the last take did.
 export function relayNote(id, letter) {
@@ -37,6 +59,7 @@ export function showSalvos() {
     button.lastChild.textContent = salvo.differs === 0 ? 'in place' : `${salvo.differs} to change`;
     button.setAttribute('aria-pressed', String(state.armed === salvo.id));
     button.disabled = !controlsEnabled() || state.taking;
+    describeDisabled(button, reasonAllOff() || 'take-answer');
   });
   const salvo = armedSalvo();
   if (salvo) {
@@ -44,6 +67,7 @@ export function showSalvos() {
       'to change. Take applies it.';
   }
   $('take').disabled = !controlsEnabled() || state.taking || !salvo;
+  describeDisabled($('take'), reasonAllOff() || 'take-answer');
 }
 
 // The bridge's list, at the start or when it changed: an armed salvo that
@@ -76,10 +100,12 @@ function arm(id) {
 export function disarm(why) {
   clearTimeout(disarmTimer);
   if (!state.armed) return;
+  const id = state.armed;
   state.armed = null;
   $('armed').hidden = true;
   if (why) announce(why);
   view.refresh();
+  keepFocus(id);
 }
 
 async function take() {
@@ -98,6 +124,7 @@ async function take() {
   if (answer.status === 401) return view.needLogin();
   disarm();
   showTake(salvo, answer);
+  keepFocus(salvo.id);
 }
 
 // The take's answer: its result, and beside each relay what became of it.
@@ -109,10 +136,18 @@ function showTake(salvo, answer) {
   }
   const {data} = answer;
   state.outcomes.clear();
+  const notes = new Map();
   const items = data.relays.map((relay) => {
-    state.outcomes.set(`${relay.unit} RELAY ${relay.relay}`, 'salvo: ' + relay.outcome);
+    notes.set(`${relay.unit} RELAY ${relay.relay}`, 'salvo: ' + relay.outcome);
     return element('li', {text: `${relay.unit} RELAY ${relay.relay}: ${relay.outcome}`});
   });
+  for (const [key, note] of notes) state.outcomes.set(key, note);
+  setTimeout(() => {
+    for (const [key, note] of notes) {
+      if (state.outcomes.get(key) === note) state.outcomes.delete(key);
+    }
+    view.refresh();
+  }, OUTCOME_SHOWN_MS);
   box.replaceChildren(element('p', {class: 'result ' + data.result, text: `${salvo.label}: ${data.result}`}),
     element('ul', {}, items));
   announce(`${salvo.label}: ${data.result}`);

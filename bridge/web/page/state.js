@@ -43,6 +43,20 @@ export function controlsEnabled() {
   return state.live && state.role !== 'view';
 }
 
+// Says why a control is disabled (the id of the element whose text does),
+// or that nothing does.
+export function describeDisabled(control, reasonId) {
+  if (control.disabled && reasonId) control.setAttribute('aria-describedby', reasonId);
+  else control.removeAttribute('aria-describedby');
+}
+
+// Why every control is off, when one reason holds them all: a stale
+// picture, or a role that changes nothing.
+export function reasonAllOff() {
+  if (!state.live) return 'banner';
+  return state.role === 'view' ? 'view-only' : null;
+}
+
 export function relayOf(unit, letter) {
   return ((unit && unit.relays) || []).find((relay) => relay.relay === letter);
 }

@@ -2,12 +2,16 @@
 // inputs (the selected one coloured as in the console), its name (a tap
 // renames it in place: Enter saves, Escape cancels), its lock, its protect
 // with who holds it, what an armed salvo would do to it, and a failure in
-// words beside it. Everything from a unit is shown as text, never markup.
+// words beside it. A command still with the unit after the bridge's wait
+// shows as pending until its end comes on the event stream. Everything
+// from a unit is shown as text, never markup.
 import {problemOf, request} from './api.js';
-import {$, announce, controlsEnabled, element, relayOf, state, view as page} from './state.js';
-import {relayNote} from './salvos.js';
+import {$, announce, controlsEnabled, describeDisabled, element, reasonAllOff, relayOf, state,
+  view as page} from './state.js';
+import {forgetOutcome, relayNote} from './salvos.js';
 
 const cards = new Map();  // unit id -> its elements
+const pending = new Map();  // command id -> {id, letter} of its relay
 
 function connectionText(unit) {
   return unit.connected ? 'connected' : 'not connected: ' + (unit.reason || 'unknown');
@@ -39,7 +43,8 @@ function buildRelay(into, id, letter) {
   const protect = element('button', {type: 'button', class: 'protect'});
   protect.addEventListener('click', () => toggleProtect(id, letter));
   const view = {name, protect, buttons, editing: false,
-    lock: element('p', {class: 'lock'}), owner: element('p', {class: 'owner'}),
+    lock: element('p', {class: 'lock', id: `${id}-${letter}-lock`}),
+    owner: element('p', {class: 'owner', id: `${id}-${letter}-owner`}),
     note: element('p', {class: 'salvo-note'}), problem: element('p', {class: 'problem', role: 'status'})};
   view.box = element('div', {class: 'relay'}, [element('h3', {text: caption}),
     element('div', {class: 'inputs'}, buttons), name, view.lock, protect, view.owner, view.note,
@@ -55,12 +60,28 @@ export function showUnit(unit) {
   parts.card.classList.toggle('down', !unit.connected);
   parts.connection.textContent = connectionText(unit);
   for (const [letter, view] of parts.relays) {
-    showRelay(unit, letter, view);
     const relay = relayOf(unit, letter), was = relayOf(before, letter);
+    // What was said of a relay is old news once it changes.
+    if (relay && was && (was.input !== relay.input || was.name !== relay.name)) {
+      view.problem.textContent = '';
+      forgetOutcome(unit.id, letter);
+    }
+    showRelay(unit, letter, view);
     if (relay && was && was.input !== relay.input && relay.input) {
       announce(`${unit.id} RELAY ${letter} on INPUT ${relay.input}`);
     }
   }
+}
+
+// The units a reload left: those that went leave the page.
+export function keepUnits(units) {
+  for (const [id, parts] of cards) {
+    if (units.some((unit) => unit.id === id)) continue;
+    parts.card.remove();
+    cards.delete(id);
+    state.units.delete(id);
+  }
+  for (const unit of units) showUnit(unit);
 }
 
 // A lock at the unit keeps the inputs as they are and lets a rename through,
@@ -70,12 +91,16 @@ function showRelay(unit, letter, view) {
   const held = relay && relay.protected;
   const theirs = Boolean(held && held.by !== state.owner);
   const usable = controlsEnabled() && Boolean(relay) && !theirs;
+  const why = reasonAllOff() || (theirs ? view.owner.id : null);
   view.buttons.forEach((button, index) => {
     button.setAttribute('aria-pressed', String(Boolean(relay && relay.input === state.rules.inputs[index])));
     button.disabled = !usable || relay.locked;
+    describeDisabled(button, why || (relay && relay.locked ? view.lock.id : null));
   });
   if (!view.editing) view.name.textContent = relay ? relay.name : '';
+  view.name.setAttribute('aria-label', `${unit.id} RELAY ${letter} name ${relay ? relay.name : ''}`.trim());
   view.name.disabled = !usable;
+  describeDisabled(view.name, why);
   view.lock.textContent = relay && relay.locked ? 'locked at the unit' : '';
   showProtect(unit.id, letter, view, relay);
   const note = relayNote(unit.id, letter);
@@ -94,6 +119,7 @@ function showProtect(id, letter, view, relay) {
   if (release) view.protect.removeAttribute('aria-pressed');
   else view.protect.setAttribute('aria-pressed', String(mine));
   view.protect.disabled = !controlsEnabled() || !relay || (theirs && !release);
+  describeDisabled(view.protect, reasonAllOff() || view.owner.id);
   view.owner.textContent = !held ? '' : mine ? 'protected by you' : 'protected by ' + held.who;
 }
 
@@ -104,6 +130,7 @@ export function showUnits() {
 export function clearUnits() {
   $('units').replaceChildren();
   cards.clear();
+  pending.clear();
   state.units.clear();
 }
 
@@ -112,12 +139,35 @@ function showProblem(id, letter, text) {
   if (parts) parts.relays.get(letter).problem.textContent = text;
 }
 
+// A command with the unit whose end is not known yet: its relay is busy.
+function showPending(id, letter, busy, text = '') {
+  const parts = cards.get(id);
+  if (!parts) return;
+  const view = parts.relays.get(letter);
+  view.box.classList.toggle('pending', busy);
+  view.box.setAttribute('aria-busy', String(busy));
+  view.problem.textContent = text;
+}
+
+// The end of a command that was answered pending, from the event stream.
+export function commandEnded({id, outcome, error}) {
+  const relay = pending.get(id);
+  if (!relay) return;
+  pending.delete(id);
+  showPending(relay.id, relay.letter, false, outcome === 'done' ? '' : error);
+}
+
 async function command(id, letter, what, body) {
   showProblem(id, letter, '');
   const path = `api/units/${encodeURIComponent(id)}/relays/${letter.toLowerCase()}/${what}`;
   try {
     const answer = await request(path, body);
     if (answer.status === 200) return showUnit(answer.data);
+    if (answer.status === 202) {
+      pending.set(answer.data.id, {id, letter});
+      if (answer.data.unit) showUnit(answer.data.unit);
+      return showPending(id, letter, true, answer.data.text);
+    }
     if (answer.status === 401) return page.needLogin();
     showProblem(id, letter, problemOf(answer));
   } catch (e) {
