@@ -200,8 +200,15 @@ TEST_F(SalvoTest, AUnitLostInTheMiddleIsUndoneAndTheRestPutBack) {
   for (char letter : {'A', 'B', 'C'}) EXPECT_EQ(InputAt(*unit_, letter), 1) << letter;
   EXPECT_EQ(FramesWithCode(*unit_, kdt::kCmdSetInput).size(), 6u);  // three there, three back
   EXPECT_TRUE(bridge_->WaitForLog("salvo night: take undone, by web: hall RELAY A failed: "));
-  EXPECT_TRUE(bridge_->WaitForLog(
-      "studio: RELAY C: input INPUT 2 -> INPUT 1, by web, put back, salvo night"));
+  // Put back as a stack: the last switched first.
+  std::vector<std::size_t> putBack;
+  for (char letter : {'C', 'B', 'A'}) {
+    const std::string line = std::string("studio: RELAY ") + letter +
+                             ": input INPUT 2 -> INPUT 1, by web, put back, salvo night";
+    ASSERT_TRUE(bridge_->WaitForLog(line)) << bridge_->Log();
+    putBack.push_back(bridge_->Log().find(line));
+  }
+  EXPECT_TRUE(std::is_sorted(putBack.begin(), putBack.end())) << bridge_->Log();
 }
 
 // A unit that takes 2 s for each switch: a take's second switch there is
@@ -313,6 +320,20 @@ TEST_F(SalvoTest, TheStreamsHearWhatATakeWouldChangeNow) {
   EXPECT_FALSE(evening["relays"][0].toObject()["changes"].toBool());  // studio.A is there now
   EXPECT_TRUE(evening["relays"][2].toObject()["changes"].toBool());
   EXPECT_GT(data["seq"].toInt(), 0);
+}
+
+// A unit that is down is not known to be anywhere: its relays count as
+// ones a take would change, whatever it showed last.
+TEST_F(SalvoTest, ADownUnitsRelaysCountAsChanges) {
+  StartWeb({}, kEvening);
+  Panel(*hall_, "input C 2");
+  ASSERT_TRUE(bridge_->WaitForLog("hall: RELAY C: input INPUT 1 -> INPUT 2, by unit"));
+  const auto evening = [this] { return Json(Get("/api/salvos").body)["salvos"][0].toObject(); };
+  EXPECT_EQ(evening()["differs"].toInt(), 1);  // studio.A alone
+  hall_.reset();
+  ASSERT_TRUE(bridge_->WaitForLog("hall: lost")) << bridge_->Log();
+  EXPECT_EQ(evening()["differs"].toInt(), 2);
+  EXPECT_TRUE(evening()["relays"][2].toObject()["changes"].toBool());
 }
 
 TEST(Salvo, AFailedSwitchStopsTheTakeBeforeTheRelaysAfterIt) {

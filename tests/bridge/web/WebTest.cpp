@@ -170,6 +170,39 @@ TEST(Web, ACommandTheUnitDoesNotCarryOutTimesOut) {
   EXPECT_EQ(bridge.End(), 0);
 }
 
+// A relay locked at the unit while its switch is on the way: the unit's
+// answer shows the lock, and the switch is refused for it at once, not
+// after 3 s.
+TEST(Web, ARelayLockedWhileItsSwitchIsOnTheWayIsRefusedAtOnce) {
+  ScriptedPeer locking([](ScriptedPeer::Link& link) {
+    kdt::UnitStatus status = kdt::DecodeReply(Kdt212Reply());
+    for (;;) {
+      std::vector<std::uint8_t> frame = link.Read(1);
+      if (frame.empty()) return;
+      const std::vector<std::uint8_t> rest = link.Read(frame[0]);
+      if (rest.size() != frame[0]) return;
+      frame.insert(frame.end(), rest.begin(), rest.end());
+      kdt::ClientFrame read;
+      if (kdt::ReadClientFrame(frame, read) && read.code == kdt::kCmdSetInput) {
+        status.state[read.relay - 1] = kdt::WithLock(status.state[read.relay - 1], true);
+      }
+      const kdt::ReplyBytes reply = kdt::EncodeReply(status);
+      link.Send(reply.data(), reply.size());
+    }
+  });
+  const int port = FreeLoopbackPort();
+  BridgeProcess bridge(UnitSection("studio", locking.Port()) +
+                       "[HTTP]\nLISTEN=127.0.0.1:" + std::to_string(port) + "\n");
+  ASSERT_TRUE(bridge.WaitForLog("studio: connected to")) << bridge.Log();
+  HttpPeer peer(port);
+  const auto start = Clock::now();
+  const HttpAnswer answer = peer.Exchange(
+      HttpRequestText("POST", "/api/units/studio/relays/a/input", kJson, "{\"input\":2}"), 10000);
+  EXPECT_EQ(answer.status, 409) << answer.body;
+  EXPECT_EQ(Json(answer.body)["error"].toString(), "RELAY A is locked at the unit");
+  EXPECT_LT(ElapsedMs(start), 2500);
+}
+
 // A switch with the unit and not shown after 3 s is said to be that:
 // pending, with its id, and its end follows on the event stream; never a
 // failure that then happens. Here the unit takes 2 s for each switch, so
@@ -209,24 +242,40 @@ TEST(Web, ASwitchStillWithTheUnitIsPendingAndItsEndFollows) {
 // A POST is taken as JSON only, and from the page's own origin only; nothing
 // is done for either.
 TEST_F(WebTest, ContentTypeAndOriginOfAPost) {
-  StartWeb();
+  StartWeb({}, "[SALVO evening]\nstudio.A=2\n");
   const std::string path = "/api/units/studio/relays/a/input", body = "{\"input\":2}";
   struct Row {
+    const char* what;
     std::vector<std::string> headers;
     int status;
   };
   const Row rows[] = {
-      {{}, 415},
-      {{"Content-Type: text/plain"}, 415},
-      {{"Content-Type: application/x-www-form-urlencoded"}, 415},
-      {{"Content-Type: application/json", "Origin: http://evil.example"}, 403},
-      {{"Content-Type: application/json", "Origin: http://127.0.0.1:1"}, 403},
-      {{"Content-Type: application/json", "Origin: https://127.0.0.1"}, 403},
-      {{"Content-Type: application/json", "Origin: null"}, 403},
+      {"no Content-Type", {}, 415},
+      {"text", {"Content-Type: text/plain"}, 415},
+      {"a form", {"Content-Type: application/x-www-form-urlencoded"}, 415},
+      {"another site", {"Content-Type: application/json", "Origin: http://evil.example"}, 403},
+      {"another port", {"Content-Type: application/json", "Origin: http://127.0.0.1:1"}, 403},
+      {"another scheme", {"Content-Type: application/json", "Origin: https://127.0.0.1"}, 403},
+      {"an opaque origin", {"Content-Type: application/json", "Origin: null"}, 403},
   };
-  for (const Row& row : rows) {
-    EXPECT_EQ(Post(path, body, "", row.headers).status, row.status) << row.headers.back();
+  // Every POST of the interface, each with a body it would take.
+  const std::pair<std::string, std::string> posts[] = {
+      {path, body},
+      {"/api/units/studio/relays/a/name", "{\"name\":\"x\"}"},
+      {"/api/units/studio/relays/a/protect", "{\"on\":true}"},
+      {"/api/salvos/evening/take", "{}"},
+      {"/api/login", "{\"user\":\"a\",\"password\":\"b\"}"},
+      {"/api/logout", "{}"},
+  };
+  for (const auto& [route, taken] : posts) {
+    for (const Row& row : rows) {
+      EXPECT_EQ(Post(route, taken, "", row.headers).status, row.status)
+          << route << ": " << row.what;
+    }
   }
+  EXPECT_EQ(
+      Json(Get("/api/units").body)["units"][0].toObject()["relays"][0].toObject()["protected"],
+      QJsonValue::Null);
   EXPECT_TRUE(FramesWithCode(*unit_, kdt::kCmdSetInput).empty());
   // Its own origin: scheme, host and port of the request (a proxy's
   // scheme as it says).
@@ -327,6 +376,22 @@ TEST_F(WebTest, AReloadEndsTheSessionsOfUsersRemovedAndChangesRoles) {
   EXPECT_EQ(Post("/api/units/studio/relays/a/input", "{\"input\":2}", bob).status, 200);
 }
 
+// A reload that narrows ALLOW closes the page's clients it leaves out, its
+// streams too; the others stay.
+TEST_F(WebTest, AReloadThatNarrowsAllowClosesThoseLeftOut) {
+  StartWeb({}, "ALLOW=127.0.0.0/8\n");
+  HttpPeer inside(port_), outside(port_, "127.0.0.2");
+  for (HttpPeer* peer : {&inside, &outside}) {
+    ASSERT_EQ(peer->Exchange(HttpRequestText("GET", "/api/events")).status, 200);
+    ASSERT_NE(peer->NextEvent().find("event: snapshot"), std::string::npos);
+  }
+  bridge_->Rewrite(UnitSection("studio", unit_->Port()) + UnitSection("hall", hall_->Port()) +
+                   "[HTTP]\nLISTEN=127.0.0.1:" + std::to_string(port_) + "\nALLOW=127.0.0.1/32\n");
+  bridge_->Process().Signal(SIGHUP);
+  EXPECT_TRUE(outside.ClosedWithin(5000));
+  EXPECT_FALSE(inside.ClosedWithin(1000));
+}
+
 // A unit that a reload takes out goes from every open page: its stream
 // hears the units that are left.
 TEST_F(WebTest, AReloadTellsTheStreamsTheUnitsLeft) {
@@ -350,10 +415,12 @@ TEST_F(WebTest, AReloadTellsTheStreamsTheUnitsLeft) {
 TEST_F(WebTest, FailedLoginsAreThrottled) {
   StartWeb({"alice:operate:right-Pa55"}, "", {});
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(
-        Post("/api/login", "{\"user\":\"alice\",\"password\":\"wrong" + std::to_string(i) + "\"}")
-            .status,
-        401);
+    // Names of nobody count as much as wrong passwords.
+    const std::string user = i % 2 == 0 ? "alice" : "nobody" + std::to_string(i);
+    EXPECT_EQ(Post("/api/login",
+                   "{\"user\":\"" + user + "\",\"password\":\"wrong" + std::to_string(i) + "\"}")
+                  .status,
+              401);
   }
   const HttpAnswer refused = Post("/api/login", "{\"user\":\"alice\",\"password\":\"right-Pa55\"}");
   EXPECT_EQ(refused.status, 429);
