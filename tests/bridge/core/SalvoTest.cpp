@@ -4,6 +4,7 @@
 // outcome checked at the units.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -286,6 +287,17 @@ TEST_F(SalvoTest, AReloadThatChangesTheSalvosTellsTheStreams) {
   EXPECT_EQ(salvos[1].toObject()["label"].toString(), "night");  // no LABEL: its id
   EXPECT_EQ(salvos[1].toObject()["differs"].toInt(), 1);
 
+  // As many salvos, one of them with other steps: told too.
+  bridge_->Mark();
+  bridge_->Rewrite(config_ + "[SALVO night]\nhall.A=2\nhall.B=2\n");
+  bridge_->Process().Signal(SIGHUP);
+  ASSERT_TRUE(bridge_->WaitForLog("reloading")) << bridge_->Log();
+  std::string told;
+  for (int i = 0; i < 5 && told.find("event: salvos") == std::string::npos; ++i) {
+    told = stream.NextEvent();
+  }
+  EXPECT_NE(told.find("\"differs\":2"), std::string::npos) << told;
+
   bridge_->Mark();
   bridge_->Process().Signal(SIGHUP);  // the same file
   ASSERT_TRUE(bridge_->WaitForLog("reloading")) << bridge_->Log();
@@ -505,6 +517,22 @@ TEST_F(SalvoTest, ProtectsOutliveARestartAndADamagedFileIsSetAside) {
   const std::string bob = LogIn("bob", "b-Pa55");
   EXPECT_EQ(Relay("hall", 'B', bob)["protected"].toObject()["by"].toString(), "web alice");
   EXPECT_EQ(Post("/api/units/hall/relays/b/input", "{\"input\":2}", bob).status, 409);
+  // A release is kept as surely: the file is replaced whole (never emptied
+  // and written again in place, which a crash would leave empty), and the
+  // protect stays away after a restart.
+  struct stat before {};
+  ASSERT_EQ(stat(file.c_str(), &before), 0);
+  ASSERT_EQ(
+      Post("/api/units/hall/relays/b/protect", "{\"on\":false}", LogIn("alice", "a-Pa55")).status,
+      200);
+  struct stat after {};
+  ASSERT_EQ(stat(file.c_str(), &after), 0);
+  EXPECT_NE(before.st_ino, after.st_ino);
+  EXPECT_EQ(bridge_->End(), 0);
+  bridge_ = std::make_unique<BridgeProcess>(config_);
+  ASSERT_TRUE(bridge_->WaitForLog("hall: connected to")) << bridge_->Log();
+  ASSERT_TRUE(bridge_->WaitForLog("page: http://")) << bridge_->Log();
+  EXPECT_TRUE(Relay("hall", 'B', LogIn("bob", "b-Pa55"))["protected"].isNull());
   EXPECT_EQ(bridge_->End(), 0);
 
   for (const std::string& damaged :
@@ -528,6 +556,28 @@ TEST_F(SalvoTest, ProtectsOutliveARestartAndADamagedFileIsSetAside) {
     }
   }
   std::filesystem::remove_all(folder);
+}
+
+// A protect is the bridge's, not the unit's: the hub protects and releases
+// a relay of a unit that is down as well.
+TEST_F(SalvoTest, TheHubProtectsTheRelaysOfAUnitThatIsDown) {
+  Broker broker;
+  MqttProbe hub(broker.Port());
+  ASSERT_TRUE(hub.Connected());
+  hub.Subscribe("#");
+  StartWeb({}, "[MQTT]\nPORT=" + std::to_string(broker.Port()) + "\n");
+  const std::string protect = "kdt212/hall/relay/a/protected";
+  ASSERT_TRUE(hub.WaitFor(protect, "OFF")) << bridge_->Log();
+  hall_.reset();
+  ASSERT_TRUE(bridge_->WaitForLog("hall: lost")) << bridge_->Log();
+  hub.Publish(protect + "/set", "ON");
+  EXPECT_TRUE(bridge_->WaitForLog("hall: RELAY A: protect none -> mqtt, by mqtt"))
+      << bridge_->Log();
+  EXPECT_TRUE(hub.WaitFor(protect, "mqtt"));
+  hub.Publish(protect + "/set", "OFF");
+  EXPECT_TRUE(bridge_->WaitForLog("hall: RELAY A: release mqtt -> none, by mqtt"))
+      << bridge_->Log();
+  EXPECT_TRUE(Relay("hall", 'A')["protected"].isNull());
 }
 
 // Without STATE=, the service's state directory (systemd's
@@ -583,6 +633,9 @@ TEST_F(SalvoTest, TheHubProtectsAndTakesOverMqtt) {
                 "homeassistant/sensor/kdt212/studio_relay_a_protected_by/config"))["state_topic"]
                 .toString(),
             QString::fromStdString(protectA));
+  // The switch is on for the hub's own protect alone: another's shows off,
+  // and is named by the sensor beside it.
+  EXPECT_EQ(protectSwitch["value_template"].toString(), "{{ 'ON' if value == 'mqtt' else 'OFF' }}");
 
   hub.Publish(protectA + "/set", "ON");
   ASSERT_TRUE(hub.WaitFor(protectA, "mqtt")) << bridge_->Log();
