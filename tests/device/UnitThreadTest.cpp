@@ -435,26 +435,27 @@ TEST_F(SessionTest, StatusOnlyWhenBytesTwoToEightyOneChange) {
   EXPECT_EQ(Count("status"), 2);
 }
 
-// Each rate report measures its own period: with a unit that answers at a
-// steady pace, later reports stay near the first full one instead of adding
-// up the exchanges of every period before (the eighth would be four times
-// the second). The bounds leave room for a busy machine.
+// Each rate report measures its own period: when the unit slows down from
+// about 90 exchanges a second to at most 4, the reports follow it within a
+// few periods, where a count of every exchange since the start (or a mean
+// over all periods) would stay far above. A busy machine only makes the
+// slow reports slower, so the bound holds under any load.
 TEST_F(SessionTest, RateReportsMeasureEachPeriod) {
   sim::SimOptions options;
-  options.delayMs = 10;  // about 90 exchanges a second
+  options.delayMs = 10;
   StartUnit(options);
   TQmObject session;
   std::vector<std::int32_t> rates;
   session.OnRate.Assign([&](TQmObject*, std::int32_t rate) { rates.push_back(rate); });
   Start(session, unit_->Port());
-  ASSERT_TRUE(PumpUntil([&] { return rates.size() >= 8; }));
+  ASSERT_TRUE(PumpUntil([&] { return rates.size() >= 3; }));
+  const std::int32_t fast = *std::max_element(rates.begin(), rates.end());
+  unit_->SetDelay(250);
+  const std::size_t slowedAt = rates.size();
+  ASSERT_TRUE(PumpUntil([&] { return rates.size() >= slowedAt + 3; }, 20000));
   session.Stop();
-  const double firstFull = rates[1];  // the very first also counts the first exchange
-  ASSERT_GT(firstFull, 0);
-  for (std::size_t i = 2; i < rates.size(); ++i) {
-    EXPECT_LT(rates[i] / firstFull, 2.5) << "report " << i << ": " << rates[i];
-    EXPECT_GT(rates[i] / firstFull, 0.4) << "report " << i << ": " << rates[i];
-  }
+  EXPECT_GT(fast, 8) << "the fast unit was not fast: nothing to tell apart";
+  EXPECT_LE(rates.back(), 4) << "a report counted more than its own period";
 }
 
 TEST_F(SessionTest, SnapshotIsWrittenEvenWithoutHandlers) {

@@ -578,3 +578,24 @@ test('a take\'s notes go after 30 s', async () => {
     await s.stop();
   }
 });
+
+test('a salvo armed after another has its own 30 s', async () => {
+  const s = await site({http: EVENING + '[SALVO night]\nLABEL=Night\nstudio.C=2\n'});
+  try {
+    const page = await open(s.bridge.url, undefined, {clock: true});
+    const evening = page.getByRole('button', {name: 'Evening programme'});
+    const night = page.getByRole('button', {name: /^Night/});
+    await night.waitFor(WAIT);
+    await page.clock.pauseAt(await page.evaluate(() => Date.now() + 1000));
+    await evening.click();
+    await page.clock.runFor(20000);
+    await night.click();
+    assert.equal(await night.getAttribute('aria-pressed'), 'true');
+    await page.clock.runFor(15000);  // the first one's 30 s are over
+    assert.equal(await night.getAttribute('aria-pressed'), 'true', 'disarmed by the first one\'s time');
+    await page.clock.runFor(16000);
+    assert.equal(await night.getAttribute('aria-pressed'), 'false');
+  } finally {
+    await s.stop();
+  }
+});
