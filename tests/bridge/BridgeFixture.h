@@ -33,10 +33,13 @@ inline std::string UnitSection(const std::string& id, int port, int listenPort =
          (listenPort != 0 ? "LISTEN=127.0.0.1:" + std::to_string(listenPort) + "\n" : "") + more;
 }
 
-// A KDT-212 that answers a poll at once and a switch only after `switchMs`
-// (and then shows it): a unit busy with each switch, whose commands queue.
-inline ScriptedPeer::Script UnitSlowAtSwitches(int switchMs) {
-  return [switchMs](ScriptedPeer::Link& link) {
+// A KDT-212 of the test's own: each valid frame read is handed to
+// `onFrame`, which may change the unit's status (and take its time), and
+// is then answered with the status, until the client closes.
+using FrameScript = std::function<void(const kdt::ClientFrame& read, kdt::UnitStatus& status,
+                                       ScriptedPeer::Link& link)>;
+inline ScriptedPeer::Script ScriptedUnit(FrameScript onFrame) {
+  return [onFrame](ScriptedPeer::Link& link) {
     kdt::UnitStatus status = kdt::DecodeReply(Kdt212Reply());
     for (;;) {
       std::vector<std::uint8_t> frame = link.Read(1);
@@ -45,14 +48,29 @@ inline ScriptedPeer::Script UnitSlowAtSwitches(int switchMs) {
       if (rest.size() != frame[0]) return;
       frame.insert(frame.end(), rest.begin(), rest.end());
       kdt::ClientFrame read;
-      if (kdt::ReadClientFrame(frame, read) && read.code == kdt::kCmdSetInput) {
-        link.Sleep(switchMs);
-        status.state[read.relay - 1] = kdt::WithInput(status.state[read.relay - 1], read.input);
-      }
+      if (kdt::ReadClientFrame(frame, read)) onFrame(read, status, link);
       const kdt::ReplyBytes reply = kdt::EncodeReply(status);
       link.Send(reply.data(), reply.size());
     }
   };
+}
+
+// One that answers a poll at once and a switch only after `switchMs` (and
+// then shows it): a unit busy with each switch, whose commands queue.
+inline ScriptedPeer::Script UnitSlowAtSwitches(int switchMs) {
+  return ScriptedUnit(
+      [switchMs](const kdt::ClientFrame& read, kdt::UnitStatus& status, ScriptedPeer::Link& link) {
+        if (read.code != kdt::kCmdSetInput) return;
+        link.Sleep(switchMs);
+        status.state[read.relay - 1] = kdt::WithInput(status.state[read.relay - 1], read.input);
+      });
+}
+
+// A BridgeProcess with one unit, studio, at `unitPort`, and the page on
+// `pagePort`; `more` follows [HTTP]'s lines.
+inline std::string StudioAndPage(int unitPort, int pagePort, const std::string& more = "") {
+  return UnitSection("studio", unitPort) + "[HTTP]\nLISTEN=127.0.0.1:" + std::to_string(pagePort) +
+         "\n" + more;
 }
 
 class BridgeProcess {

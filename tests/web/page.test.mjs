@@ -384,16 +384,20 @@ test('a salvo: armed, it shows what it would change; Take applies it on both uni
   }
 });
 
+// The page's clock stands still from here (a moment ahead, as it runs on
+// meanwhile) but for what the test runs of it: on a busy machine, the real
+// time a click takes would count.
+async function standStill(page) {
+  await page.clock.pauseAt(await page.evaluate(() => Date.now() + 1000));
+}
+
 test('a salvo left armed 30 s without a Take disarms itself', async () => {
   const s = await site({http: EVENING});
   try {
     const page = await open(s.bridge.url, undefined, {clock: true});
     const salvo = page.getByRole('button', {name: 'Evening programme'});
     await salvo.filter({hasText: '2 to change'}).waitFor(WAIT);
-    // The page's clock stands still from here (a moment ahead, as it runs on
-    // meanwhile) but for what the test runs of it: on a busy machine, the
-    // real time a click takes would count.
-    await page.clock.pauseAt(await page.evaluate(() => Date.now() + 1000));
+    await standStill(page);
     await salvo.click();
     const armed = page.getByRole('region', {name: 'Armed salvo'});
     await armed.waitFor(WAIT);
@@ -565,7 +569,7 @@ test('a take\'s notes go after 30 s', async () => {
     const page = await open(s.bridge.url, undefined, {clock: true});
     const salvo = page.getByRole('button', {name: 'Evening programme'});
     await salvo.filter({hasText: '2 to change'}).waitFor(WAIT);
-    await page.clock.pauseAt(await page.evaluate(() => Date.now() + 1000));
+    await standStill(page);
     await salvo.click();
     await page.getByRole('button', {name: 'Take'}).click();
     const note = relayBox(page, 'studio', 'B').locator('.salvo-note');
@@ -586,7 +590,7 @@ test('a salvo armed after another has its own 30 s', async () => {
     const evening = page.getByRole('button', {name: 'Evening programme'});
     const night = page.getByRole('button', {name: /^Night/});
     await night.waitFor(WAIT);
-    await page.clock.pauseAt(await page.evaluate(() => Date.now() + 1000));
+    await standStill(page);
     await evening.click();
     await page.clock.runFor(20000);
     await night.click();

@@ -218,8 +218,7 @@ TEST_F(SalvoTest, AUnitLostInTheMiddleIsUndoneAndTheRestPutBack) {
 TEST(Salvo, ATakeWaitsForASwitchStillWithTheUnit) {
   ScriptedPeer slow(UnitSlowAtSwitches(2000));
   const int port = FreeLoopbackPort();
-  BridgeProcess bridge(UnitSection("studio", slow.Port()) + "[HTTP]\nLISTEN=127.0.0.1:" +
-                       std::to_string(port) + "\n[SALVO both]\nstudio.A=2\nstudio.C=2\n");
+  BridgeProcess bridge(StudioAndPage(slow.Port(), port, "[SALVO both]\nstudio.A=2\nstudio.C=2\n"));
   ASSERT_TRUE(bridge.WaitForLog("studio: connected to")) << bridge.Log();
   HttpPeer page(port);
   const HttpAnswer answer =

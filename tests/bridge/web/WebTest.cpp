@@ -157,8 +157,7 @@ TEST(Web, ACommandTheUnitDoesNotCarryOutTimesOut) {
     }
   });
   const int port = FreeLoopbackPort();
-  BridgeProcess bridge(UnitSection("studio", stubborn.Port()) +
-                       "[HTTP]\nLISTEN=127.0.0.1:" + std::to_string(port) + "\n");
+  BridgeProcess bridge(StudioAndPage(stubborn.Port(), port));
   ASSERT_TRUE(bridge.WaitForLog("studio: connected to")) << bridge.Log();
   HttpPeer peer(port);
   const auto start = Clock::now();
@@ -174,25 +173,13 @@ TEST(Web, ACommandTheUnitDoesNotCarryOutTimesOut) {
 // answer shows the lock, and the switch is refused for it at once, not
 // after 3 s.
 TEST(Web, ARelayLockedWhileItsSwitchIsOnTheWayIsRefusedAtOnce) {
-  ScriptedPeer locking([](ScriptedPeer::Link& link) {
-    kdt::UnitStatus status = kdt::DecodeReply(Kdt212Reply());
-    for (;;) {
-      std::vector<std::uint8_t> frame = link.Read(1);
-      if (frame.empty()) return;
-      const std::vector<std::uint8_t> rest = link.Read(frame[0]);
-      if (rest.size() != frame[0]) return;
-      frame.insert(frame.end(), rest.begin(), rest.end());
-      kdt::ClientFrame read;
-      if (kdt::ReadClientFrame(frame, read) && read.code == kdt::kCmdSetInput) {
+  ScriptedPeer locking(
+      ScriptedUnit([](const kdt::ClientFrame& read, kdt::UnitStatus& status, ScriptedPeer::Link&) {
+        if (read.code != kdt::kCmdSetInput) return;
         status.state[read.relay - 1] = kdt::WithLock(status.state[read.relay - 1], true);
-      }
-      const kdt::ReplyBytes reply = kdt::EncodeReply(status);
-      link.Send(reply.data(), reply.size());
-    }
-  });
+      }));
   const int port = FreeLoopbackPort();
-  BridgeProcess bridge(UnitSection("studio", locking.Port()) +
-                       "[HTTP]\nLISTEN=127.0.0.1:" + std::to_string(port) + "\n");
+  BridgeProcess bridge(StudioAndPage(locking.Port(), port));
   ASSERT_TRUE(bridge.WaitForLog("studio: connected to")) << bridge.Log();
   HttpPeer peer(port);
   const auto start = Clock::now();
@@ -211,8 +198,7 @@ TEST(Web, ARelayLockedWhileItsSwitchIsOnTheWayIsRefusedAtOnce) {
 TEST(Web, ASwitchStillWithTheUnitIsPendingAndItsEndFollows) {
   ScriptedPeer slow(UnitSlowAtSwitches(2000));
   const int port = FreeLoopbackPort();
-  BridgeProcess bridge(UnitSection("studio", slow.Port()) +
-                       "[HTTP]\nLISTEN=127.0.0.1:" + std::to_string(port) + "\n");
+  BridgeProcess bridge(StudioAndPage(slow.Port(), port));
   ASSERT_TRUE(bridge.WaitForLog("studio: connected to")) << bridge.Log();
   HttpPeer stream(port), first(port), second(port);
   ASSERT_EQ(stream.Exchange(HttpRequestText("GET", "/api/events")).status, 200);
