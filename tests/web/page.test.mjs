@@ -603,3 +603,24 @@ test('a salvo armed after another has its own 30 s', async () => {
     await s.stop();
   }
 });
+
+test('a take with a unit slow to switch waits for it, and says done', async () => {
+  const s = await site({http: '[SALVO both]\nLABEL=Both\nstudio.A=2\nstudio.C=2\n'});
+  try {
+    const page = await open(s.bridge.url);
+    const both = page.getByRole('button', {name: 'Both'});
+    await both.filter({hasText: '2 to change'}).waitFor(WAIT);
+    // 2 s a switch: the second is still with the unit after 3 s.
+    await s.studio.panel('delay switch 2000');
+    await both.click();
+    await page.getByRole('button', {name: 'Take'}).click();
+    await page.locator('#take-answer').getByText('Both: done').waitFor({timeout: 15000});
+    for (const letter of ['A', 'C']) {
+      assert.equal(await relayBox(page, 'studio', letter).locator('.salvo-note').textContent(),
+        'salvo: switched', letter);
+    }
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await s.stop();
+  }
+});

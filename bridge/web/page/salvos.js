@@ -11,9 +11,11 @@ import {$, announce, armedSalvo, controlsEnabled, describeDisabled, element, rea
 const OUTCOME_SHOWN_MS = 30000;
 let disarmTimer = null;
 
-// The take's word beside a relay goes.
-export function forgetOutcome(id, letter) {
-  state.outcomes.delete(`${id} RELAY ${letter}`);
+// The take's word beside a relay goes once the relay is no longer where
+// the take left it.
+export function forgetOutcome(id, letter, input) {
+  const key = `${id} RELAY ${letter}`, note = state.outcomes.get(key);
+  if (note && note.input !== input) state.outcomes.delete(key);
 }
 
 function salvoButton(id) {
@@ -34,7 +36,10 @@ function keepFocus(id) {
 export function relayNote(id, letter) {
   const salvo = armedSalvo();
   const step = salvo && salvo.relays.find((s) => s.unit === id && s.relay === letter);
-  if (!step) return {target: false, text: state.outcomes.get(`${id} RELAY ${letter}`) || ''};
+  if (!step) {
+    const note = state.outcomes.get(`${id} RELAY ${letter}`);
+    return {target: false, text: note ? note.text : ''};
+  }
   const changes = step.changes;
   return {target: changes,
     text: changes ? `salvo: → INPUT ${step.input}` : `salvo: stays on INPUT ${step.input}`};
@@ -138,7 +143,7 @@ function showTake(salvo, answer) {
   state.outcomes.clear();
   const notes = new Map();
   const items = data.relays.map((relay) => {
-    notes.set(`${relay.unit} RELAY ${relay.relay}`, 'salvo: ' + relay.outcome);
+    notes.set(`${relay.unit} RELAY ${relay.relay}`, {text: 'salvo: ' + relay.outcome, input: relay.now});
     return element('li', {text: `${relay.unit} RELAY ${relay.relay}: ${relay.outcome}`});
   });
   for (const [key, note] of notes) state.outcomes.set(key, note);

@@ -13,7 +13,7 @@ export const state = {
   salvos: [],        // as the bridge lists them, with what a take would change
   armed: null,       // the id of the salvo chosen, until it is taken or disarmed
   taking: false,
-  outcomes: new Map(),  // "unit RELAY" -> what the last take did to it
+  outcomes: new Map(),  // "unit RELAY" -> what the last take did to it, and the input it left
 };
 
 // What the page's start gives the parts: drawing everything anew, and

@@ -64,8 +64,8 @@ export function showUnit(unit) {
     // What was said of a relay is old news once it changes.
     if (relay && was && (was.input !== relay.input || was.name !== relay.name)) {
       view.problem.textContent = '';
-      forgetOutcome(unit.id, letter);
     }
+    if (relay) forgetOutcome(unit.id, letter, relay.input);
     showRelay(unit, letter, view);
     if (relay && was && was.input !== relay.input && relay.input) {
       announce(`${unit.id} RELAY ${letter} on INPUT ${relay.input}`);

@@ -323,6 +323,9 @@ TEST_F(WebTest, LoginRolesAndLogout) {
   EXPECT_EQ(Post("/api/logout", "{}", alice).status, 204);
   EXPECT_TRUE(stream.ClosedWithin(5000)) << "the session's stream ends with it";
   EXPECT_TRUE(bridge_->WaitForLog("page: alice logged out from 127.0.0.1:"));
+  // Each login its own line, however close together (alice's two above).
+  const std::string log = bridge_->Log(), line = "page: alice logged in from 127.0.0.1:";
+  EXPECT_NE(log.find(line, log.find(line) + 1), std::string::npos) << log;
   EXPECT_EQ(Get("/api/me", alice).status, 401);
   EXPECT_EQ(Get("/api/me", "kdt212_session=" + std::string(64, '0')).status, 401);
   EXPECT_EQ(Get(units, bob).status, 200);
