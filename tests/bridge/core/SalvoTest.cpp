@@ -12,6 +12,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "Broker.h"
 #include "LoopbackPeer.h"
@@ -212,17 +213,32 @@ TEST_F(SalvoTest, AUnitLostInTheMiddleIsUndoneAndTheRestPutBack) {
   EXPECT_TRUE(std::is_sorted(putBack.begin(), putBack.end())) << bridge_->Log();
 }
 
-// A unit that takes 2 s for each switch: a take's second switch there is
-// still with the unit at 3 s. The take waits for it, and says what
-// happened: done, never undone while a switch lands after it.
+// A unit that takes 2 s for each switch, busy with a page's switch when a
+// take comes: the take's first switch waits its turn and is still with the
+// unit at 3 s. The take waits for it, and says what happened: done, never
+// undone while a switch lands after it.
 TEST(Salvo, ATakeWaitsForASwitchStillWithTheUnit) {
-  ScriptedPeer slow(UnitSlowAtSwitches(2000));
+  std::atomic<int> switches{0};
+  ScriptedPeer slow(ScriptedUnit(
+      [&switches](const kdt::ClientFrame& read, kdt::UnitStatus& status, ScriptedPeer::Link& link) {
+        if (read.code != kdt::kCmdSetInput) return;
+        ++switches;
+        link.Sleep(2000);
+        status.state[read.relay - 1] = kdt::WithInput(status.state[read.relay - 1], read.input);
+      }));
   const int port = FreeLoopbackPort();
   BridgeProcess bridge(StudioAndPage(slow.Port(), port, "[SALVO both]\nstudio.A=2\nstudio.C=2\n"));
   ASSERT_TRUE(bridge.WaitForLog("studio: connected to")) << bridge.Log();
-  HttpPeer page(port);
+  HttpPeer busy(port), page(port);
+  ASSERT_TRUE(busy.Send(
+      HttpRequestText("POST", "/api/units/studio/relays/b/input", kJson, "{\"input\":2}")));
+  const auto start = std::chrono::steady_clock::now();
+  while (switches == 0 && ElapsedMs(start) < kBridgeWaitMs) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_EQ(switches, 1) << "the page's switch never reached the unit";
   const HttpAnswer answer =
-      page.Exchange(HttpRequestText("POST", "/api/salvos/both/take", kJson, "{}"), 15000);
+      page.Exchange(HttpRequestText("POST", "/api/salvos/both/take", kJson, "{}"), 20000);
   ASSERT_EQ(answer.status, 200) << answer.body;
   EXPECT_EQ(Json(answer.body)["result"].toString(), "done") << answer.body;
   EXPECT_EQ(Outcomes(Json(answer.body)),

@@ -513,7 +513,7 @@ TEST_F(WebTest, AnUnknownNameTakesAsLongAsAWrongPassword) {
   const std::string users = "/tmp/kdt-users-sha-" + std::to_string(getpid());
   {
     crypt_data data{};
-    const char* hash = crypt_r("right", "$6$rounds=500000$Kdt212Salt$", &data);
+    const char* hash = crypt_r("right", "$6$rounds=2000000$Kdt212Salt$", &data);
     ASSERT_NE(hash, nullptr);
     std::ofstream file(users);
     file << "alice:operate:" << hash << "\n";
