@@ -80,23 +80,23 @@ void UnitResource::Send(RouteCall& call, Command command) {
   std::shared_ptr<WebReply> pending(std::move(call.reply));
   const std::string id = command.unit;
   auto pendingId = std::make_shared<std::uint64_t>(0);
-  const Result taken = core_.Submit(
-      std::move(command),
-      [this, pending, id, pendingId](const Result& result, const kdt::ReplyBytes*) {
-        if (*pendingId != 0) return ended_(result, *pendingId);
-        const Unit* unit = core_.FindUnit(id);
+  const Result taken =
+      core_.Submit(std::move(command), [&core = core_, ended = ended_, pending, id, pendingId](
+                                           const Result& result, const kdt::ReplyBytes*) {
+        if (*pendingId != 0) return ended(result, *pendingId);
+        const Unit* unit = core.FindUnit(id);
         if (result.Pending()) {
           *pendingId = result.Id();
           return pending->Json(202, kdt::JsonObject()
                                         .AddNumber("id", std::int64_t(result.Id()))
                                         .AddText("outcome", "pending")
                                         .AddText("text", result.Text())
-                                        .AddJson("unit", unit ? UnitJson(core_, *unit) : "null")
+                                        .AddJson("unit", unit ? UnitJson(core, *unit) : "null")
                                         .Text());
         }
         if (!result.Ok()) return pending->Refused(result);
         if (unit == nullptr) return pending->Error(503, "the unit was taken out");
-        pending->Json(200, UnitJson(core_, *unit));
+        pending->Json(200, UnitJson(core, *unit));
       });
   if (!taken.Ok()) pending->Refused(taken);
 }

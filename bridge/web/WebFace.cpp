@@ -1,5 +1,7 @@
 #include "web/WebFace.h"
 
+#include <QPointer>
+
 #include "web/PageFiles.h"
 
 namespace bridge {
@@ -12,8 +14,11 @@ WebFace::WebFace(const HttpConfig& config, Core& core)
                  }),
       streams_(transport_),
       sessions_(config_, streams_),
+      // A command's end may come after the page has gone with a reload.
       units_(core,
-             [this](const Result& result, std::uint64_t id) { events_.CommandEnded(result, id); }),
+             [self = QPointer<WebFace>(this)](const Result& result, std::uint64_t id) {
+               if (self) self->events_.CommandEnded(result, id);
+             }),
       salvos_(core),
       events_(core, streams_, units_),
       router_(Routes(), [this](const WebRequest& request, Caller& caller) {
