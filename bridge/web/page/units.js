@@ -12,6 +12,10 @@ import {forgetOutcome, relayNote} from './salvos.js';
 
 const cards = new Map();  // unit id -> its elements
 const pending = new Map();  // command id -> {id, letter} of its relay
+// Ends that came on the stream before their 202 was read (the two come on
+// different connections), by command id; the newest few.
+const endedEarly = new Map();
+const ENDED_EARLY_KEPT = 32;
 
 function connectionText(unit) {
   return unit.connected ? 'connected' : 'not connected: ' + (unit.reason || 'unknown');
@@ -131,6 +135,7 @@ export function clearUnits() {
   $('units').replaceChildren();
   cards.clear();
   pending.clear();
+  endedEarly.clear();
   state.units.clear();
 }
 
@@ -150,11 +155,15 @@ function showPending(id, letter, busy, text = '') {
 }
 
 // The end of a command that was answered pending, from the event stream.
-export function commandEnded({id, outcome, error}) {
-  const relay = pending.get(id);
-  if (!relay) return;
-  pending.delete(id);
-  showPending(relay.id, relay.letter, false, outcome === 'done' ? '' : error);
+export function commandEnded(end) {
+  const relay = pending.get(end.id);
+  if (!relay) {
+    endedEarly.set(end.id, end);
+    if (endedEarly.size > ENDED_EARLY_KEPT) endedEarly.delete(endedEarly.keys().next().value);
+    return;
+  }
+  pending.delete(end.id);
+  showPending(relay.id, relay.letter, false, end.outcome === 'done' ? '' : end.error);
 }
 
 async function command(id, letter, what, body) {
@@ -166,7 +175,13 @@ async function command(id, letter, what, body) {
     if (answer.status === 202) {
       pending.set(answer.data.id, {id, letter});
       if (answer.data.unit) showUnit(answer.data.unit);
-      return showPending(id, letter, true, answer.data.text);
+      showPending(id, letter, true, answer.data.text);
+      const end = endedEarly.get(answer.data.id);
+      if (end) {
+        endedEarly.delete(answer.data.id);
+        commandEnded(end);
+      }
+      return;
     }
     if (answer.status === 401) return page.needLogin();
     showProblem(id, letter, problemOf(answer));
