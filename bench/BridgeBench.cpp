@@ -31,6 +31,7 @@
 namespace {
 
 using bench::Format;
+using bench::Percentile;
 using bench::Report;
 using Clock = std::chrono::steady_clock;
 
@@ -90,12 +91,6 @@ double PollingRate(int port, int clients, double seconds) {
   for (auto& thread : threads) thread.join();
   for (int fd : fds) close(fd);
   return double(exchanges) / seconds;
-}
-
-double Percentile(std::vector<double> values, double p) {
-  if (values.empty()) return 1e9;
-  std::sort(values.begin(), values.end());
-  return values[std::min(values.size() - 1, std::size_t(p * double(values.size() - 1) + 0.5))];
 }
 
 // From a change at the unit to a client's reply through the bridge that

@@ -28,6 +28,7 @@
 namespace {
 
 using bench::Format;
+using bench::Percentile;
 using bench::Report;
 using Clock = std::chrono::steady_clock;
 using testsupport::Received;
@@ -51,12 +52,6 @@ std::unique_ptr<sim::SimUnit> StartUnit() {
     std::exit(2);
   }
   return unit;
-}
-
-double Percentile(std::vector<double> values, double p) {
-  if (values.empty()) return 1e9;
-  std::sort(values.begin(), values.end());
-  return values[std::min(values.size() - 1, std::size_t(p * double(values.size() - 1) + 0.5))];
 }
 
 // From a change at the unit to the subscriber's state message showing it, ms.

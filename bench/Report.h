@@ -2,8 +2,10 @@
 // whether the goal was met.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -17,6 +19,14 @@ inline std::string Format(const char* format, double a, double b = 0, double c =
   char text[128];
   std::snprintf(text, sizeof text, format, a, b, c);
   return text;
+}
+
+// The value below which the share `p` of the values lie; a figure that
+// cannot be met when there are none.
+inline double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 1e9;
+  std::sort(values.begin(), values.end());
+  return values[std::min(values.size() - 1, std::size_t(p * double(values.size() - 1) + 0.5))];
 }
 
 }  // namespace bench

@@ -66,7 +66,7 @@ void Bridge::ApplyUnits(const BridgeConfig& config) {
     if (changes.empty()) continue;
     if (unit->Config().SameSession(now)) {
       Log(id + ": " + changes + "; its session goes on");
-      unit->Reconfigure(now);
+      core_.ReconfigureUnit(now);
       ApplyUnitFaces(now);
     } else {
       Log(id + ": " + changes + "; starting again");

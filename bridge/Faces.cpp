@@ -2,6 +2,8 @@
 
 #include "endpoint/SharedEndpoint.h"
 #include "mqtt/MqttFace.h"
+#include "swp08/Swp08Face.h"
+#include "videohub/VideohubFace.h"
 #include "web/WebFace.h"
 
 namespace bridge {
@@ -23,6 +25,10 @@ const std::vector<FaceKind>& AllFaces() {
   static const std::vector<FaceKind> faces = {
       UnitFaceKind{{kListenKey, std::nullopt, "127.0.0.1:10001", "shared on"},
                    MakeUnitFace<SharedEndpoint>},
+      UnitFaceKind{{kVideohubKey, kVideohubPort, "127.0.0.1:9990", "9990 text protocol on"},
+                   MakeUnitFace<VideohubFace>},
+      UnitFaceKind{{kSwp08Key, std::nullopt, "127.0.0.1:2008", "SW-P-08 on"},
+                   MakeUnitFace<Swp08Face>},
       SectionFaceKind{"mqtt", "MQTT", ReadMqttSection, MakeSectionFace<MqttFace, MqttConfig>},
       SectionFaceKind{"page", "HTTP", ReadHttpSection, MakeSectionFace<WebFace, HttpConfig>},
   };

@@ -59,6 +59,16 @@ char32_t NextUtf8(std::string_view text, std::size_t& pos) {
 
 }  // namespace
 
+bool Utf8Characters(std::string_view utf8, std::u32string& characters) {
+  characters.clear();
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    const char32_t c = NextUtf8(utf8, pos);
+    if (c == kNotUtf8) return false;
+    characters += c;
+  }
+  return true;
+}
+
 bool IsControlCharacter(char32_t c) {
   return c < 0x20 || (c >= 0x7F && c < 0xA0);
 }

@@ -23,6 +23,9 @@ constexpr char32_t kNotUtf8 = 0xFFFD;
 // False at the first character that has no byte, given in `offending`.
 bool EncodeFromUtf8(std::string_view utf8, std::string& bytes, char32_t& offending);
 
+// The characters of UTF-8 text; false when it is not UTF-8.
+bool Utf8Characters(std::string_view utf8, std::u32string& characters);
+
 // C0, DEL and C1: what no name should hold and no terminal should be sent.
 bool IsControlCharacter(char32_t c);
 

@@ -20,8 +20,8 @@ struct SalvoStep {
 };
 
 struct SalvoConfig {
-  std::string id;
-  std::string label;  // empty: the id is shown
+  std::string id{};
+  std::string label{};  // empty: the id is shown
   std::vector<SalvoStep> steps;
   int line = 0;
   bool operator==(const SalvoConfig& other) const {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "CodePage.h"
 #include "UnitProcIP.h"
 
 namespace bridge {
@@ -11,6 +12,44 @@ constexpr int kLongestIntervalMs = 60000;
 
 bool Refuse(std::string& reason, std::string text) {
   reason = std::move(text);
+  return false;
+}
+
+// Printable UTF-8 text of 1 to 24 characters, as a person sees it on a
+// button and a controller's display.
+bool ReadInputLabel(std::string_view value, std::string& label, std::string& problem) {
+  std::u32string characters;
+  if (!kdt::Utf8Characters(value, characters)) return Refuse(problem, "not UTF-8");
+  if (characters.empty()) return Refuse(problem, "empty");
+  if (characters.size() > kLongestInputLabel) {
+    return Refuse(problem, std::to_string(characters.size()) + " characters, at most " +
+                               std::to_string(kLongestInputLabel));
+  }
+  for (char32_t c : characters) {
+    if (kdt::IsControlCharacter(c)) return Refuse(problem, "control characters are not taken");
+  }
+  label = std::string(value);
+  return true;
+}
+
+Key<UnitConfig> InputLabelKey(std::string_view key, int input) {
+  return {key,
+          [key, input](std::string_view value, UnitConfig& unit, KeyLine, std::string& reason) {
+            std::string problem;
+            return ReadInputLabel(value, unit.inputLabels[std::size_t(input - 1)], problem) ||
+                   Refuse(reason, std::string(key) + ": a label of up to " +
+                                      std::to_string(kLongestInputLabel) +
+                                      " printable characters: " + problem);
+          }};
+}
+
+bool ReadRouterRole(std::string_view value, RouterRole& role) {
+  for (RouterRole candidate : {RouterRole::kView, RouterRole::kOperate, RouterRole::kAdmin}) {
+    if (SameName(value, RouterRoleText(candidate))) {
+      role = candidate;
+      return true;
+    }
+  }
   return false;
 }
 
@@ -52,6 +91,14 @@ KeyTable<UnitConfig> UnitKeys(const std::vector<UnitFaceKey>& faceKeys) {
        }},
   };
   for (const UnitFaceKey& face : faceKeys) keys.push_back(FaceKey(face));
+  keys.push_back(InputLabelKey("INPUT1", 1));
+  keys.push_back(InputLabelKey("INPUT2", 2));
+  keys.push_back(
+      {"ROUTER_ROLE", [](std::string_view value, UnitConfig& unit, KeyLine, std::string& reason) {
+         return ReadRouterRole(value, unit.routerRole) ||
+                Refuse(reason,
+                       "ROUTER_ROLE: view, operate or admin, not '" + std::string(value) + "'");
+       }});
   keys.push_back(
       {"ALLOW", [](std::string_view value, UnitConfig& unit, KeyLine, std::string& reason) {
          return ReadCidrList(value, unit.allow, reason);
@@ -89,8 +136,9 @@ bool CheckShared(const SectionView& section, const std::vector<UnitFaceKey>& fac
                  const UnitConfig& unit, Checker& checker) {
   if (!unit.faces.empty()) return true;
   std::string faces;
-  for (const UnitFaceKey& face : faceKeys) {
-    faces += (faces.empty() ? "" : " or ") + std::string(face.key);
+  for (std::size_t i = 0; i < faceKeys.size(); ++i) {
+    const char* before = i == 0 ? "" : i + 1 == faceKeys.size() ? " or " : ", ";
+    faces += before + std::string(faceKeys[i].key);
   }
   for (const kdt::IniContent::Entry& entry : section.entries) {
     if (SameName(entry.name, "ALLOW") || SameName(entry.name, "MAXCLIENTS")) {
@@ -103,6 +151,18 @@ bool CheckShared(const SectionView& section, const std::vector<UnitFaceKey>& fac
 
 }  // namespace
 
+std::string_view RouterRoleText(RouterRole role) {
+  switch (role) {
+    case RouterRole::kView:
+      return "view";
+    case RouterRole::kAdmin:
+      return "admin";
+    case RouterRole::kOperate:
+      break;
+  }
+  return "operate";
+}
+
 std::optional<Endpoint> UnitConfig::FaceAddress(std::string_view key) const {
   const auto found = faces.find(std::string(key));
   return found == faces.end() ? std::nullopt : std::optional(found->second);
@@ -110,7 +170,8 @@ std::optional<Endpoint> UnitConfig::FaceAddress(std::string_view key) const {
 
 bool UnitConfig::operator==(const UnitConfig& other) const {
   return SameSession(other) && faces == other.faces && allow == other.allow &&
-         maxClients == other.maxClients;
+         maxClients == other.maxClients && inputLabels == other.inputLabels &&
+         routerRole == other.routerRole;
 }
 
 bool UnitConfig::SameSession(const UnitConfig& other) const {
@@ -148,6 +209,12 @@ std::string ChangesText(const UnitConfig& before, const UnitConfig& after) {
   changes.push_back({"ALLOW", CidrListText(before.allow, ","), CidrListText(after.allow, ",")});
   changes.push_back(
       {"MAXCLIENTS", std::to_string(before.maxClients), std::to_string(after.maxClients)});
+  for (std::size_t i = 0; i < before.inputLabels.size(); ++i) {
+    changes.push_back({"INPUT" + std::to_string(i + 1), "'" + before.inputLabels[i] + "'",
+                       "'" + after.inputLabels[i] + "'"});
+  }
+  changes.push_back({"ROUTER_ROLE", std::string(RouterRoleText(before.routerRole)),
+                     std::string(RouterRoleText(after.routerRole))});
   std::string text;
   for (const Change& change : changes) {
     if (change.before == change.after) continue;

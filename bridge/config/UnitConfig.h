@@ -5,6 +5,7 @@
 // shared endpoint), known to this reader only as an address. Free of Qt.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -33,6 +34,17 @@ struct UnitFaceKey {
   std::string_view serves;         // what --check says of it: "shared on"
 };
 
+// What a client of a router face (VIDEOHUB, SWP08) may do: look, route and
+// rename and protect, or force another's protect off too.
+enum class RouterRole { kView, kOperate, kAdmin };
+std::string_view RouterRoleText(RouterRole role);
+
+// What people call the unit's two inputs (INPUT1=, INPUT2=): the labels of
+// its sources on every face.
+constexpr std::size_t kLongestInputLabel = 24;
+using InputLabels = std::array<std::string, 2>;
+inline const InputLabels kDefaultInputLabels = {"INPUT 1", "INPUT 2"};
+
 struct UnitConfig {
   std::string id;  // IsId, and none of the bridge's own (kReservedIds)
   std::uint32_t address = 0;
@@ -40,12 +52,16 @@ struct UnitConfig {
   std::uint32_t intervalMs = kDefaultIntervalMs;
   std::vector<Cidr> allow;  // who may connect to its faces; loopback unless given
   int maxClients = kDefaultMaxClients;
+  InputLabels inputLabels = kDefaultInputLabels;  // UTF-8
+  RouterRole routerRole = RouterRole::kOperate;
   // Where each of its faces listens, by the key that asks for it.
   std::map<std::string, Endpoint> faces;
   int line = 0;  // of the unit's section, for messages
 
   // The face's address; none when the file does not ask for the face.
   std::optional<Endpoint> FaceAddress(std::string_view key) const;
+  // The label of input 1 or 2.
+  const std::string& InputLabel(int input) const { return inputLabels[std::size_t(input - 1)]; }
   // The same unit served the same way; the line does not count.
   bool operator==(const UnitConfig& other) const;
   // The same session: address, port and interval. What else differs is the

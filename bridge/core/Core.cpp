@@ -53,6 +53,13 @@ void Core::RemoveUnit(const std::string& id, bool takenOut) {
   if (takenOut) TellFaces([&id](Face& face) { face.UnitRemoved(id); });
 }
 
+void Core::ReconfigureUnit(const UnitConfig& config) {
+  Unit* unit = units_.Find(config.id);
+  if (unit == nullptr) return;
+  unit->Reconfigure(config);
+  TellFaces([unit](Face& face) { face.UnitChanged(*unit); });
+}
+
 void Core::SetOrder(const std::vector<std::string>& ids) {
   units_.SetOrder(ids);
   TellFaces([this](Face& face) { face.UnitsChanged(units_.InOrder()); });

@@ -42,6 +42,10 @@ class Core : public QObject {
   // The unit says goodbye and goes; `takenOut`: the file no longer has it,
   // and the faces forget it (rather than a unit that starts again).
   void RemoveUnit(const std::string& id, bool takenOut);
+  // The unit's section anew, its session the same (UnitConfig::SameSession):
+  // the faces hear of it, as what they show of it (its sources' labels)
+  // may have changed.
+  void ReconfigureUnit(const UnitConfig& config);
   // The file's order of the units; the faces hear of them.
   void SetOrder(const std::vector<std::string>& ids);
 
@@ -68,6 +72,10 @@ class Core : public QObject {
   Result SetProtect(const std::string& unit, int relay, const Owner& owner, bool on, bool force);
   // A take of the salvo (Salvos::Take).
   Result Take(const std::string& salvo, const Owner& owner, Salvos::Taken taken);
+  // Relays switched together as a salvo's take (Salvos::TakeSteps).
+  void TakeSteps(std::vector<SalvoStep> steps, const Owner& owner, Salvos::Taken taken) {
+    salvos_.TakeSteps(std::move(steps), owner, std::move(taken));
+  }
 
  private:
   void UnitChanged(const Unit& unit);

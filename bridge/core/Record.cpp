@@ -12,6 +12,9 @@ std::string EntryLine(const RecordEntry& entry) {
     return "salvo " + entry.salvo + ": " + entry.change + " " + entry.to + ", by " + entry.by +
            detail;
   }
+  // Routes taken together that no salvo names: a router client's.
+  if (entry.change == "take")
+    return entry.unit + ": take " + entry.to + ", by " + entry.by + detail;
   // The journal has more to say of a connection than the page: where, and
   // what the unit showed.
   if (entry.change == "connection") return entry.unit + ": " + entry.detail;

@@ -18,14 +18,14 @@ namespace bridge {
 struct RecordEntry {
   std::uint64_t seq = 0;  // given by the record
   std::string time{};     // "2026-12-10T17:35:46.335+01:00"; the record's clock when empty
-  std::string unit{};     // empty for a take
+  std::string unit{};     // empty for a salvo's take
   std::string relay{};    // "A", "B", "C"; empty for a connection or a take
   // "input", "name", "lock", "connection", "protect", "release", "forced
   // release", or "take" (from nothing to its result)
   std::string change{};
   std::string from{}, to{};
   std::string by{};     // Cause::Text(): "web alice", "unit", "web alice, salvo evening"
-  std::string salvo{};  // of a take
+  std::string salvo{};  // of a take; empty for routes taken together
   // What the log line says beyond the change, and the faces do not show:
   // where a unit connected and what it showed, what stood in a take's way.
   std::string detail{};

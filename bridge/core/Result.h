@@ -13,14 +13,15 @@ enum class Refusal {
   kNone,
   kNoSuchUnit,
   kNoSuchSalvo,
-  kDown,       // the unit is not connected
-  kLocked,     // the relay is locked at the unit
-  kProtected,  // someone else holds the relay
-  kName,       // a name the unit cannot take
-  kQueueFull,  // too many commands wait for the unit
-  kLost,       // the unit was lost before it answered
-  kTimedOut,   // the unit did not show it in time
-  kPending,    // not a refusal: sent, not yet shown by the unit; its end follows
+  kDown,        // the unit is not connected
+  kLocked,      // the relay is locked at the unit
+  kProtected,   // someone else holds the relay
+  kName,        // a name the unit cannot take
+  kNotAllowed,  // not for its sender's role
+  kQueueFull,   // too many commands wait for the unit
+  kLost,        // the unit was lost before it answered
+  kTimedOut,    // the unit did not show it in time
+  kPending,     // not a refusal: sent, not yet shown by the unit; its end follows
 };
 
 class Result {

@@ -123,14 +123,19 @@ int Salvos::Differs(const SalvoConfig& salvo) const {
 Result Salvos::Take(const std::string& id, const Owner& owner, Taken taken) {
   const SalvoConfig* salvo = Find(id);
   if (salvo == nullptr) return Result::Refused(Refusal::kNoSuchSalvo, "no salvo " + id);
-  auto run = std::make_shared<Run>(*salvo, owner, std::move(taken));
-  if (!Check(*run)) {
-    Conclude(run, "refused");
-  } else {
-    running_.push_back(run);
-    Start(run, run->UnitsAt(Stage::kPending));
-  }
+  Begin(*salvo, owner, std::move(taken));
   return Result::Done();
+}
+
+void Salvos::TakeSteps(std::vector<SalvoStep> steps, const Owner& owner, Taken taken) {
+  Begin(SalvoConfig{.steps = std::move(steps)}, owner, std::move(taken));
+}
+
+void Salvos::Begin(const SalvoConfig& salvo, const Owner& owner, Taken taken) {
+  auto run = std::make_shared<Run>(salvo, owner, std::move(taken));
+  if (!Check(*run)) return Conclude(run, "refused");
+  running_.push_back(run);
+  Start(run, run->UnitsAt(Stage::kPending));
 }
 
 // Whether every relay may be switched now; each that may not is named with
@@ -230,7 +235,10 @@ void Salvos::Conclude(const RunPtr& run, const std::string& result) {
       AddPart(details, relay.step.unit + " " + kdt::RelayLabel(relay.step.relay) + " " + outcome);
     }
   }
-  record_.Add({.change = "take",
+  // A take that no salvo names is of one unit's relays.
+  const bool named = !run->salvo.id.empty();
+  record_.Add({.unit = named ? "" : run->salvo.steps.front().unit,
+               .change = "take",
                .to = result,
                .by = run->owner.Text(),
                .salvo = run->salvo.id,

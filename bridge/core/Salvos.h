@@ -67,11 +67,16 @@ class Salvos : public QObject {
   // Takes the salvo for `owner`; refused when there is no such salvo.
   // `taken` may be called before this returns.
   Result Take(const std::string& id, const Owner& owner, Taken taken);
+  // Takes relays that no salvo of the file names together, as a salvo's
+  // (a router client's routes sent as one): its answer and its entry name
+  // no salvo.
+  void TakeSteps(std::vector<SalvoStep> steps, const Owner& owner, Taken taken);
 
  private:
   struct Run;
   using RunPtr = std::shared_ptr<Run>;
 
+  void Begin(const SalvoConfig& salvo, const Owner& owner, Taken taken);
   bool Check(Run& run) const;
   void Next(const RunPtr& run, const std::string& unit);
   void PhaseOver(const RunPtr& run);

@@ -2,7 +2,6 @@
 
 #include <QPointer>
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 
 #include "AddressValue.h"
@@ -17,31 +16,9 @@ using Clock = std::chrono::steady_clock;
 // Replies a client has not taken yet, beyond what the system holds for it.
 constexpr std::size_t kMostUnsent = 64 * 1024;
 constexpr std::size_t kReadChunk = 4096;
-constexpr int kBacklog = 128;
-constexpr int kAcceptAgainMs = 1000;
-constexpr int kListenAgainMs = 1000;
 
 std::string HostOf(std::uint32_t address) {
   return kdt::IPToStr(address);
-}
-
-// The peer's IPv4 address value and "address:port"; false for another kind.
-bool PeerOf(tcp::Socket socket, std::uint32_t& address, std::string& who) {
-  int port = 0;
-  if (!tcp::SockPeerName(socket, address, port)) return false;
-  who = HostOf(address) + ":" + std::to_string(port);
-  return true;
-}
-
-// A failure to take a client that passes by itself: the next one may do.
-bool IsPassing(int error) {
-  return error == ECONNABORTED || error == EINTR || error == EPROTO;
-}
-
-std::string ClosedText(int error) {
-  if (error == tcp::kConnReset) return "closed by the client";
-  if (error == ECONNRESET) return "reset by the client";
-  return tcp::SockErrorText(error, 0);
 }
 
 }  // namespace
@@ -67,48 +44,18 @@ struct SharedEndpoint::Client {
 
 SharedEndpoint::SharedEndpoint(const UnitConfig& unit, Core& core, bool verbose)
     : unit_(unit),
-      listen_(*unit.FaceAddress(kListenKey)),
       core_(core),
       served_(*core.FindUnit(unit.id)),
-      verbose_(verbose) {
-  acceptAgain_.setSingleShot(true);
-  acceptAgain_.setInterval(kAcceptAgainMs);
-  connect(&acceptAgain_, &QTimer::timeout, this, [this] {
-    incoming_->setEnabled(true);
-    TakeClients();
-  });
-  listenAgain_.setInterval(kListenAgainMs);
-  connect(&listenAgain_, &QTimer::timeout, this, &SharedEndpoint::Listen);
-  Listen();
-}
+      verbose_(verbose),
+      listener_(*unit.FaceAddress(kListenKey), Prefix(), "shared on",
+                [this](tcp::Socket socket) { Accept(socket); }) {}
 
 SharedEndpoint::~SharedEndpoint() {
   while (!clients_.empty()) Close(*clients_.begin()->second, "the bridge ends", false);
-  incoming_.reset();  // before its socket goes
-  tcp::SockClose(listener_);
 }
 
 std::string SharedEndpoint::Prefix() const {
   return unit_.id + ": ";
-}
-
-void SharedEndpoint::Listen() {
-  const std::string where = EndpointText(listen_);
-  if (!tcp::SockListen(listener_, kdt::IPToStr(listen_.address), listen_.port, kBacklog)) {
-    const std::string reason = tcp::SockErrorText(tcp::SockLastError(), 0);
-    if (const auto line = listenDown_.Line(
-            Prefix() + "cannot listen on " + where + ": " + reason + "; trying again every second",
-            Prefix() + "still cannot listen on " + where + ": " + reason)) {
-      Log(*line);
-    }
-    listenAgain_.start();
-    return;
-  }
-  listenAgain_.stop();
-  listenDown_.Up();
-  Log(Prefix() + "shared on " + where);
-  incoming_ = std::make_unique<QSocketNotifier>(listener_, QSocketNotifier::Read);
-  connect(incoming_.get(), &QSocketNotifier::activated, this, &SharedEndpoint::TakeClients);
 }
 
 void SharedEndpoint::Reconfigure(const UnitConfig& unit) {
@@ -136,33 +83,6 @@ kdt::ReplyBytes SharedEndpoint::Served(const kdt::ReplyBytes& reply) const {
   }
   if (served != reply) kdt::CompleteFrame(served);
   return served;
-}
-
-// Every connection that waits. When no descriptor is left for one (or no
-// memory), it waits in the system's queue and is tried again in a second:
-// said once, and never a loop that spins on it.
-void SharedEndpoint::TakeClients() {
-  for (;;) {
-    tcp::Socket socket = tcp::kInvalidSocket;
-    if (tcp::SockAccept(listener_, socket)) {
-      if (acceptDown_.Down()) Log(Prefix() + "taking clients again");
-      acceptDown_.Up();
-      Accept(socket);
-      continue;
-    }
-    const int error = tcp::SockLastError();
-    if (error == tcp::kErrWouldBlock) return;
-    if (IsPassing(error)) continue;
-    const std::string reason = tcp::SockErrorText(error, 0);
-    if (const auto line = acceptDown_.Line(
-            Prefix() + "cannot take a client: " + reason + "; trying again every second",
-            Prefix() + "still cannot take a client: " + reason)) {
-      Log(*line);
-    }
-    incoming_->setEnabled(false);
-    acceptAgain_.start();
-    return;
-  }
 }
 
 // Who comes in: as every client of the bridge (ClientGate.h), and only

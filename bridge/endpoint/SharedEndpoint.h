@@ -16,7 +16,7 @@
 // close them. No host holds more than half the places while another waits
 // for one (ClientGate.h).
 //
-// The listener and the clients are plain sockets of the socket layer, each
+// The clients are plain sockets of the socket layer, each
 // watched by the event loop: every poll of every client passes here, and a
 // socket object of the toolkit's would cost a good part of the time a poll
 // takes.
@@ -34,10 +34,10 @@
 #include "UnitFrames.h"
 #include "config/UnitConfig.h"
 #include "core/Core.h"
-#include "core/DownNotice.h"
 #include "core/Face.h"
 #include "core/Log.h"
 #include "endpoint/ClientStream.h"
+#include "listen/Listener.h"
 
 namespace bridge {
 
@@ -54,8 +54,7 @@ constexpr const char* kListenKey = "LISTEN";
 
 class SharedEndpoint : public QObject, public UnitFace {
  public:
-  // Listens on the unit's LISTEN address, and tries again every second
-  // while it cannot.
+  // Listens on the unit's LISTEN address (Listener.h).
   SharedEndpoint(const UnitConfig& unit, Core& core, bool verbose);
   ~SharedEndpoint() override;
 
@@ -69,10 +68,8 @@ class SharedEndpoint : public QObject, public UnitFace {
   struct Client;
   enum class Ending { kAtOnce, kAfterReplies };
 
-  void Listen();
   void CloseAll(const std::string& reason);
   kdt::ReplyBytes Served(const kdt::ReplyBytes& reply) const;
-  void TakeClients();
   void Accept(tcp::Socket socket);
   bool Admit(std::uint32_t peer, std::string& refusal);
   void Receive(Client& client);
@@ -89,18 +86,12 @@ class SharedEndpoint : public QObject, public UnitFace {
   std::string Prefix() const;
 
   UnitConfig unit_;
-  Endpoint listen_;
   Core& core_;
   const Unit& served_;
   const bool verbose_;
-  tcp::Socket listener_ = tcp::kInvalidSocket;
-  std::unique_ptr<QSocketNotifier> incoming_;
-  QTimer listenAgain_;     // while the address cannot be had
-  QTimer acceptAgain_;     // after a failure to take a client
-  DownNotice listenDown_;  // the LISTEN address cannot be had
-  DownNotice acceptDown_;  // clients cannot be taken (no descriptor left)
   LogThrottle throttle_;
   std::unordered_map<std::uint64_t, std::unique_ptr<Client>> clients_;  // by source
+  Listener listener_;  // last: it may hand on a client as soon as it is made
 };
 
 }  // namespace bridge

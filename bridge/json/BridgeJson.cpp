@@ -17,8 +17,13 @@ void AddInput(kdt::JsonObject& object, std::string_view name, int input) {
 
 }  // namespace
 
+std::string InputsJson(const UnitConfig& unit) {
+  return kdt::JsonArray({kdt::JsonText(unit.inputLabels[0]), kdt::JsonText(unit.inputLabels[1])});
+}
+
 std::string UnitJson(const Core& core, const Unit& unit) {
-  const kdt::JsonObject id = kdt::JsonObject().AddText("id", unit.Id());
+  const kdt::JsonObject id =
+      kdt::JsonObject().AddText("id", unit.Id()).AddJson("inputs", InputsJson(unit.Config()));
   if (!unit.Live()) return kdt::NotConnectedJson(unit.Where(), unit.DownReason(), id);
   const auto protect = [&](int relay, kdt::JsonObject& object) {
     const Protect* held = core.ProtectOf(unit.Id(), relay);

@@ -9,7 +9,11 @@
 
 namespace bridge {
 
-// kdt212ctl's JSON of the unit, with its "id" first and, for each relay,
+// The labels of the unit's sources (INPUT1=, INPUT2=): ["Camera 1","INPUT 2"].
+std::string InputsJson(const UnitConfig& unit);
+
+// kdt212ctl's JSON of the unit, with its "id" and its sources' "inputs"
+// first and, for each relay,
 // who protects it: "protected":null, or {"by":"web alice","who":"alice",
 // "since":"…"}.
 std::string UnitJson(const Core& core, const Unit& unit);

@@ -118,9 +118,10 @@ void MqttFace::PublishUnit(const Unit& unit) {
   if (!unit.Known()) return;  // neither up nor down yet
   const std::string& id = unit.Id();
   Publish(UnitStatusTopic(config_, id), unit.Live() ? "online" : "offline");
+  const kdt::JsonObject inputs = kdt::JsonObject().AddJson("inputs", InputsJson(unit.Config()));
   Publish(UnitStateTopic(config_, id),
-          unit.Live() ? kdt::StatusJson(unit.Status(), unit.Where())
-                      : kdt::NotConnectedJson(unit.Where(), unit.DownReason()));
+          unit.Live() ? kdt::StatusJson(unit.Status(), unit.Where(), {}, inputs)
+                      : kdt::NotConnectedJson(unit.Where(), unit.DownReason(), inputs));
   // The bridge's own, known whether the unit is up or not.
   for (int relay : kdt::kRelaysLeftToRight) {
     const Protect* protect = core_.ProtectOf(id, relay);

@@ -55,6 +55,9 @@ void WebReply::Refused(const Result& refused) {
     case Refusal::kName:
       status = 422;
       break;
+    case Refusal::kNotAllowed:
+      status = 403;
+      break;
     case Refusal::kTimedOut:
       status = 504;
       break;

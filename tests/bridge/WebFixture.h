@@ -44,7 +44,8 @@ class WebTest : public UnitFixture {
     hall_ = StartRecordingUnit(options, error);
     ASSERT_TRUE(hall_) << error;
     port_ = FreeLoopbackPort();
-    config_ = UnitSection("studio", unit_->Port()) + UnitSection("hall", hall_->Port()) +
+    config_ = UnitSection("studio", unit_->Port(), 0, studioMore_) +
+              UnitSection("hall", hall_->Port()) +
               "[HTTP]\nLISTEN=127.0.0.1:" + std::to_string(port_) + "\n";
     if (!users.empty()) config_ += "USERS=" + WriteUsers(users) + "\n";
     config_ += more;
@@ -101,6 +102,7 @@ class WebTest : public UnitFixture {
   }
 
   std::unique_ptr<sim::SimUnit> hall_;
+  std::string studioMore_;  // more keys of [UNIT studio], set before StartWeb
   int port_ = 0;
   std::string config_, usersFile_;
   std::map<std::string, std::string> hashes_;

@@ -39,10 +39,14 @@ const std::map<std::string, Place> kPlaces = {
     {"bridge/config", {"bridge", 10}},
     {"bridge/core", {"bridge", 11}},
     {"bridge/json", {"bridge", 12}},
+    {"bridge/listen", {"bridge", 12}},
     {"bridge/endpoint", {"bridge", 13}},
     {"bridge/mqtt", {"bridge", 13}},
     {"bridge/web", {"bridge", 13}},
-    {"bridge", {"bridge", 14}},  // the composition root and the program
+    {"bridge/router", {"bridge", 13}},
+    {"bridge/videohub", {"bridge", 14}},
+    {"bridge/swp08", {"bridge", 14}},
+    {"bridge", {"bridge", 15}},  // the composition root and the program
 };
 
 // Where an include without a folder of its own is looked for: each

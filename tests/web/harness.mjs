@@ -88,13 +88,14 @@ export class Bridge extends Child {
     this.config = config;
     this.folder = folder;
   }
-  // `units`: id -> Unit; `http`: more lines of [HTTP].
-  static async start(units, {port, http = '', folder} = {}) {
+  // `units`: id -> Unit; `http`: more lines of [HTTP]; `unitKeys`: id ->
+  // more lines of that [UNIT].
+  static async start(units, {port, http = '', folder, unitKeys = {}} = {}) {
     folder = folder || mkdtempSync(join(tmpdir(), 'kdt-page-'));
     port = port || await freePort();
     let config = '';
     for (const [id, unit] of Object.entries(units)) {
-      config += `[UNIT ${id}]\nADDR=127.0.0.1\nPORT=${unit.port}\n`;
+      config += `[UNIT ${id}]\nADDR=127.0.0.1\nPORT=${unit.port}\n${unitKeys[id] || ''}`;
     }
     config += `[HTTP]\nLISTEN=127.0.0.1:${port}\n${http}`;
     const bridge = new Bridge(config, folder);

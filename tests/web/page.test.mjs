@@ -57,11 +57,11 @@ async function login(page, user, password) {
 }
 
 // A site: two units, the bridge, a folder for both, and what ends them.
-async function site({users, http = ''} = {}) {
+async function site({users, http = '', unitKeys = {}} = {}) {
   const folder = mkdtempSync(join(tmpdir(), 'kdt-page-'));
   const studio = await Unit.start(), hall = await Unit.start();
   if (users) http = `USERS=${await usersFile(folder, users)}\n` + http;  // [HTTP]'s, before any section
-  const bridge = await Bridge.start({studio, hall}, {http, folder});
+  const bridge = await Bridge.start({studio, hall}, {http, folder, unitKeys});
   await bridge.waitFor('studio: connected to');
   await bridge.waitFor('hall: connected to');
   return {
@@ -520,6 +520,25 @@ test('a reload: a unit taken out leaves open pages, and a new role applies there
     await page.locator('#user').getByText('alice (operate)').waitFor(WAIT);
     await input(page, 'studio', 'A', 2).click();
     await page.locator('[aria-label="studio RELAY A INPUT 2"][aria-pressed="true"]').waitFor(WAIT);
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await s.stop();
+  }
+});
+
+test('the sources show their labels beside INPUT 1 and INPUT 2, and a reload relabels them', async () => {
+  const s = await site({unitKeys: {studio: 'INPUT1=Camera 1\nINPUT2=\u0421\u0442\u0443\u0434\u0438\u044f B\n'}});
+  try {
+    const page = await open(s.bridge.url, {width: 360, height: 740});
+    const camera = input(page, 'studio', 'A', 1);
+    await camera.getByText('Camera 1').waitFor(WAIT);
+    assert.equal(await camera.textContent(), 'INPUT 1Camera 1');
+    assert.equal(await input(page, 'studio', 'C', 2).textContent(), 'INPUT 2\u0421\u0442\u0443\u0434\u0438\u044f B');
+    // Without labels, nothing is said twice.
+    assert.equal(await input(page, 'hall', 'A', 1).textContent(), 'INPUT 1');
+    writeFileSync(join(s.folder, 'bridge.ini'), s.bridge.config.replace('INPUT1=Camera 1', 'INPUT1=Camera 3'));
+    s.bridge.process.kill('SIGHUP');
+    await input(page, 'studio', 'B', 1).getByText('Camera 3').waitFor(WAIT);
     assert.deepEqual(page.problems, []);
   } finally {
     await s.stop();

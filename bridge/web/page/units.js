@@ -36,9 +36,10 @@ function buildCard(id) {
 function buildRelay(into, id, letter) {
   const caption = 'RELAY ' + letter;
   const buttons = state.rules.inputs.map((input) => {
+    // The source's label (INPUT1= of the unit) beside the input it names.
     const button = element('button', {type: 'button', class: 'input' + input,
-      text: 'INPUT ' + input, 'aria-label': `${id} ${caption} INPUT ${input}`,
-      'aria-pressed': 'false'});
+      'aria-label': `${id} ${caption} INPUT ${input}`, 'aria-pressed': 'false'},
+    [element('span', {text: 'INPUT ' + input}), element('span', {class: 'source'})]);
     button.addEventListener('click', () => command(id, letter, 'input', {input}));
     return button;
   });
@@ -99,6 +100,10 @@ function showRelay(unit, letter, view) {
   view.buttons.forEach((button, index) => {
     button.setAttribute('aria-pressed', String(Boolean(relay && relay.input === state.rules.inputs[index])));
     button.disabled = !usable || relay.locked;
+    // A label that only repeats its input's name is not said twice.
+    const label = unit.inputs ? unit.inputs[index] : '';
+    button.querySelector('.source').textContent =
+      label === 'INPUT ' + state.rules.inputs[index] ? '' : label;
     describeDisabled(button, why || (relay && relay.locked ? view.lock.id : null));
   });
   if (!view.editing) view.name.textContent = relay ? relay.name : '';

@@ -54,6 +54,38 @@ TEST(BridgeConfig, EveryKeyWithCommentsAfterValuesAndHeaders) {
   EXPECT_EQ(hall.maxClients, 16);
 }
 
+// The router faces' keys: where each listens, what the sources are called
+// (24 characters, not bytes), and what a router client may do.
+TEST(BridgeConfig, RouterFacesAndSourceLabels) {
+  const std::string text =
+      "[UNIT studio]\nADDR=10.0.0.1\nVIDEOHUB=127.0.0.1\nSWP08=127.0.0.1:2008\n"
+      "INPUT1=\xD0\x9A\xD0\xB0\xD0\xBC\xD0\xB5\xD1\x80\xD0\xB0 1 \xE2\x80\x94 "
+      "\xD1\x81\xD1\x82\xD1\x83\xD0\xB4\xD0\xB8\xD1\x8F \xE2\x84\x96 12\n"
+      "ROUTER_ROLE=Admin\n"
+      "[UNIT hall]\nADDR=10.0.0.2\n";
+  bridge::BridgeConfig config;
+  std::string problem;
+  ASSERT_TRUE(bridge::ParseConfig(text, "f", config, problem)) << problem;
+  const bridge::UnitConfig& studio = config.units[0];
+  EXPECT_EQ(bridge::EndpointText(*studio.FaceAddress("VIDEOHUB")), "127.0.0.1:9990");
+  EXPECT_EQ(bridge::EndpointText(*studio.FaceAddress("SWP08")), "127.0.0.1:2008");
+  EXPECT_EQ(studio.InputLabel(1),
+            "\xD0\x9A\xD0\xB0\xD0\xBC\xD0\xB5\xD1\x80\xD0\xB0 1 \xE2\x80\x94 "
+            "\xD1\x81\xD1\x82\xD1\x83\xD0\xB4\xD0\xB8\xD1\x8F \xE2\x84\x96 12");
+  EXPECT_EQ(studio.InputLabel(2), "INPUT 2");
+  EXPECT_EQ(studio.routerRole, bridge::RouterRole::kAdmin);
+  EXPECT_EQ(config.units[1].routerRole, bridge::RouterRole::kOperate);
+  EXPECT_NE(bridge::Describe(config).find("9990 text protocol on 127.0.0.1:9990, SW-P-08 on "
+                                          "127.0.0.1:2008"),
+            std::string::npos)
+      << bridge::Describe(config);
+  bridge::UnitConfig relabelled = studio;
+  relabelled.inputLabels[1] = "Camera 2";
+  relabelled.routerRole = bridge::RouterRole::kView;
+  EXPECT_EQ(bridge::ChangesText(studio, relabelled),
+            "INPUT2 'INPUT 2' -> 'Camera 2', ROUTER_ROLE admin -> view");
+}
+
 TEST(BridgeConfig, NoUnitsIsAConfigurationThatConnectsNowhere) {
   bridge::BridgeConfig config;
   std::string problem;
@@ -127,11 +159,27 @@ TEST(BridgeConfig, FaultsAreRefusedWithTheirLine) {
       {unit + "LISTEN=127.0.0.1:20001\nALLOW=192.168.1.1/24\n",
        "bridge.ini:4: ALLOW: 192.168.1.1/24 has bits beyond its /24: the network is "
        "192.168.1.0/24, the host 192.168.1.1/32"},
-      {unit + "ALLOW=127.0.0.0/8\n", "bridge.ini:3: ALLOW without LISTEN: the unit is shared"},
-      {unit + "MAXCLIENTS=4\n", "bridge.ini:3: MAXCLIENTS without LISTEN"},
+      {unit + "ALLOW=127.0.0.0/8\n",
+       "bridge.ini:3: ALLOW without LISTEN, VIDEOHUB or SWP08: the unit is shared"},
+      {unit + "MAXCLIENTS=4\n", "bridge.ini:3: MAXCLIENTS without LISTEN, VIDEOHUB or SWP08"},
       {unit + "\n[UNIT b]\nADDR=10.0.0.1\n",
        "bridge.ini:4: unit b: 10.0.0.1:10001 is unit a already (first at line 1)"},
       {"[MQTT]\n[mqtt]\n", "bridge.ini:2: [MQTT] given twice (first at line 1)"},
+      {unit + "VIDEOHUB=127.0.0.1:0\n", "bridge.ini:3: VIDEOHUB: an address and a port"},
+      {unit + "SWP08=127.0.0.1\n", "bridge.ini:3: SWP08: an address and a port"},
+      {unit + "LISTEN=127.0.0.1:9990\n[UNIT b]\nADDR=10.0.0.2\nVIDEOHUB=127.0.0.1\n",
+       "bridge.ini:4: VIDEOHUB 127.0.0.1:9990 is unit a's already"},
+      {unit + "INPUT1=" + std::string(25, 'x') + "\n",
+       "bridge.ini:3: INPUT1: a label of up to 24 printable characters: 25 characters"},
+      {unit + "INPUT2=Cam\x7F"
+              "1\n",
+       "bridge.ini:3: INPUT2: a label of up to 24 printable "
+       "characters: control characters are not taken"},
+      {unit + "INPUT2=Cam\xFF\n",
+       "bridge.ini:3: INPUT2: a label of up to 24 printable "
+       "characters: not UTF-8"},
+      {unit + "ROUTER_ROLE=boss\n",
+       "bridge.ini:3: ROUTER_ROLE: view, operate or admin, not 'boss'"},
   };
   for (const Case& c : cases) {
     bridge::BridgeConfig config;
@@ -174,6 +222,8 @@ TEST(BridgeConfig, TheEdgesOfEveryRange) {
       "[MQTT]\nPORT=1\nCLIENTID=" + std::string(64, 'c') + "\n",
       "[MQTT]\nPORT=65535\n",
       "\xEF\xBB\xBF[UNIT a]\nADDR=10.0.0.1\n",  // as some editors save it
+      unit + "INPUT1=" + std::string(24, 'x') + "\n",
+      unit + "VIDEOHUB=127.0.0.1:1\nSWP08=127.0.0.1:65535\nALLOW=10.0.0.0/8\n",
   };
   for (const std::string& text : edges) {
     bridge::BridgeConfig config;

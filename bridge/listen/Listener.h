@@ -1,0 +1,54 @@
+// The listening socket of a face of one unit (its endpoint, a router face):
+// it listens on the face's address, and tries again every second while it
+// cannot; it hands on every connection that waits. When no descriptor is
+// left for one (or no memory), it waits in the system's queue and is tried
+// again in a second: said once, and never a loop that spins on it. A plain
+// socket of the socket layer, watched by the event loop.
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "TcpSockets.h"
+#include "config/Values.h"
+#include "core/DownNotice.h"
+
+namespace bridge {
+
+// The peer's IPv4 address value and "address:port"; false for another kind.
+bool PeerOf(tcp::Socket socket, std::uint32_t& address, std::string& who);
+// Why a client's connection ended, from the socket layer's error.
+std::string ClosedText(int error);
+
+class Listener : public QObject {
+ public:
+  // Given each connection taken; it is the taker's to close.
+  using Take = std::function<void(tcp::Socket socket)>;
+
+  // `prefix` begins its log lines ("studio: "); `serves` says what it
+  // listens for once it does ("shared on" 127.0.0.2:10001).
+  Listener(const Endpoint& at, std::string prefix, std::string serves, Take take);
+  ~Listener() override;
+
+ private:
+  void Listen();
+  void TakeWaiting();
+
+  const Endpoint at_;
+  const std::string prefix_;
+  const std::string serves_;
+  const Take take_;
+  tcp::Socket socket_ = tcp::kInvalidSocket;
+  std::unique_ptr<QSocketNotifier> incoming_;
+  QTimer listenAgain_;     // while the address cannot be had
+  QTimer acceptAgain_;     // after a failure to take a client
+  DownNotice listenDown_;  // the address cannot be had
+  DownNotice acceptDown_;  // clients cannot be taken (no descriptor left)
+};
+
+}  // namespace bridge
