@@ -13,8 +13,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Replies a client has not taken yet, beyond what the system holds for it.
-constexpr std::size_t kMostUnsent = 64 * 1024;
 constexpr std::size_t kReadChunk = 4096;
 
 std::string HostOf(std::uint32_t address) {
@@ -25,21 +23,15 @@ std::string HostOf(std::uint32_t address) {
 
 struct SharedEndpoint::Client {
   std::uint64_t source = 0;  // its commands', never reused
-  tcp::Socket socket = tcp::kInvalidSocket;
+  std::unique_ptr<ClientConnection> connection;
   std::uint32_t host = 0;      // the peer's address value
   std::string who;             // "127.0.0.1:40000"
   ClientStream stream;         // what it sent that is not yet a whole frame, or waits its turn
-  std::string unsent;          // replies the system would not take yet
   bool awaitingReply = false;  // a command of it is with the unit
   bool ending = false;         // said goodbye: its last reply goes, then the connection
   Clock::time_point lastFrame = Clock::now();
-  // Its watchers go with deleteLater (a client may be closed from within
-  // their own signals), and with the endpoint at the latest.
-  QSocketNotifier* readable = nullptr;
-  QSocketNotifier* writable = nullptr;
-  QTimer stall;     // a frame begun and not finished; the end of a goodbye
-  QTimer draining;  // replies not yet taken
-  QTimer idle;      // no frame for a while
+  QTimer stall;  // a frame begun and not finished; the end of a goodbye
+  QTimer idle;   // no frame for a while
 };
 
 SharedEndpoint::SharedEndpoint(const UnitConfig& unit, Core& core, bool verbose)
@@ -87,41 +79,22 @@ kdt::ReplyBytes SharedEndpoint::Served(const kdt::ReplyBytes& reply) const {
 
 // Who comes in: as every client of the bridge (ClientGate.h), and only
 // while the unit is live.
-bool SharedEndpoint::Admit(std::uint32_t peer, std::string& refusal) {
-  if (!Allowed(unit_.allow, peer)) {
-    refusal = "not in ALLOW";
-    return false;
-  }
-  if (!served_.Live()) {
-    refusal = "the unit is not connected";
-    return false;
-  }
-  std::vector<ClientPlace> taken;
+void SharedEndpoint::Accept(tcp::Socket socket) {
+  std::vector<ClientPlace> places;
   std::vector<Client*> clients;
   for (const auto& [source, client] : clients_) {
-    taken.push_back({client->host, client->lastFrame});
+    places.push_back({client->host, client->lastFrame});
     clients.push_back(client.get());
   }
-  const Admission admission = AdmitClient(unit_.allow, unit_.maxClients, peer, taken);
-  if (admission.evict >= 0) Close(*clients[std::size_t(admission.evict)], admission.evicted, true);
-  refusal = admission.refusal;
-  return admission.admitted;
-}
-
-void SharedEndpoint::Accept(tcp::Socket socket) {
-  std::uint32_t peer = 0;
-  std::string who, refusal;
-  if (!PeerOf(socket, peer, who)) {
-    refusal = "not an IPv4 peer";
-  } else if (Admit(peer, refusal) && !(tcp::SockSetOptions(socket, tcp::kSocketBufferSize) &&
-                                       tcp::SockSetBlocking(socket, false))) {
-    refusal = tcp::SockErrorText(tcp::SockLastError(), 0);
-  }
-  if (!refusal.empty()) {
+  const Arrival arrival = Arrive(
+      socket, unit_, places,
+      [&](std::size_t place, const std::string& why) { Close(*clients[place], why, true); },
+      served_.Live() ? "" : "the unit is not connected");
+  if (!arrival.refusal.empty()) {
     // A unit that is down refuses everybody: only the others are worth a line.
     if (verbose_ || served_.Live()) {
-      throttle_.Log("refused: " + KindOf(refusal), HostOf(peer),
-                    Prefix() + "refused " + who + ": " + refusal);
+      throttle_.Log("refused: " + KindOf(arrival.refusal), HostOf(arrival.peer),
+                    Prefix() + "refused " + arrival.who + ": " + arrival.refusal);
     }
     tcp::SockClose(socket);
     return;
@@ -129,12 +102,24 @@ void SharedEndpoint::Accept(tcp::Socket socket) {
   auto client = std::make_unique<Client>();
   Client& c = *client;
   c.source = NewCommandSource();
-  c.socket = socket;
-  c.host = peer;
-  c.who = who;
-  for (QTimer* timer : {&c.stall, &c.draining, &c.idle}) timer->setSingleShot(true);
+  c.host = arrival.peer;
+  c.who = arrival.who;
+  c.connection = std::make_unique<ClientConnection>(
+      socket, kClientStallMs,
+      ClientConnection::Watch{.readable = [this, &c] { Receive(c); },
+                              .failed =
+                                  [this, &c](ClientConnection::Failure failure, int error) {
+                                    if (failure == ClientConnection::Failure::kStoppedReading) {
+                                      return Close(c, "stopped reading its replies", true);
+                                    }
+                                    Close(c, ClosedText(error), verbose_);
+                                  },
+                              .drained =
+                                  [this, &c] {
+                                    if (c.ending) Finish(c);
+                                  }});
+  for (QTimer* timer : {&c.stall, &c.idle}) timer->setSingleShot(true);
   c.stall.setInterval(kClientStallMs);
-  c.draining.setInterval(kClientStallMs);
   c.idle.setInterval(kClientIdleMs);
   connect(&c.stall, &QTimer::timeout, this, [this, &c] {
     if (c.ending) {
@@ -143,25 +128,18 @@ void SharedEndpoint::Accept(tcp::Socket socket) {
     }
     Close(c, "stalled inside a frame for " + std::to_string(kClientStallMs / 1000) + " s", true);
   });
-  connect(&c.draining, &QTimer::timeout, this,
-          [this, &c] { Close(c, "stopped reading its replies", true); });
   connect(&c.idle, &QTimer::timeout, this, [this, &c] {
     Close(c, "sent no frame for " + std::to_string(kClientIdleMs / 1000) + " s", true);
   });
   c.idle.start();
-  c.readable = new QSocketNotifier(socket, QSocketNotifier::Read, this);
-  connect(c.readable, &QSocketNotifier::activated, this, [this, &c] { Receive(c); });
-  c.writable = new QSocketNotifier(socket, QSocketNotifier::Write, this);
-  c.writable->setEnabled(false);
-  connect(c.writable, &QSocketNotifier::activated, this, [this, &c] { SendWaiting(c); });
   clients_[c.source] = std::move(client);
-  if (verbose_) Log(Prefix() + "client " + who + " connected");
+  if (verbose_) Log(Prefix() + "client " + c.who + " connected");
 }
 
 void SharedEndpoint::Receive(Client& client) {
   char chunk[kReadChunk];
   int received = 0;
-  while (tcp::SockRecv(client.socket, chunk, int(sizeof chunk), received)) {
+  while (tcp::SockRecv(client.connection->Socket(), chunk, int(sizeof chunk), received)) {
     if (!client.ending) client.stream.Append(chunk, std::size_t(received));
     if (received < int(sizeof chunk)) break;
   }
@@ -275,44 +253,7 @@ void SharedEndpoint::Replied(std::uint64_t source, const kdt::ReplyBytes* reply)
 
 // False when the client is gone.
 bool SharedEndpoint::Send(Client& client, const kdt::ReplyBytes& reply) {
-  const std::uint8_t* data = reply.data();
-  std::size_t length = reply.size();
-  if (client.unsent.empty()) {
-    int sent = 0;
-    if (!tcp::SockSend(client.socket, data, int(length), sent)) {
-      if (tcp::SockLastError() != tcp::kErrWouldBlock) {
-        Close(client, ClosedText(tcp::SockLastError()), verbose_);
-        return false;
-      }
-      sent = 0;
-    }
-    data += sent;
-    length -= std::size_t(sent);
-    if (length == 0) return true;
-  }
-  client.unsent.append(reinterpret_cast<const char*>(data), length);
-  if (client.unsent.size() > kMostUnsent) {
-    Close(client, "stopped reading its replies", true);
-    return false;
-  }
-  client.writable->setEnabled(true);
-  if (!client.draining.isActive()) client.draining.start();
-  return true;
-}
-
-void SharedEndpoint::SendWaiting(Client& client) {
-  int sent = 0;
-  if (!tcp::SockSend(client.socket, client.unsent.data(), int(client.unsent.size()), sent)) {
-    if (tcp::SockLastError() == tcp::kErrWouldBlock) return;
-    Close(client, ClosedText(tcp::SockLastError()), verbose_);
-    return;
-  }
-  client.unsent.erase(0, std::size_t(sent));
-  client.draining.start();  // it is taking them: time again
-  if (!client.unsent.empty()) return;
-  client.writable->setEnabled(false);
-  client.draining.stop();
-  if (client.ending) Finish(client);
+  return client.connection->Send(reply.data(), reply.size());
 }
 
 void SharedEndpoint::CloseAll(const std::string& reason) {
@@ -335,11 +276,9 @@ void SharedEndpoint::Close(Client& client, const std::string& reason, bool log, 
     client.ending = true;
     client.stream.Clear();
     client.idle.stop();
-    if (client.unsent.empty()) Finish(client);
+    if (!client.connection->Sending()) Finish(client);
     return;
   }
-  Unwatch(client);
-  tcp::SockClose(client.socket);
   clients_.erase(client.source);
 }
 
@@ -347,17 +286,8 @@ void SharedEndpoint::Close(Client& client, const std::string& reason, bool log, 
 // client still sends is read and dropped until it closes, so that nothing
 // unread turns the close into a reset that could cost it that reply.
 void SharedEndpoint::Finish(Client& client) {
-  tcp::SockShutdownSend(client.socket);
-  client.draining.stop();
+  tcp::SockShutdownSend(client.connection->Socket());
   client.stall.start();
-}
-
-void SharedEndpoint::Unwatch(Client& client) {
-  for (QSocketNotifier* notifier : {client.readable, client.writable}) {
-    notifier->setEnabled(false);  // before its socket goes
-    notifier->disconnect(this);
-    notifier->deleteLater();
-  }
 }
 
 }  // namespace bridge

@@ -23,7 +23,6 @@
 #pragma once
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <cstdint>
 #include <memory>
@@ -37,6 +36,7 @@
 #include "core/Face.h"
 #include "core/Log.h"
 #include "endpoint/ClientStream.h"
+#include "listen/ClientConnection.h"
 #include "listen/Listener.h"
 
 namespace bridge {
@@ -71,17 +71,14 @@ class SharedEndpoint : public QObject, public UnitFace {
   void CloseAll(const std::string& reason);
   kdt::ReplyBytes Served(const kdt::ReplyBytes& reply) const;
   void Accept(tcp::Socket socket);
-  bool Admit(std::uint32_t peer, std::string& refusal);
   void Receive(Client& client);
   void Serve(Client& client);
   bool Answer(Client& client, const kdt::ClientFrame& read);
   bool AnswerRefused(Client& client, const kdt::ClientFrame& read, const Result& refused);
   void Replied(std::uint64_t token, const kdt::ReplyBytes* reply);
   bool Send(Client& client, const kdt::ReplyBytes& reply);
-  void SendWaiting(Client& client);
   void Close(Client& client, const std::string& reason, bool log, Ending ending = Ending::kAtOnce);
   void Finish(Client& client);
-  void Unwatch(Client& client);
   void LogClient(const Client& client, const std::string& reason);
   std::string Prefix() const;
 

@@ -17,13 +17,38 @@ bool IsPassing(int error) {
   return error == ECONNABORTED || error == EINTR || error == EPROTO;
 }
 
-}  // namespace
-
+// The peer's IPv4 address value and "address:port"; false for another kind.
 bool PeerOf(tcp::Socket socket, std::uint32_t& address, std::string& who) {
   int port = 0;
   if (!tcp::SockPeerName(socket, address, port)) return false;
   who = kdt::IPToStr(address) + ":" + std::to_string(port);
   return true;
+}
+
+}  // namespace
+
+Arrival Arrive(tcp::Socket socket, const UnitConfig& unit, const std::vector<ClientPlace>& places,
+               const std::function<void(std::size_t place, const std::string& why)>& evict,
+               const std::string& notNow) {
+  Arrival arrival;
+  if (!PeerOf(socket, arrival.peer, arrival.who)) {
+    arrival.refusal = "not an IPv4 peer";
+  } else if (!Allowed(unit.allow, arrival.peer)) {
+    arrival.refusal = "not in ALLOW";
+  } else if (!notNow.empty()) {
+    arrival.refusal = notNow;
+  } else if (const Admission admission =
+                 AdmitClient(unit.allow, unit.maxClients, arrival.peer, places);
+             !admission.admitted) {
+    arrival.refusal = admission.refusal;
+  } else {
+    if (admission.evict >= 0) evict(std::size_t(admission.evict), admission.evicted);
+    if (!tcp::SockSetOptions(socket, tcp::kSocketBufferSize) ||
+        !tcp::SockSetBlocking(socket, false)) {
+      arrival.refusal = tcp::SockErrorText(tcp::SockLastError(), 0);
+    }
+  }
+  return arrival;
 }
 
 std::string ClosedText(int error) {

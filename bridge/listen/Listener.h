@@ -13,15 +13,30 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "TcpSockets.h"
+#include "config/UnitConfig.h"
 #include "config/Values.h"
+#include "core/ClientGate.h"
 #include "core/DownNotice.h"
 
 namespace bridge {
 
-// The peer's IPv4 address value and "address:port"; false for another kind.
-bool PeerOf(tcp::Socket socket, std::uint32_t& address, std::string& who);
+// A connection that a face has taken: whom it is from, and why it may not
+// stay, by the one rule of who may connect (ClientGate.h).
+struct Arrival {
+  std::uint32_t peer = 0;
+  std::string who;      // "127.0.0.1:40000"
+  std::string refusal;  // empty: it stays, ready to be served without blocking
+};
+// `places`: the face's clients, in an order that `evict` knows: it closes
+// the one that gives way for the newcomer, with why. `notNow`: why nobody
+// may come now (the unit is down), or empty.
+Arrival Arrive(tcp::Socket socket, const UnitConfig& unit, const std::vector<ClientPlace>& places,
+               const std::function<void(std::size_t place, const std::string& why)>& evict,
+               const std::string& notNow = "");
+
 // Why a client's connection ended, from the socket layer's error.
 std::string ClosedText(int error);
 

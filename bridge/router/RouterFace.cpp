@@ -8,8 +8,6 @@
 namespace bridge {
 namespace {
 
-// What a client has not taken yet, beyond what the system holds for it.
-constexpr std::size_t kMostUnsent = 64 * 1024;
 constexpr std::size_t kReadChunk = 4096;
 
 // The unit as a router, from what the core holds; while it is down, what
@@ -81,62 +79,46 @@ void RouterFace::Refresh() {
 
 // Who comes in: as every client of the bridge (ClientGate.h), the unit up
 // or down: a router that lost its crosspoints still says so.
-bool RouterFace::Admit(std::uint32_t peer, std::string& refusal) {
-  if (!Allowed(unit_.allow, peer)) {
-    refusal = "not in ALLOW";
-    return false;
-  }
-  std::vector<ClientPlace> taken;
-  std::vector<Client*> clients;
-  for (const auto& [id, client] : clients_) {
-    taken.push_back({client->host, client->lastByte});
-    clients.push_back(client.get());
-  }
-  const Admission admission = AdmitClient(unit_.allow, unit_.maxClients, peer, taken);
-  if (admission.evict >= 0) Close(*clients[std::size_t(admission.evict)], admission.evicted, true);
-  refusal = admission.refusal;
-  return admission.admitted;
-}
-
 void RouterFace::Accept(tcp::Socket socket) {
   static std::uint64_t lastId = 0;
-  std::uint32_t peer = 0;
-  std::string who, refusal;
-  if (!PeerOf(socket, peer, who)) {
-    refusal = "not an IPv4 peer";
-  } else if (Admit(peer, refusal) && !(tcp::SockSetOptions(socket, tcp::kSocketBufferSize) &&
-                                       tcp::SockSetBlocking(socket, false))) {
-    refusal = tcp::SockErrorText(tcp::SockLastError(), 0);
+  std::vector<ClientPlace> places;
+  std::vector<Client*> clients;
+  for (const auto& [id, client] : clients_) {
+    places.push_back({client->host, client->lastByte});
+    clients.push_back(client.get());
   }
-  if (!refusal.empty()) {
-    throttle_.Log("refused: " + KindOf(refusal), kdt::IPToStr(peer),
-                  Prefix() + name_ + " refused " + who + ": " + refusal);
+  const Arrival arrival =
+      Arrive(socket, unit_, places,
+             [&](std::size_t place, const std::string& why) { Close(*clients[place], why, true); });
+  if (!arrival.refusal.empty()) {
+    throttle_.Log("refused: " + KindOf(arrival.refusal), kdt::IPToStr(arrival.peer),
+                  Prefix() + name_ + " refused " + arrival.who + ": " + arrival.refusal);
     tcp::SockClose(socket);
     return;
   }
   std::unique_ptr<Client> made = NewClient();
   Client& client = *made;
   client.id = ++lastId;
-  client.socket = socket;
-  client.host = peer;
-  client.who = who;
-  client.owner = Owner(name_, kdt::IPToStr(peer));
+  client.connection = std::make_unique<ClientConnection>(
+      socket, kRouterDrainMs,
+      ClientConnection::Watch{.readable = [this, &client] { Receive(client); },
+                              .failed =
+                                  [this, &client](ClientConnection::Failure failure, int error) {
+                                    if (failure == ClientConnection::Failure::kStoppedReading) {
+                                      return Close(client, "stopped reading what it was sent",
+                                                   true);
+                                    }
+                                    Close(client, ClosedText(error), verbose_);
+                                  }});
+  client.host = arrival.peer;
+  client.who = arrival.who;
+  client.owner = Owner(name_, kdt::IPToStr(arrival.peer));
   client.idle.setSingleShot(true);
   client.idle.setInterval(kRouterIdleMs);
   connect(&client.idle, &QTimer::timeout, this, [this, &client] {
     Close(client, "sent nothing for " + std::to_string(kRouterIdleMs / 1000) + " s", true);
   });
   client.idle.start();
-  client.draining.setSingleShot(true);
-  client.draining.setInterval(kRouterDrainMs);
-  connect(&client.draining, &QTimer::timeout, this,
-          [this, &client] { Close(client, "stopped reading what it was sent", true); });
-  client.readable = new QSocketNotifier(socket, QSocketNotifier::Read, this);
-  connect(client.readable, &QSocketNotifier::activated, this, [this, &client] { Receive(client); });
-  client.writable = new QSocketNotifier(socket, QSocketNotifier::Write, this);
-  client.writable->setEnabled(false);
-  connect(client.writable, &QSocketNotifier::activated, this,
-          [this, &client] { SendWaiting(client); });
   clients_[client.id] = std::move(made);
   if (verbose_) Log(client, "connected");
   Greet(client);
@@ -146,7 +128,7 @@ void RouterFace::Receive(Client& client) {
   char chunk[kReadChunk];
   int received = 0;
   const std::uint64_t id = client.id;
-  while (tcp::SockRecv(client.socket, chunk, int(sizeof chunk), received)) {
+  while (tcp::SockRecv(client.connection->Socket(), chunk, int(sizeof chunk), received)) {
     client.lastByte = Clock::now();
     client.idle.start();
     ReceiveFrom(client, std::string_view(chunk, std::size_t(received)));
@@ -166,40 +148,7 @@ void RouterFace::ReceiveFrom(Client& client, std::string_view bytes) {
 }
 
 bool RouterFace::Send(Client& client, std::string_view bytes) {
-  if (client.unsent.empty()) {
-    int sent = 0;
-    if (!tcp::SockSend(client.socket, bytes.data(), int(bytes.size()), sent)) {
-      if (tcp::SockLastError() != tcp::kErrWouldBlock) {
-        Close(client, ClosedText(tcp::SockLastError()), verbose_);
-        return false;
-      }
-      sent = 0;
-    }
-    bytes.remove_prefix(std::size_t(sent));
-    if (bytes.empty()) return true;
-  }
-  client.unsent.append(bytes);
-  if (client.unsent.size() > kMostUnsent) {
-    Close(client, "stopped reading what it was sent", true);
-    return false;
-  }
-  client.writable->setEnabled(true);
-  if (!client.draining.isActive()) client.draining.start();
-  return true;
-}
-
-void RouterFace::SendWaiting(Client& client) {
-  int sent = 0;
-  if (!tcp::SockSend(client.socket, client.unsent.data(), int(client.unsent.size()), sent)) {
-    if (tcp::SockLastError() == tcp::kErrWouldBlock) return;
-    Close(client, ClosedText(tcp::SockLastError()), verbose_);
-    return;
-  }
-  client.unsent.erase(0, std::size_t(sent));
-  client.draining.start();  // it is taking them: time again
-  if (!client.unsent.empty()) return;
-  client.writable->setEnabled(false);
-  client.draining.stop();
+  return client.connection->Send(bytes.data(), bytes.size());
 }
 
 void RouterFace::Log(const Client& client, const std::string& text) {
@@ -211,12 +160,6 @@ void RouterFace::Log(const Client& client, const std::string& text) {
 // touched after this.
 void RouterFace::Close(Client& client, const std::string& reason, bool log) {
   if (log) Log(client, "closed: " + reason);
-  for (QSocketNotifier* notifier : {client.readable, client.writable}) {
-    notifier->setEnabled(false);  // before its socket goes
-    notifier->disconnect(this);
-    notifier->deleteLater();
-  }
-  tcp::SockClose(client.socket);
   clients_.erase(client.id);
 }
 

@@ -12,7 +12,6 @@
 #pragma once
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
@@ -27,6 +26,7 @@
 #include "core/Core.h"
 #include "core/Face.h"
 #include "core/Log.h"
+#include "listen/ClientConnection.h"
 #include "listen/Listener.h"
 #include "router/RouterView.h"
 
@@ -56,18 +56,12 @@ class RouterFace : public QObject, public UnitFace {
   struct Client {
     virtual ~Client() = default;
     std::uint64_t id = 0;
-    tcp::Socket socket = tcp::kInvalidSocket;
+    std::unique_ptr<ClientConnection> connection;
     std::uint32_t host = 0;
     std::string who;  // "127.0.0.1:40000"
     Owner owner{""};  // "videohub 127.0.0.1"
-    std::string unsent;
     Clock::time_point lastByte = Clock::now();
-    // They go with deleteLater: a client may be closed from within their
-    // own signals.
-    QSocketNotifier* readable = nullptr;
-    QSocketNotifier* writable = nullptr;
-    QTimer idle;      // no byte for a while
-    QTimer draining;  // what it was sent is not taken
+    QTimer idle;  // no byte for a while
   };
 
   // A crosspoint: destination 1 to 3 (RELAY A, B, C), source 1 or 2.
@@ -114,9 +108,7 @@ class RouterFace : public QObject, public UnitFace {
 
  private:
   void Accept(tcp::Socket socket);
-  bool Admit(std::uint32_t peer, std::string& refusal);
   void Receive(Client& client);
-  void SendWaiting(Client& client);
   void Refresh();
   void ReceiveFrom(Client& client, std::string_view bytes);
   void Log(const Client& client, const std::string& text);

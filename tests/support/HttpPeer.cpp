@@ -1,25 +1,15 @@
 #include "HttpPeer.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <chrono>
 
 namespace testsupport {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return char(std::tolower(c)); });
   return text;
-}
-
-int Left(Clock::time_point until) {
-  return int(std::max<std::int64_t>(
-      0, std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count()));
 }
 
 }  // namespace
@@ -39,40 +29,12 @@ std::string HttpRequestText(const std::string& method, const std::string& path,
   return text + "\r\n" + body;
 }
 
-HttpPeer::HttpPeer(int port, const char* from) {
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = tcp::DottedToInAddr(from);
-  if (!tcp::SockCreate(socket_) ||
-      bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-      !tcp::SockConnectTimeout(socket_, "127.0.0.1", port, 3000)) {
-    tcp::SockClose(socket_);
-  }
-}
-
-HttpPeer::~HttpPeer() {
-  tcp::SockClose(socket_);
-}
-
-bool HttpPeer::Send(const std::string& bytes) {
-  return tcp::SockSendAll(socket_, bytes.data(), int(bytes.size()), 5000);
-}
-
-bool HttpPeer::Fill(int timeoutMs) {
-  if (!tcp::SockWaitReadable(socket_, timeoutMs)) return false;
-  char chunk[4096];
-  int received = 0;
-  if (!tcp::SockRecv(socket_, chunk, int(sizeof chunk), received) || received <= 0) return false;
-  buffer_.append(chunk, std::size_t(received));
-  return true;
-}
-
 HttpAnswer HttpPeer::Read(int timeoutMs) {
-  const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  const auto until = MsFromNow(timeoutMs);
   HttpAnswer answer;
   std::size_t headEnd;
   while ((headEnd = buffer_.find("\r\n\r\n")) == std::string::npos) {
-    if (!Fill(Left(until))) return answer;
+    if (!Fill(MsLeft(until))) return answer;
   }
   const std::string head = buffer_.substr(0, headEnd);
   buffer_.erase(0, headEnd + 4);
@@ -91,7 +53,7 @@ HttpAnswer HttpPeer::Read(int timeoutMs) {
   if (length.empty()) return answer;  // a stream: its events are read by NextEvent
   const std::size_t size = std::stoul(length);
   while (buffer_.size() < size) {
-    if (!Fill(Left(until))) break;
+    if (!Fill(MsLeft(until))) break;
   }
   answer.body = buffer_.substr(0, size);
   buffer_.erase(0, std::min(size, buffer_.size()));
@@ -103,33 +65,14 @@ HttpAnswer HttpPeer::Exchange(const std::string& request, int timeoutMs) {
 }
 
 std::string HttpPeer::NextEvent(int timeoutMs) {
-  const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  const auto until = MsFromNow(timeoutMs);
   std::size_t end;
   while ((end = buffer_.find("\n\n")) == std::string::npos) {
-    if (!Fill(Left(until))) return {};
+    if (!Fill(MsLeft(until))) return {};
   }
   std::string event = buffer_.substr(0, end);
   buffer_.erase(0, end + 2);
   return event;
-}
-
-bool HttpPeer::ClosedWithin(int timeoutMs) {
-  std::string more;
-  return ClosedAfter(more, timeoutMs);
-}
-
-bool HttpPeer::ClosedAfter(std::string& more, int timeoutMs) {
-  const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  more = std::move(buffer_);
-  buffer_.clear();
-  while (Clock::now() < until) {
-    if (!tcp::SockWaitReadable(socket_, Left(until))) return false;
-    char chunk[4096];
-    int received = 0;
-    if (!tcp::SockRecv(socket_, chunk, int(sizeof chunk), received) || received <= 0) return true;
-    more.append(chunk, std::size_t(received));
-  }
-  return false;
 }
 
 }  // namespace testsupport

@@ -1,70 +1,16 @@
 #include "RouterPeers.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
-#include <algorithm>
 #include <chrono>
 
 namespace testsupport {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int MsLeft(Clock::time_point until) {
-  return int(std::max<std::int64_t>(
-      0, std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count()));
-}
-
-Clock::time_point In(int ms) {
-  return Clock::now() + std::chrono::milliseconds(ms);
-}
-
 constexpr char kDle = 0x10, kStx = 0x02, kEtx = 0x03, kAckByte = 0x06, kNakByte = 0x15;
 
 }  // namespace
 
-StreamPeer::StreamPeer(int port, const char* from) {
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = tcp::DottedToInAddr(from);
-  if (!tcp::SockCreate(socket_) ||
-      bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-      !tcp::SockConnectTimeout(socket_, "127.0.0.1", port, 3000)) {
-    tcp::SockClose(socket_);
-  }
-}
-
-StreamPeer::~StreamPeer() {
-  tcp::SockClose(socket_);
-}
-
-bool StreamPeer::Send(const std::string& bytes) {
-  return tcp::SockSendAll(socket_, bytes.data(), int(bytes.size()), 5000);
-}
-
-bool StreamPeer::Fill(int timeoutMs) {
-  if (!tcp::SockWaitReadable(socket_, timeoutMs)) return false;
-  char chunk[4096];
-  int received = 0;
-  if (!tcp::SockRecv(socket_, chunk, int(sizeof chunk), received) || received <= 0) return false;
-  buffer_.append(chunk, std::size_t(received));
-  return true;
-}
-
-bool StreamPeer::ClosedWithin(int timeoutMs) {
-  const auto until = In(timeoutMs);
-  while (Clock::now() < until) {
-    if (!tcp::SockWaitReadable(socket_, MsLeft(until))) return false;
-    char chunk[4096];
-    int received = 0;
-    if (!tcp::SockRecv(socket_, chunk, int(sizeof chunk), received) || received <= 0) return true;
-  }
-  return false;
-}
-
 std::optional<HubBlock> VideohubPeer::Next(int timeoutMs) {
-  const auto until = In(timeoutMs);
+  const auto until = MsFromNow(timeoutMs);
   for (;;) {
     // Empty lines between blocks are nothing.
     while (buffer_.starts_with("\n")) buffer_.erase(0, 1);
@@ -89,7 +35,7 @@ std::optional<HubBlock> VideohubPeer::Next(int timeoutMs) {
 }
 
 std::optional<HubBlock> VideohubPeer::NextOf(const std::string& header, int timeoutMs) {
-  const auto until = In(timeoutMs);
+  const auto until = MsFromNow(timeoutMs);
   for (;;) {
     std::optional<HubBlock> block = Next(MsLeft(until));
     if (!block || block->header == header) return block;
@@ -97,7 +43,7 @@ std::optional<HubBlock> VideohubPeer::NextOf(const std::string& header, int time
 }
 
 std::vector<HubBlock> VideohubPeer::Dump(int timeoutMs) {
-  const auto until = In(timeoutMs);
+  const auto until = MsFromNow(timeoutMs);
   std::vector<HubBlock> blocks;
   while (std::optional<HubBlock> block = Next(MsLeft(until))) {
     blocks.push_back(*block);
@@ -126,7 +72,7 @@ std::string Swp08Frame(const std::vector<int>& data) {
 }
 
 std::optional<Swp08Item> Swp08Peer::Next(int timeoutMs) {
-  const auto until = In(timeoutMs);
+  const auto until = MsFromNow(timeoutMs);
   for (;;) {
     if (buffer_.size() >= 2 && buffer_[0] == kDle &&
         (buffer_[1] == kAckByte || buffer_[1] == kNakByte)) {
@@ -161,7 +107,7 @@ std::optional<Swp08Item> Swp08Peer::Next(int timeoutMs) {
 }
 
 std::optional<Swp08Item> Swp08Peer::NextOf(std::uint8_t command, int timeoutMs) {
-  const auto until = In(timeoutMs);
+  const auto until = MsFromNow(timeoutMs);
   for (;;) {
     std::optional<Swp08Item> item = Next(MsLeft(until));
     if (!item || (item->kind == Swp08Item::kMessage && item->Command() == command)) return item;

@@ -10,31 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "TcpSockets.h"
+#include "StreamPeer.h"
 
 namespace testsupport {
-
-class StreamPeer {
- public:
-  StreamPeer(int port, const char* from);
-  ~StreamPeer();
-  StreamPeer(const StreamPeer&) = delete;
-  StreamPeer& operator=(const StreamPeer&) = delete;
-
-  bool Connected() const { return socket_ != tcp::kInvalidSocket; }
-  bool Send(const std::string& bytes);
-  // The server has ended the connection (or reset it) within the time;
-  // what came before is dropped.
-  bool ClosedWithin(int timeoutMs);
-
- protected:
-  // More bytes within the time; false when none came or the stream ended.
-  bool Fill(int timeoutMs);
-  std::string buffer_;
-
- private:
-  tcp::Socket socket_ = tcp::kInvalidSocket;
-};
 
 struct HubBlock {
   std::string header;  // "VIDEO OUTPUT ROUTING:", or "ACK", "NAK"

@@ -50,7 +50,7 @@ class MqttTest : public UnitFixture {
   }
 
   void StartBridge(const std::string& more = "") {
-    bridge_ = std::make_unique<BridgeProcess>(UnitSection("studio", unit_->Port()) +
+    bridge_ = std::make_unique<BridgeProcess>(UnitSection("studio", unit_->Port(), 0, unitKeys_) +
                                               MqttSection(*broker_, more));
     ASSERT_TRUE(hub_->WaitFor(kTopic + "status", "online")) << bridge_->Log();
     ASSERT_TRUE(hub_->WaitForTopic(kTopic + "relay/c/locked")) << bridge_->Log();
@@ -61,6 +61,7 @@ class MqttTest : public UnitFixture {
     ASSERT_TRUE(sim::RunPanelCommand(*unit_, line, reply)) << reply;
   }
 
+  std::string unitKeys_;  // more keys of [UNIT studio]
   std::unique_ptr<Broker> broker_;
   std::unique_ptr<MqttProbe> hub_;
   std::unique_ptr<BridgeProcess> bridge_;
@@ -93,6 +94,34 @@ TEST_F(MqttTest, EveryTopicRetainedWithTheUnitsState) {
   EXPECT_EQ(relays[0].toObject()["relay"].toString(), "A");
   EXPECT_EQ(relays[2].toObject()["name"].toString(), "Main feed");
   EXPECT_EQ(relays[2].toObject()["name_hex"].toString(), "4D61696E2066656564");
+}
+
+// The sources' labels are in the state, and a reload that changes them
+// publishes it anew.
+TEST_F(MqttTest, TheStateCarriesTheSourcesLabels) {
+  unitKeys_ = "INPUT1=Camera 1\n";
+  StartAll();
+  ASSERT_TRUE(hub_->WaitForTopic(kTopic + "state"));
+  QJsonArray inputs = Json(hub_->Latest(kTopic + "state"))["inputs"].toArray();
+  ASSERT_EQ(inputs.size(), 2);
+  EXPECT_EQ(inputs[0].toString(), "Camera 1");
+  EXPECT_EQ(inputs[1].toString(), "INPUT 2");
+  hub_->Forget();
+  bridge_->Rewrite(UnitSection("studio", unit_->Port(), 0, "INPUT2=Studio \xD0\x91\n") +
+                   MqttSection(*broker_));
+  bridge_->Process().Signal(SIGHUP);
+  ASSERT_TRUE(hub_->WaitUntil(
+      [](const std::vector<Received>& messages) {
+        return std::any_of(messages.begin(), messages.end(), [](const Received& m) {
+          return m.topic == kTopic + "state";
+        });
+      },
+      kBridgeWaitMs))
+      << bridge_->Log();
+  inputs = Json(hub_->Latest(kTopic + "state"))["inputs"].toArray();
+  ASSERT_EQ(inputs.size(), 2);
+  EXPECT_EQ(inputs[0].toString(), "INPUT 1");
+  EXPECT_EQ(inputs[1].toString(), "Studio \xD0\x91");
 }
 
 // One device per unit, with a select, a text and a lock sensor for each

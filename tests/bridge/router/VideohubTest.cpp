@@ -183,6 +183,27 @@ TEST_F(VideohubTest, ATakeThatFailsHalfWayIsUndone) {
   EXPECT_EQ(kdt::InputOf(unit_->Status().state[1]), 1);
 }
 
+// A unit that falls silent in the middle of a take: what was sent is lost
+// with the session, nothing more is sent, the take is undone, and once the
+// unit is back every client is told what it really holds.
+TEST_F(VideohubTest, ATakeCutShortByASilentUnitSendsNothingMore) {
+  StartRouters();
+  auto sender = HubClient();
+  auto other = HubClient(kOtherHost);
+  Panel(*unit_, "delay switch 1500");
+  ASSERT_TRUE(sender->Send("VIDEO OUTPUT ROUTING:\n0 1\n1 1\n\n"));
+  ExpectBlock(*sender, "ACK", {});
+  unit_->SetFault(sim::Fault::kSilent, 0);  // RELAY A's switch is never answered
+  ExpectBlock(*other, "VIDEOHUB DEVICE:", {"Device present: false"});
+  EXPECT_TRUE(bridge_->WaitForLog("studio: take undone, by videohub 127.0.0.1")) << bridge_->Log();
+  Panel(*unit_, "delay switch 0");
+  unit_->SetFault(sim::Fault::kNone, 0);
+  const std::optional<HubBlock> routing = other->NextOf(kRouting, kBridgeWaitMs);
+  ASSERT_TRUE(routing);
+  EXPECT_EQ(routing->lines, (Lines{"0 1", "1 0", "2 0"}));  // A switched unseen; B never sent
+  EXPECT_EQ(FramesWithCode(*unit_, kdt::kCmdSetInput).size(), 1u);
+}
+
 // New labels of the file reach every face's clients at once, and a role
 // taken at a reload holds from then on.
 TEST_F(VideohubTest, AReloadTellsNewLabelsAndItsRole) {
