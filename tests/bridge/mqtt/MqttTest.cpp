@@ -112,9 +112,8 @@ TEST_F(MqttTest, TheStateCarriesTheSourcesLabels) {
   bridge_->Process().Signal(SIGHUP);
   ASSERT_TRUE(hub_->WaitUntil(
       [](const std::vector<Received>& messages) {
-        return std::any_of(messages.begin(), messages.end(), [](const Received& m) {
-          return m.topic == kTopic + "state";
-        });
+        return std::any_of(messages.begin(), messages.end(),
+                           [](const Received& m) { return m.topic == kTopic + "state"; });
       },
       kBridgeWaitMs))
       << bridge_->Log();
