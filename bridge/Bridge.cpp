@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Platform.h"
+#include "TextFile.h"
 #include "core/Log.h"
 
 namespace bridge {
@@ -17,6 +18,12 @@ std::string ProtectsFile(const BridgeConfig& config) {
   if (directories == nullptr || *directories == '\0') return {};
   const std::string first(directories, std::strcspn(directories, ":"));
   return first + "/protects.json";
+}
+
+// The record is kept beside the protects.
+std::string RecordFilePath(const std::string& protectsFile) {
+  if (protectsFile.empty()) return {};
+  return kdt::FolderOf(protectsFile) + "/record.log";
 }
 
 }  // namespace
@@ -36,6 +43,8 @@ void Bridge::Apply(const BridgeConfig& config) {
         " this process may open: raise LimitNOFILE, or lower MAXCLIENTS");
   }
   core_.KeepProtectsIn(ProtectsFile(config));
+  core_.KeepRecordIn(RecordFilePath(ProtectsFile(config)),
+                     {config.recordDays, std::uint64_t(config.recordMiB) << 20});
   ApplyUnits(config);
   core_.SetSalvos(config.salvos);
   ApplySectionFaces(config);

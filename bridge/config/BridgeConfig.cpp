@@ -14,6 +14,9 @@
 namespace bridge {
 namespace {
 
+constexpr int kMostRecordDays = 3650;
+constexpr int kMostRecordMiB = 4096;
+
 // Standard streams, the signal pipe, the event loop's own.
 constexpr int kProgramsOwnDescriptors = 64;
 
@@ -24,6 +27,18 @@ const KeyTable<BridgeConfig> kBridgeKeys = {
        const std::string folder = kdt::FolderOf(config.stateFile);
        if (!config.stateFile.empty() && access(folder.c_str(), W_OK) == 0) return true;
        reason = "STATE: a file in a folder that may be written, not '" + config.stateFile + "'";
+       return false;
+     }},
+    {"RECORD_DAYS",
+     [](std::string_view value, BridgeConfig& config, KeyLine, std::string& reason) {
+       if (ReadNumber(value, 1, kMostRecordDays, config.recordDays)) return true;
+       reason = "RECORD_DAYS: days from 1 to 3650, not '" + std::string(value) + "'";
+       return false;
+     }},
+    {"RECORD_MIB",
+     [](std::string_view value, BridgeConfig& config, KeyLine, std::string& reason) {
+       if (ReadNumber(value, 1, kMostRecordMiB, config.recordMiB)) return true;
+       reason = "RECORD_MIB: MiB from 1 to 4096, not '" + std::string(value) + "'";
        return false;
      }},
 };

@@ -61,6 +61,10 @@ struct BridgeConfig {
   // Where the protects are kept ([BRIDGE] STATE=, or the service's state
   // directory); empty: not across a restart.
   std::string stateFile;
+  // How long the record is kept, and how large it may grow ([BRIDGE]
+  // RECORD_DAYS=, RECORD_MIB=), in the folder of the protects.
+  int recordDays = 90;
+  int recordMiB = 64;
   // Sound, but worth a word, as "FILE:LINE: what": a password file that
   // every user may read.
   std::vector<std::string> warnings;

@@ -18,6 +18,7 @@
 #include "core/Face.h"
 #include "core/Protects.h"
 #include "core/Record.h"
+#include "core/RecordFile.h"
 #include "core/Salvos.h"
 #include "core/Units.h"
 
@@ -35,6 +36,14 @@ class Core : public QObject {
   // --- Its configuration, applied by the root.
   // Where the protects are kept (Protects::KeepIn).
   void KeepProtectsIn(const std::string& file) { protects_.KeepIn(file); }
+  // Where the record is kept (Record::KeepIn).
+  void KeepRecordIn(const std::string& file, const RecordBounds& bounds) {
+    record_.KeepIn(file, bounds);
+  }
+  // Entries of the record (Record::Query).
+  std::vector<RecordEntry> QueryRecord(const RecordQuery& query) const {
+    return record_.Query(query);
+  }
   // The salvos anew; the faces hear of it when they changed.
   void SetSalvos(const std::vector<SalvoConfig>& salvos);
   // A unit starts; it is last in the order until SetOrder.

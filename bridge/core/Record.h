@@ -1,8 +1,8 @@
 // The record of who switched what: every change the bridge sees or makes (a
 // relay's input, lock or name, a unit's connection, a protect, a take) as
-// one entry, kept the newest 500 for the faces that show it. Each entry is
-// the bridge's log line for that change too, said here and only here, so
-// that the journal keeps the record across restarts. Entries and the
+// one entry, the newest 500 held for the faces that show it, and all of it
+// kept in the state directory where there is one (RecordFile.h). Each entry
+// is the bridge's log line for that change too, said here and only here. Entries and the
 // faces' other events share one sequence, so that a client can tell which
 // came first. Free of Qt.
 #pragma once
@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace bridge {
 
@@ -38,9 +40,24 @@ std::string EntryLine(const RecordEntry& entry);
 // The local time now as entries give it.
 std::string EntryTime();
 
+class RecordFile;
+struct RecordBounds;
+struct RecordQuery;
+
 class Record {
  public:
   static constexpr std::size_t kKept = 500;
+
+  Record();
+  ~Record();
+  // Kept in the file at `path` from now on (RecordFile.h): its newest
+  // entries are the record's, and the numbers go on after them. Empty: only
+  // while the bridge runs. A reload that names the same file changes
+  // nothing.
+  void KeepIn(const std::string& path, const RecordBounds& bounds);
+  // The entries the query wants, newest first: of the file, where there is
+  // one; else of the newest kept here.
+  std::vector<RecordEntry> Query(const RecordQuery& query) const;
 
   // Told of each entry, numbered, once it is kept and said.
   void SetListener(std::function<void(const RecordEntry&)> listener);
@@ -52,8 +69,12 @@ class Record {
   const std::deque<RecordEntry>& Entries() const { return entries_; }
 
  private:
+  void Keep(RecordEntry entry);
+
   std::uint64_t seq_ = 0;
   std::deque<RecordEntry> entries_;
+  std::unique_ptr<RecordFile> file_;
+  bool writeFailed_ = false;
   std::function<void(const RecordEntry&)> listener_;
 };
 

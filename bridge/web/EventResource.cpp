@@ -4,6 +4,7 @@
 #include "RelayName.h"
 #include "Relays.h"
 #include "json/BridgeJson.h"
+#include "web/RecordSelection.h"
 #include "web/SalvoResource.h"
 
 namespace bridge {
@@ -53,9 +54,30 @@ void EventResource::Events(RouteCall& call) {
 }
 
 void EventResource::Log(RouteCall& call) {
+  RecordQuery query;
+  std::string problem;
+  if (!ReadRecordQuery(call.request.query, kDefaultRecordPage, query, problem)) {
+    return call.reply->Error(400, problem);
+  }
+  ++query.limit;  // one more tells whether there are more
+  std::vector<RecordEntry> found = core_.QueryRecord(query);
+  const bool more = found.size() == query.limit;
+  if (more) found.pop_back();
   std::vector<std::string> entries;
-  for (const RecordEntry& entry : core_.Entries()) entries.push_back(EntryJson(entry));
-  call.reply->Json(200, kdt::JsonObject().AddJson("entries", kdt::JsonArray(entries)).Text());
+  for (const RecordEntry& entry : found) entries.push_back(EntryJson(entry));
+  call.reply->Json(
+      200,
+      kdt::JsonObject().AddJson("entries", kdt::JsonArray(entries)).AddBool("more", more).Text());
+}
+
+void EventResource::LogCsv(RouteCall& call) {
+  RecordQuery query;
+  std::string problem;
+  if (!ReadRecordQuery(call.request.query, 0, query, problem)) {
+    return call.reply->Error(400, problem);
+  }
+  call.reply->Download(QByteArray::fromStdString(EntriesCsv(core_.QueryRecord(query))),
+                       "text/csv; charset=utf-8; header=present", "kdt212-record.csv");
 }
 
 void EventResource::Rules(RouteCall& call) {

@@ -27,7 +27,11 @@ class EventResource {
       : core_(core), streams_(streams), units_(units) {}
 
   void Events(RouteCall& call);
+  // The record's entries the query asks for (RecordSelection.h), newest
+  // first, a page at a time: "more" says whether older ones match too.
   void Log(RouteCall& call);
+  // The same selection, every entry of it, as CSV.
+  void LogCsv(RouteCall& call);
   void Rules(RouteCall& call);
 
   // What the streams hear: each change once.

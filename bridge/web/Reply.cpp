@@ -33,6 +33,13 @@ void WebReply::Send(int status, const QByteArray& type, const QByteArray& body,
   connection_->Answer(status, headers, body);
 }
 
+void WebReply::Download(const QByteArray& body, const QByteArray& type,
+                        const std::string& filename) {
+  Send(200, type, body,
+       {{"Content-Disposition",
+         QByteArray::fromStdString("attachment; filename=\"" + filename + "\"")}});
+}
+
 void WebReply::Json(int status, const std::string& json, const HttpHeaders& extra) {
   Send(status, "application/json", QByteArray::fromStdString(json), extra);
 }

@@ -35,6 +35,8 @@ class WebReply {
   void Refused(const Result& refused);
   void NoContent(const HttpHeaders& extra = {});
   void File(const QByteArray& body, const QByteArray& type);
+  // A file to be saved, under `filename`, rather than shown.
+  void Download(const QByteArray& body, const QByteArray& type, const std::string& filename);
   // The head of an event stream, its first event with it; what follows goes
   // by Event().
   void StartStream(const QByteArray& first);

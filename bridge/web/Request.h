@@ -14,7 +14,8 @@ namespace bridge {
 
 struct WebRequest {
   bool get = false, post = false;
-  std::string path;  // "/api/units"
+  std::string path;   // "/api/units"
+  std::string query;  // "unit=studio&limit=100"
   QByteArray body;
   QByteArray cookie, contentType, origin, host, forwardedProto;
   std::uint32_t peer = 0;  // the client's address value

@@ -147,6 +147,9 @@ RequestStream::Next RequestStream::ReadHead(std::string_view head, HttpRequest& 
   }
   request.minorVersion = version.back() - '0';
   request.path = target.substr(0, target.find_first_of("?#"));
+  if (const std::size_t mark = target.find('?'); mark != std::string_view::npos) {
+    request.query = target.substr(mark + 1, target.find('#', mark) - mark - 1);
+  }
 
   for (std::size_t start = lineEnd + kLineEnd.size(); start < head.size();) {
     const std::size_t end = std::min(head.find(kLineEnd, start), head.size());

@@ -28,6 +28,7 @@ namespace bridge {
 struct HttpRequest {
   std::string method;  // "GET", as sent
   std::string path;    // "/api/units", without the query
+  std::string query;   // what follows the "?", as sent
   int minorVersion = 1;
   std::vector<std::pair<std::string, std::string>> headers;  // names in lower case
   std::string body;

@@ -193,6 +193,7 @@ void HttpTransport::Dispatch(HttpConnection& connection, HttpRequest request) {
   web.get = request.method == "GET" || request.method == "HEAD";
   web.post = request.method == "POST";
   web.path = request.path;
+  web.query = request.query;
   web.body = QByteArray::fromStdString(request.body);
   web.cookie = FieldOf(request, "cookie");
   web.contentType = FieldOf(request, "content-type");

@@ -45,6 +45,8 @@ std::vector<Route> WebFace::Routes() {
        [this](RouteCall& c) { units_.Relay(c); }},
       {Method::kGet, "/api/events", Access::kLoggedIn, [this](RouteCall& c) { events_.Events(c); }},
       {Method::kGet, "/api/log", Access::kLoggedIn, [this](RouteCall& c) { events_.Log(c); }},
+      {Method::kGet, "/api/log.csv", Access::kLoggedIn,
+       [this](RouteCall& c) { events_.LogCsv(c); }},
       {Method::kGet, "/api/salvos", Access::kLoggedIn, [this](RouteCall& c) { salvos_.List(c); }},
       {Method::kPost, "/api/salvos/{salvo}/take", Access::kOperator,
        [this](RouteCall& c) { salvos_.Take(c); }},

@@ -18,9 +18,10 @@ const WAIT = {timeout: 10000};
 
 // A page of its own (a context: cookies of its own), opened on `url`;
 // `clock`: its timers are the test's to run.
-async function open(url, viewport = {width: 1280, height: 800}, {clock = false} = {}) {
+async function open(url, viewport = {width: 1280, height: 800}, {clock = false, timezoneId} = {}) {
   // A certificate of the test's own (HTTPS) is one the browser cannot know.
-  const context = await browser.newContext({viewport, ignoreHTTPSErrors: true});
+  const context = await browser.newContext({viewport, ignoreHTTPSErrors: true, timezoneId,
+    locale: 'en-GB'});
   const page = await context.newPage();
   const problems = [];
   page.on('pageerror', (error) => problems.push(String(error)));
@@ -542,6 +543,50 @@ test('the sources show their labels beside INPUT 1 and INPUT 2, and a reload rel
     assert.deepEqual(page.problems, []);
   } finally {
     await s.stop();
+  }
+});
+
+test('the record: the viewer\'s own time, the date where it is not today, filters and older', async () => {
+  const folder = mkdtempSync(join(tmpdir(), 'kdt-state-'));
+  // An entry of ten days ago, kept from before the bridge started.
+  const old = new Date(Date.now() - 10 * 86400e3);
+  old.setUTCHours(10, 0, 0, 0);
+  // And 150 before it, more than a page of the record.
+  const older = Array.from({length: 150}, (_, i) => `${i + 1}\t${new Date(old - 60e3 * (150 - i)).toISOString()}` +
+    '\thall\tB\tinput\tINPUT 1\tINPUT 2\tweb dave\t\t\n');
+  writeFileSync(join(folder, 'record.log'),
+    older.join('') + `151\t${old.toISOString()}\thall\tC\tinput\tINPUT 1\tINPUT 2\tweb carol\t\t\n`);
+  const s = await site({http: `[BRIDGE]\nSTATE=${folder}/protects.json\n`});
+  try {
+    const page = await open(s.bridge.url, {width: 1280, height: 800}, {timezoneId: 'Asia/Tokyo'});
+    const kept = page.locator('#log li', {hasText: 'web carol'});
+    await kept.waitFor(WAIT);
+    const day = new Intl.DateTimeFormat('en-GB', {timeZone: 'Asia/Tokyo', year: 'numeric',
+      month: 'short', day: 'numeric'}).format(old);
+    assert.equal(await kept.locator('time').textContent(), `${day}, 19:00:00`);
+    await s.studio.panel('input A 2');
+    const live = page.locator('#log li', {hasText: 'studio RELAY A: input'}).first();
+    await live.waitFor(WAIT);
+    assert.match(await live.locator('time').textContent(), /^\d\d:\d\d:\d\d$/);  // today: the time alone
+    const dave = page.locator('#log li', {hasText: 'web dave'});
+    const shownBefore = await dave.count();
+    assert.ok(shownBefore < 150, `${shownBefore} of dave's at first`);
+    await page.getByRole('button', {name: 'Older'}).click();
+    await dave.nth(149).waitFor(WAIT);
+    assert.ok(await page.getByRole('button', {name: 'Older'}).isHidden());
+
+    await page.locator('#log-unit').selectOption('hall');
+    await page.locator('#log li', {hasText: 'studio'}).first().waitFor({state: 'detached', ...WAIT});
+    assert.equal(await page.locator('#log li').count(), await page.locator('#log li', {hasText: 'hall'}).count());
+    assert.match(await page.getByRole('link', {name: 'Save as CSV'}).getAttribute('href'), /^api\/log\.csv\?unit=hall$/);
+    await s.studio.panel('input B 2');  // not hall's: it does not join
+    await s.hall.panel('input A 2');
+    await page.locator('#log li', {hasText: 'hall RELAY A: input'}).waitFor(WAIT);
+    assert.equal(await page.locator('#log li', {hasText: 'studio'}).count(), 0);
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await s.stop();
+    removeFolder(folder);
   }
 });
 

@@ -180,6 +180,8 @@ TEST(BridgeConfig, FaultsAreRefusedWithTheirLine) {
        "characters: not UTF-8"},
       {unit + "ROUTER_ROLE=boss\n",
        "bridge.ini:3: ROUTER_ROLE: view, operate or admin, not 'boss'"},
+      {"[BRIDGE]\nRECORD_DAYS=0\n", "bridge.ini:2: RECORD_DAYS: days from 1 to 3650, not '0'"},
+      {"[BRIDGE]\nRECORD_MIB=4097\n", "bridge.ini:2: RECORD_MIB: MiB from 1 to 4096, not '4097'"},
   };
   for (const Case& c : cases) {
     bridge::BridgeConfig config;
@@ -223,6 +225,7 @@ TEST(BridgeConfig, TheEdgesOfEveryRange) {
       "[MQTT]\nPORT=65535\n",
       "\xEF\xBB\xBF[UNIT a]\nADDR=10.0.0.1\n",  // as some editors save it
       unit + "INPUT1=" + std::string(24, 'x') + "\n",
+      "[BRIDGE]\nRECORD_DAYS=3650\nRECORD_MIB=1\n",
       unit + "VIDEOHUB=127.0.0.1:1\nSWP08=127.0.0.1:65535\nALLOW=10.0.0.0/8\n",
   };
   for (const std::string& text : edges) {
