@@ -169,6 +169,10 @@ void Unit::SessionDisconnect(kdt::TQmObject*, std::int32_t code) {
   if (code == kdt::kResultRequested) return;
   const bool wasLive = std::exchange(live_, false);
   downReason_ = Reason();
+  if (wasLive) {
+    lostAt_ = EntryTime();
+    connectedSince_.clear();
+  }
   FailWaiting();  // whoever they answer sees the unit down, and why
   if (!wasLive) {
     Down("cannot connect to " + Where(), Reason());  // the first exchange failed
@@ -202,6 +206,8 @@ void Unit::SessionStatus(kdt::TQmObject* sender) {
     live_ = true;
     known_ = true;
     down_.Up();
+    connectedSince_ = EntryTime();
+    lostAt_.clear();
     RecordConnection("connected", "connected to " + Where() + ", model " +
                                       std::to_string(now.model) + ": " + RelaysText(now));
   } else {

@@ -41,8 +41,14 @@ class Unit : public QObject {
   // The first attempt to reach the unit has had its outcome: until then,
   // nothing is known of it, not even that it is down.
   bool Known() const { return known_; }
-  // The last status, while live.
+  // The last status: while live, the unit's now; while down, what it last
+  // showed, as of LostAt().
   const kdt::UnitStatus& Status() const { return status_; }
+  // When the current connection began, while live (as entries give times).
+  const std::string& ConnectedSince() const { return connectedSince_; }
+  // When the last connection was lost; empty while live, or when the unit
+  // has never been reached (and Status() says nothing).
+  const std::string& LostAt() const { return lostAt_; }
   // The session's newest reply that differed from the one before, while
   // live: what a poll of the unit would be answered with now.
   const kdt::ReplyBytes& NewestReply() const { return session_.LastReply(); }
@@ -83,6 +89,7 @@ class Unit : public QObject {
   DownNotice down_;
   kdt::UnitStatus status_;  // of the last status, while live
   std::string downReason_ = "not connected yet";
+  std::string connectedSince_, lostAt_;
   CommandQueue waiting_;
   struct Sent {
     std::uint32_t token = 0;  // the session's, for its reply

@@ -22,9 +22,20 @@ std::string InputsJson(const UnitConfig& unit) {
 }
 
 std::string UnitJson(const Core& core, const Unit& unit) {
-  const kdt::JsonObject id =
+  kdt::JsonObject first =
       kdt::JsonObject().AddText("id", unit.Id()).AddJson("inputs", InputsJson(unit.Config()));
-  if (!unit.Live()) return kdt::NotConnectedJson(unit.Where(), unit.DownReason(), id);
+  if (!unit.Live()) {
+    // What it last showed, as of when it was lost: the page greys it.
+    if (!unit.LostAt().empty()) {
+      std::vector<std::string> last;
+      for (int relay : kdt::kRelaysLeftToRight) {
+        last.push_back(kdt::RelayJson(unit.Status(), relay).Text());
+      }
+      first.AddText("asOf", unit.LostAt()).AddJson("last", kdt::JsonArray(last));
+    }
+    return kdt::NotConnectedJson(unit.Where(), unit.DownReason(), first);
+  }
+  first.AddText("since", unit.ConnectedSince());
   const auto protect = [&](int relay, kdt::JsonObject& object) {
     const Protect* held = core.ProtectOf(unit.Id(), relay);
     if (held == nullptr) {
@@ -37,7 +48,7 @@ std::string UnitJson(const Core& core, const Unit& unit) {
                                     .AddText("since", held->since)
                                     .Text());
   };
-  return kdt::StatusJson(unit.Status(), unit.Where(), protect, id);
+  return kdt::StatusJson(unit.Status(), unit.Where(), protect, first);
 }
 
 std::string TakeJson(const TakeResult& answer) {

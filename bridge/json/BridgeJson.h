@@ -13,7 +13,8 @@ namespace bridge {
 std::string InputsJson(const UnitConfig& unit);
 
 // kdt212ctl's JSON of the unit, with its "id" and its sources' "inputs"
-// first and, for each relay,
+// first, "since" it is connected (or, while it is down, what it "last"
+// showed, its relays, "asOf" when it was lost), and, for each relay,
 // who protects it: "protected":null, or {"by":"web alice","who":"alice",
 // "since":"…"}.
 std::string UnitJson(const Core& core, const Unit& unit);

@@ -590,6 +590,32 @@ test('the record: the viewer\'s own time, the date where it is not today, filter
   }
 });
 
+test('a unit says where it is and since when; down, it shows what it last held, greyed', async () => {
+  const s = await site();
+  try {
+    const page = await open(s.bridge.url);
+    const connection = page.locator('.unit[aria-label="studio"] .connection');
+    await connection.getByText(/^connected since \d\d:\d\d:\d\d · 127\.0\.0\.1:\d+ · model 212$/).waitFor(WAIT);
+    await s.studio.panel('input A 2');
+    await s.studio.panel('name C Studio out');
+    await page.getByRole('button', {name: 'studio RELAY C name Studio out'}).waitFor(WAIT);
+    await s.studio.panel('fault close');
+    await connection.getByText(/^not connected: .* · as of \d\d:\d\d:\d\d$/).waitFor(WAIT);
+    const a2 = input(page, 'studio', 'A', 2);
+    assert.equal(await a2.getAttribute('aria-pressed'), 'true');
+    assert.ok(await a2.isDisabled());
+    const name = page.getByRole('button', {name: 'studio RELAY C name Studio out'});
+    assert.ok(await name.isDisabled());
+    assert.ok(Number(await name.evaluate((node) => getComputedStyle(node).opacity)) < 1);
+    await s.studio.panel('fault none');
+    await connection.getByText(/^connected since/).waitFor(WAIT);
+    assert.ok(await a2.isEnabled());
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await s.stop();
+  }
+});
+
 test('what a page says of a relay is its own and current', async () => {
   const s = await site({http: EVENING});
   try {

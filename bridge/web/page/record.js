@@ -3,21 +3,10 @@
 // for what matches; "Older" pages back; the CSV link exports the same
 // selection. Entries that come live join when they match.
 import {request} from './api.js';
-import {$, element, state} from './state.js';
-
-const clock = {hour: '2-digit', minute: '2-digit', second: '2-digit', hourCycle: 'h23'};
-const timeOnly = new Intl.DateTimeFormat(undefined, clock);
-const dateAndTime = new Intl.DateTimeFormat(undefined,
-  {year: 'numeric', month: 'short', day: 'numeric', ...clock});
+import {$, element, shownTime, state} from './state.js';
 
 let oldestShown = 0;  // the number of the oldest entry listed, for "Older"
 let asking = 0;       // the newest question, so that a late answer is not shown
-
-function shownTime(iso) {
-  const at = new Date(iso);
-  const today = at.toDateString() === new Date().toDateString();
-  return (today ? timeOnly : dateAndTime).format(at);
-}
 
 function selection() {
   const query = new URLSearchParams();

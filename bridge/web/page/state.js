@@ -61,6 +61,24 @@ export function relayOf(unit, letter) {
   return ((unit && unit.relays) || []).find((relay) => relay.relay === letter);
 }
 
+// The relay as the unit shows it, or, while it is down, as it last did.
+export function lastOf(unit, letter) {
+  return relayOf(unit, letter) || ((unit && unit.last) || []).find((relay) => relay.relay === letter);
+}
+
+const clock = {hour: '2-digit', minute: '2-digit', second: '2-digit', hourCycle: 'h23'};
+const timeOnly = new Intl.DateTimeFormat(undefined, clock);
+const dateAndTime = new Intl.DateTimeFormat(undefined,
+  {year: 'numeric', month: 'short', day: 'numeric', ...clock});
+
+// A time of the bridge's (ISO 8601 with its offset) in the viewer's own
+// zone, with the date where it is not today.
+export function shownTime(iso) {
+  const at = new Date(iso);
+  const today = at.toDateString() === new Date().toDateString();
+  return (today ? timeOnly : dateAndTime).format(at);
+}
+
 export function armedSalvo() {
   return state.salvos.find((salvo) => salvo.id === state.armed) || null;
 }

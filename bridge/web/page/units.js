@@ -6,7 +6,7 @@
 // shows as pending until its end comes on the event stream. Everything
 // from a unit is shown as text, never markup.
 import {problemOf, request} from './api.js';
-import {$, announce, controlsEnabled, describeDisabled, element, reasonAllOff, relayOf, state,
+import {$, announce, controlsEnabled, describeDisabled, element, lastOf, reasonAllOff, relayOf, shownTime, state,
   view as page} from './state.js';
 import {forgetOutcome, relayNote} from './salvos.js';
 
@@ -17,8 +17,14 @@ const pending = new Map();  // command id -> {id, letter} of its relay
 const endedEarly = new Map();
 const ENDED_EARLY_KEPT = 32;
 
+// Where the unit is and since when it is connected; or why not, and as of
+// when what it shows was so.
 function connectionText(unit) {
-  return unit.connected ? 'connected' : 'not connected: ' + (unit.reason || 'unknown');
+  if (unit.connected) {
+    return `connected since ${shownTime(unit.since)} \u00b7 ${unit.unit} \u00b7 model ${unit.model}`;
+  }
+  const asOf = unit.asOf ? ` \u00b7 as of ${shownTime(unit.asOf)}` : '';
+  return `not connected: ${unit.reason || 'unknown'}${asOf}`;
 }
 
 function buildCard(id) {
@@ -93,12 +99,13 @@ export function keepUnits(units) {
 // as the console does; another's protect keeps everything.
 function showRelay(unit, letter, view) {
   const relay = relayOf(unit, letter);
+  const shown = lastOf(unit, letter);  // greyed while the unit is down
   const held = relay && relay.protected;
   const theirs = Boolean(held && held.by !== state.owner);
   const usable = controlsEnabled() && Boolean(relay) && !theirs;
   const why = reasonAllOff() || (theirs ? view.owner.id : null);
   view.buttons.forEach((button, index) => {
-    button.setAttribute('aria-pressed', String(Boolean(relay && relay.input === state.rules.inputs[index])));
+    button.setAttribute('aria-pressed', String(Boolean(shown && shown.input === state.rules.inputs[index])));
     button.disabled = !usable || relay.locked;
     // A label that only repeats its input's name is not said twice.
     const label = unit.inputs ? unit.inputs[index] : '';
@@ -106,8 +113,8 @@ function showRelay(unit, letter, view) {
       label === 'INPUT ' + state.rules.inputs[index] ? '' : label;
     describeDisabled(button, why || (relay && relay.locked ? view.lock.id : null));
   });
-  if (!view.editing) view.name.textContent = relay ? relay.name : '';
-  view.name.setAttribute('aria-label', `${unit.id} RELAY ${letter} name ${relay ? relay.name : ''}`.trim());
+  if (!view.editing) view.name.textContent = shown ? shown.name : '';
+  view.name.setAttribute('aria-label', `${unit.id} RELAY ${letter} name ${shown ? shown.name : ''}`.trim());
   view.name.disabled = !usable;
   describeDisabled(view.name, why);
   view.lock.textContent = relay && relay.locked ? 'locked at the unit' : '';
