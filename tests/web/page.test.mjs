@@ -158,6 +158,59 @@ test('a rename in place: Enter saves a Cyrillic name, Escape keeps the old one',
   }
 });
 
+test('a rename on a phone: a tap elsewhere keeps it, Save and Cancel beside it, clearing asked first', async () => {
+  const s = await site();
+  try {
+    const page = await open(s.bridge.url, {width: 360, height: 740});
+    await page.getByRole('button', {name: 'studio RELAY B name'}).click(WAIT);
+    const edit = page.getByLabel('New name of studio RELAY B');
+    await edit.fill('Half typed');
+    await page.locator('h1').click();  // a tap elsewhere
+    assert.equal(await edit.inputValue(), 'Half typed');
+    await page.getByRole('button', {name: 'Cancel the rename of studio RELAY B'}).click();
+    assert.equal(await page.getByRole('button', {name: 'studio RELAY B name'}).textContent(), 'Backup feed');
+
+    // Emptied: the page asks; kept, then cleared.
+    const questions = [];
+    page.once('dialog', (dialog) => { questions.push(dialog.message()); dialog.dismiss(); });
+    await page.getByRole('button', {name: 'studio RELAY B name'}).click();
+    await edit.fill('');
+    await page.getByRole('button', {name: 'Save the name of studio RELAY B'}).click();
+    assert.deepEqual(questions, ['Clear the name of studio RELAY B?']);
+    assert.ok(await edit.isVisible());
+    page.once('dialog', (dialog) => { questions.push(dialog.message()); dialog.accept(); });
+    await page.getByRole('button', {name: 'Save the name of studio RELAY B'}).click();
+    await s.bridge.waitFor('studio: RELAY B: name "Backup feed" -> "", by web');
+    const unnamed = page.getByRole('button', {name: 'studio RELAY B name', exact: true});
+    await unnamed.filter({hasText: 'no name'}).waitFor(WAIT);
+    assert.ok(await unnamed.evaluate((node) => node.classList.contains('unnamed')));
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await s.stop();
+  }
+});
+
+test('an operator whose protect an admin released is told at the relay', async () => {
+  const s = await site({users: ['alice:operate:a-Pa55', 'dave:admin:d-Pa55']});
+  try {
+    const alice = await open(s.bridge.url, {width: 360, height: 740});
+    await login(alice, 'alice', 'a-Pa55');
+    await alice.getByRole('button', {name: 'studio RELAY A protect'}).click(WAIT);
+    await s.bridge.waitFor('studio: RELAY A: protect none -> web alice, by web alice');
+    const dave = await open(s.bridge.url);
+    await login(dave, 'dave', 'd-Pa55');
+    await dave.getByRole('button', {name: 'studio RELAY A release'}).click(WAIT);
+    const told = alice.locator('.unit[aria-label="studio"] .relay').first()
+      .getByText(/^released by dave at \d\d:\d\d:\d\d$/);
+    await told.waitFor(WAIT);
+    // Only its owner is told.
+    assert.equal(await dave.getByText(/^released by/).count(), 0);
+    assert.deepEqual(alice.problems, []);
+  } finally {
+    await s.stop();
+  }
+});
+
 test('a hostile name is text, and runs nothing', async () => {
   const s = await site();
   try {

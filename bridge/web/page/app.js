@@ -7,7 +7,7 @@ import {openEvents, problemOf, request} from './api.js';
 import {$, state, view} from './state.js';
 import {clearRecord, loadRecord, showEntry} from './record.js';
 import {clearSalvos, disarm, loadSalvos, setSalvos, showSalvos} from './salvos.js';
-import {clearUnits, commandEnded, keepUnits, showUnit, showUnits} from './units.js';
+import {clearUnits, commandEnded, keepUnits, noticeRelease, showUnit, showUnits} from './units.js';
 
 const RETRY_MS = 2000;
 let stream = null;
@@ -41,7 +41,10 @@ function openStream() {
       setUser(me);
       view.refresh();
     },
-    log: (event) => showEntry(event.entry),
+    log: (event) => {
+      showEntry(event.entry);
+      noticeRelease(event.entry);
+    },
     salvos: (event) => setSalvos(event.salvos),
     error: async (lost) => {
       setLive(false, 'The connection to the bridge is lost: what you see may be old. Reconnecting…');

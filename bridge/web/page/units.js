@@ -95,6 +95,17 @@ export function keepUnits(units) {
   for (const unit of units) showUnit(unit);
 }
 
+// An admin released this page's owner's protect: said at the relay, and
+// to a screen reader.
+export function noticeRelease(entry) {
+  if (entry.change !== 'forced release' || entry.from !== state.owner) return;
+  const view = cards.has(entry.unit) && cards.get(entry.unit).relays.get(entry.relay);
+  if (!view) return;
+  const text = `released by ${entry.by.replace(/^web /, '')} at ${shownTime(entry.time)}`;
+  view.problem.textContent = text;
+  announce(`${entry.unit} RELAY ${entry.relay} ${text}`);
+}
+
 // A lock at the unit keeps the inputs as they are and lets a rename through,
 // as the console does; another's protect keeps everything.
 function showRelay(unit, letter, view) {
@@ -113,7 +124,10 @@ function showRelay(unit, letter, view) {
       label === 'INPUT ' + state.rules.inputs[index] ? '' : label;
     describeDisabled(button, why || (relay && relay.locked ? view.lock.id : null));
   });
-  if (!view.editing) view.name.textContent = shown ? shown.name : '';
+  // A relay without a name says so, greyed, rather than a blank button.
+  view.currentName = shown ? shown.name : '';
+  if (!view.editing) view.name.textContent = view.currentName || 'no name';
+  view.name.classList.toggle('unnamed', !view.currentName);
   view.name.setAttribute('aria-label', `${unit.id} RELAY ${letter} name ${shown ? shown.name : ''}`.trim());
   view.name.disabled = !usable;
   describeDisabled(view.name, why);
@@ -207,19 +221,32 @@ function toggleProtect(id, letter) {
   command(id, letter, 'protect', {on: !(relay && relay.protected)});
 }
 
+// The rename stays open, with its text, until Save or Cancel (or Enter or
+// Escape): a tap elsewhere on a phone loses nothing. An empty name clears
+// the relay's, once the operator says so.
 function startRename(id, letter) {
   const view = cards.get(id).relays.get(letter);
   if (view.editing || !controlsEnabled()) return;
   view.editing = true;
+  const label = `${id} RELAY ${letter}`;
   const edit = element('input', {class: 'name-edit', maxLength: state.rules.nameLength,
-    value: view.name.textContent, 'aria-label': `New name of ${id} RELAY ${letter}`});
-  const finish = (save) => {
+    value: view.currentName, 'aria-label': `New name of ${label}`});
+  const save = element('button', {type: 'button', text: 'Save', 'aria-label': `Save the name of ${label}`});
+  const cancel = element('button', {type: 'button', text: 'Cancel',
+    'aria-label': `Cancel the rename of ${label}`});
+  const editor = element('div', {class: 'rename'}, [edit, save, cancel]);
+  const finish = (saving) => {
     if (!view.editing) return;
-    view.editing = false;
     const name = edit.value;
-    edit.replaceWith(view.name);
+    if (saving && !name.trim() && view.currentName &&
+        !window.confirm(`Clear the name of ${label}?`)) {
+      edit.focus();
+      return;
+    }
+    view.editing = false;
+    editor.replaceWith(view.name);
     view.name.focus();
-    if (save) command(id, letter, 'name', {name});
+    if (saving) command(id, letter, 'name', {name});
     else showUnit(state.units.get(id));
   };
   edit.addEventListener('keydown', (event) => {
@@ -229,8 +256,9 @@ function startRename(id, letter) {
     event.preventDefault();
     finish(event.key === 'Enter');
   });
-  edit.addEventListener('blur', () => finish(false));
-  view.name.replaceWith(edit);
+  save.addEventListener('click', () => finish(true));
+  cancel.addEventListener('click', () => finish(false));
+  view.name.replaceWith(editor);
   edit.focus();
   edit.select();
 }
