@@ -94,6 +94,14 @@ KeyTable<UnitConfig> UnitKeys(const std::vector<UnitFaceKey>& faceKeys) {
   keys.push_back(InputLabelKey("INPUT1", 1));
   keys.push_back(InputLabelKey("INPUT2", 2));
   keys.push_back(
+      {"TAKE", [](std::string_view value, UnitConfig& unit, KeyLine, std::string& reason) {
+         if (SameName(value, "direct") || SameName(value, "confirm")) {
+           unit.take = SameName(value, "confirm") ? TakeMode::kConfirm : TakeMode::kDirect;
+           return true;
+         }
+         return Refuse(reason, "TAKE: direct or confirm, not '" + std::string(value) + "'");
+       }});
+  keys.push_back(
       {"ROUTER_ROLE", [](std::string_view value, UnitConfig& unit, KeyLine, std::string& reason) {
          return ReadRouterRole(value, unit.routerRole) ||
                 Refuse(reason,
@@ -171,7 +179,7 @@ std::optional<Endpoint> UnitConfig::FaceAddress(std::string_view key) const {
 bool UnitConfig::operator==(const UnitConfig& other) const {
   return SameSession(other) && faces == other.faces && allow == other.allow &&
          maxClients == other.maxClients && inputLabels == other.inputLabels &&
-         routerRole == other.routerRole;
+         routerRole == other.routerRole && take == other.take;
 }
 
 bool UnitConfig::SameSession(const UnitConfig& other) const {
@@ -215,6 +223,10 @@ std::string ChangesText(const UnitConfig& before, const UnitConfig& after) {
   }
   changes.push_back({"ROUTER_ROLE", std::string(RouterRoleText(before.routerRole)),
                      std::string(RouterRoleText(after.routerRole))});
+  const auto takeText = [](TakeMode mode) {
+    return std::string(mode == TakeMode::kConfirm ? "confirm" : "direct");
+  };
+  changes.push_back({"TAKE", takeText(before.take), takeText(after.take)});
   std::string text;
   for (const Change& change : changes) {
     if (change.before == change.after) continue;

@@ -45,6 +45,10 @@ constexpr std::size_t kLongestInputLabel = 24;
 using InputLabels = std::array<std::string, 2>;
 inline const InputLabels kDefaultInputLabels = {"INPUT 1", "INPUT 2"};
 
+// How a tap on a source takes on the page: at once, or preselected and
+// then taken (TAKE=confirm), as router panels do for what is on air.
+enum class TakeMode { kDirect, kConfirm };
+
 struct UnitConfig {
   std::string id;  // IsId, and none of the bridge's own (kReservedIds)
   std::uint32_t address = 0;
@@ -54,6 +58,7 @@ struct UnitConfig {
   int maxClients = kDefaultMaxClients;
   InputLabels inputLabels = kDefaultInputLabels;  // UTF-8
   RouterRole routerRole = RouterRole::kOperate;
+  TakeMode take = TakeMode::kDirect;
   // Where each of its faces listens, by the key that asks for it.
   std::map<std::string, Endpoint> faces;
   int line = 0;  // of the unit's section, for messages

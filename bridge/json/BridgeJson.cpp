@@ -23,7 +23,10 @@ std::string InputsJson(const UnitConfig& unit) {
 
 std::string UnitJson(const Core& core, const Unit& unit) {
   kdt::JsonObject first =
-      kdt::JsonObject().AddText("id", unit.Id()).AddJson("inputs", InputsJson(unit.Config()));
+      kdt::JsonObject()
+          .AddText("id", unit.Id())
+          .AddJson("inputs", InputsJson(unit.Config()))
+          .AddText("take", unit.Config().take == TakeMode::kConfirm ? "confirm" : "direct");
   if (!unit.Live()) {
     // What it last showed, as of when it was lost: the page greys it.
     if (!unit.LostAt().empty()) {

@@ -12,8 +12,8 @@ namespace bridge {
 // The labels of the unit's sources (INPUT1=, INPUT2=): ["Camera 1","INPUT 2"].
 std::string InputsJson(const UnitConfig& unit);
 
-// kdt212ctl's JSON of the unit, with its "id" and its sources' "inputs"
-// first, "since" it is connected (or, while it is down, what it "last"
+// kdt212ctl's JSON of the unit, with its "id", its sources' "inputs" and
+// how the page takes ("take": "direct" or "confirm") first, "since" it is connected (or, while it is down, what it "last"
 // showed, its relays, "asOf" when it was lost), and, for each relay,
 // who protects it: "protected":null, or {"by":"web alice","who":"alice",
 // "since":"…"}.

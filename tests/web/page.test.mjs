@@ -211,6 +211,47 @@ test('an operator whose protect an admin released is told at the relay', async (
   }
 });
 
+test('takes on air: a source preselected, then taken; Escape and 10 s let it go; confirm chosen for every unit', async () => {
+  const s = await site({unitKeys: {studio: 'TAKE=confirm\n'}});
+  try {
+    const page = await open(s.bridge.url, {width: 360, height: 740}, {clock: true});
+    const a2 = input(page, 'studio', 'A', 2);
+    await a2.click(WAIT);
+    assert.ok(await a2.evaluate((node) => node.classList.contains('preselected')));
+    assert.equal(await a2.getAttribute('aria-pressed'), 'false');
+    const take = page.getByRole('button', {name: 'Take INPUT 2 to studio RELAY A'});
+    await take.click();
+    await page.locator('[aria-label="studio RELAY A INPUT 2"][aria-pressed="true"]').waitFor(WAIT);
+    await s.bridge.waitFor('studio: RELAY A: input INPUT 1 -> INPUT 2, by web');
+    assert.ok(await take.isHidden());
+
+    // Escape lets it go; so do 10 s without a Take.
+    const b2 = input(page, 'studio', 'B', 2);
+    await b2.click();
+    await page.keyboard.press('Escape');
+    assert.ok(!(await b2.evaluate((node) => node.classList.contains('preselected'))));
+    await b2.click();
+    await page.clock.runFor(10001);
+    assert.ok(!(await b2.evaluate((node) => node.classList.contains('preselected'))));
+    // Enter on the preselected source takes it.
+    await b2.click();
+    await b2.press('Enter');
+    await s.bridge.waitFor('studio: RELAY B: input INPUT 1 -> INPUT 2, by web');
+
+    // hall takes at once, until this page confirms every take.
+    await input(page, 'hall', 'A', 2).click();
+    await s.bridge.waitFor('hall: RELAY A: input INPUT 1 -> INPUT 2, by web');
+    await page.getByLabel('Confirm every take').check();
+    await input(page, 'hall', 'B', 2).click();
+    await page.getByRole('button', {name: 'Take INPUT 2 to hall RELAY B'}).waitFor(WAIT);
+    await page.reload();
+    assert.ok(await page.getByLabel('Confirm every take').isChecked());  // kept
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await s.stop();
+  }
+});
+
 test('a hostile name is text, and runs nothing', async () => {
   const s = await site();
   try {

@@ -7,7 +7,8 @@ import {openEvents, problemOf, request} from './api.js';
 import {$, state, view} from './state.js';
 import {clearRecord, loadRecord, showEntry} from './record.js';
 import {clearSalvos, disarm, loadSalvos, setSalvos, showSalvos} from './salvos.js';
-import {clearUnits, commandEnded, keepUnits, noticeRelease, showUnit, showUnits} from './units.js';
+import {clearUnits, commandEnded, confirmsEveryTake, keepUnits, noticeRelease, setConfirmEveryTake,
+  showUnit, showUnits} from './units.js';
 
 const RETRY_MS = 2000;
 let stream = null;
@@ -61,6 +62,8 @@ function setUser(me) {
   Object.assign(state, {role: me.role, user: me.user, owner: me.owner});
   $('who').hidden = state.user === null;
   $('user').textContent = state.user === null ? '' : `${state.user} (${state.role})`;
+  $('confirm-choice').hidden = state.role === 'view';
+  $('confirm-every-take').checked = confirmsEveryTake();
 }
 
 view.needLogin = () => {
@@ -72,6 +75,7 @@ view.needLogin = () => {
   clearUnits();
   clearRecord();
   $('who').hidden = true;
+  $('confirm-choice').hidden = true;
   $('login').hidden = false;
   $('login-user').focus();
 };
@@ -100,6 +104,10 @@ $('login').addEventListener('submit', async (event) => {
   $('login-password').value = '';
   if (answer.status === 200) return start();
   $('login-problem').textContent = problemOf(answer);
+});
+
+$('confirm-every-take').addEventListener('change', (event) => {
+  setConfirmEveryTake(event.target.checked);
 });
 
 $('logout').addEventListener('click', async () => {

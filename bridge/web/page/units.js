@@ -46,22 +46,75 @@ function buildRelay(into, id, letter) {
     const button = element('button', {type: 'button', class: 'input' + input,
       'aria-label': `${id} ${caption} INPUT ${input}`, 'aria-pressed': 'false'},
     [element('span', {text: 'INPUT ' + input}), element('span', {class: 'source'})]);
-    button.addEventListener('click', () => command(id, letter, 'input', {input}));
+    button.addEventListener('click', () => choose(id, letter, input));
+    // Enter on a preselected source takes it.
+    button.addEventListener('keydown', (event) => {
+      if (event.key !== 'Enter' || cards.get(id).relays.get(letter).preselected !== input) return;
+      event.preventDefault();
+      takePreselected(id, letter);
+    });
     return button;
   });
   const name = element('button', {type: 'button', class: 'name', 'aria-label': `${id} ${caption} name`});
   name.addEventListener('click', () => startRename(id, letter));
   const protect = element('button', {type: 'button', class: 'protect'});
   protect.addEventListener('click', () => toggleProtect(id, letter));
-  const view = {name, protect, buttons, editing: false,
+  const take = element('button', {type: 'button', class: 'take', text: 'Take', hidden: true});
+  take.addEventListener('click', () => takePreselected(id, letter));
+  const view = {name, protect, buttons, take, editing: false, preselected: 0, preselectTimer: null,
     lock: element('p', {class: 'lock', id: `${id}-${letter}-lock`}),
     owner: element('p', {class: 'owner', id: `${id}-${letter}-owner`}),
     note: element('p', {class: 'salvo-note'}), problem: element('p', {class: 'problem', role: 'status'})};
   view.box = element('div', {class: 'relay'}, [element('h3', {text: caption}),
-    element('div', {class: 'inputs'}, buttons), name, view.lock, protect, view.owner, view.note,
+    element('div', {class: 'inputs'}, [...buttons, take]), name, view.lock, protect, view.owner, view.note,
     view.problem]);
+  view.box.addEventListener('keydown', (event) => {
+    if (event.key === 'Escape' && view.preselected) clearPreselection(id, letter, view);
+  });
   into.append(view.box);
   return view;
+}
+
+// What is on air is taken in two steps where the unit says so (TAKE=confirm)
+// or the operator chose it for every unit: a tap preselects the source, and
+// Take (or Enter on it) applies it; Escape or 10 s without a Take let it go.
+const PRESELECT_MS = 10000;
+const confirmKey = () => `kdt212-confirm-every-take:${state.user || ''}`;
+
+export function confirmsEveryTake() {
+  return localStorage.getItem(confirmKey()) === 'yes';
+}
+
+export function setConfirmEveryTake(yes) {
+  if (yes) localStorage.setItem(confirmKey(), 'yes');
+  else localStorage.removeItem(confirmKey());
+}
+
+function choose(id, letter, input) {
+  const unit = state.units.get(id);
+  if (!(unit && unit.take === 'confirm') && !confirmsEveryTake()) {
+    return command(id, letter, 'input', {input});
+  }
+  const view = cards.get(id).relays.get(letter);
+  clearTimeout(view.preselectTimer);
+  view.preselected = input;
+  view.preselectTimer = setTimeout(() => clearPreselection(id, letter, view), PRESELECT_MS);
+  showUnit(unit);
+  announce(`${id} RELAY ${letter} INPUT ${input} preselected: Take to switch`);
+}
+
+function clearPreselection(id, letter, view) {
+  clearTimeout(view.preselectTimer);
+  view.preselected = 0;
+  showUnit(state.units.get(id));
+}
+
+function takePreselected(id, letter) {
+  const view = cards.get(id).relays.get(letter);
+  const input = view.preselected;
+  if (!input) return;
+  clearPreselection(id, letter, view);
+  command(id, letter, 'input', {input});
 }
 
 export function showUnit(unit) {
@@ -118,12 +171,16 @@ function showRelay(unit, letter, view) {
   view.buttons.forEach((button, index) => {
     button.setAttribute('aria-pressed', String(Boolean(shown && shown.input === state.rules.inputs[index])));
     button.disabled = !usable || relay.locked;
+    button.classList.toggle('preselected', view.preselected === state.rules.inputs[index]);
     // A label that only repeats its input's name is not said twice.
     const label = unit.inputs ? unit.inputs[index] : '';
     button.querySelector('.source').textContent =
       label === 'INPUT ' + state.rules.inputs[index] ? '' : label;
     describeDisabled(button, why || (relay && relay.locked ? view.lock.id : null));
   });
+  view.take.hidden = !view.preselected;
+  view.take.disabled = !usable || relay.locked;
+  view.take.setAttribute('aria-label', `Take INPUT ${view.preselected} to ${unit.id} RELAY ${letter}`);
   // A relay without a name says so, greyed, rather than a blank button.
   view.currentName = shown ? shown.name : '';
   if (!view.editing) view.name.textContent = view.currentName || 'no name';
