@@ -20,12 +20,6 @@ std::string ProtectsFile(const BridgeConfig& config) {
   return first + "/protects.json";
 }
 
-// The record is kept beside the protects.
-std::string RecordFilePath(const std::string& protectsFile) {
-  if (protectsFile.empty()) return {};
-  return kdt::FolderOf(protectsFile) + "/record.log";
-}
-
 }  // namespace
 
 Bridge::Bridge(std::string configPath, bool verbose)
@@ -42,8 +36,11 @@ void Bridge::Apply(const BridgeConfig& config) {
         " descriptors, more than the " + std::to_string(limit) +
         " this process may open: raise LimitNOFILE, or lower MAXCLIENTS");
   }
-  core_.KeepProtectsIn(ProtectsFile(config));
-  core_.KeepRecordIn(RecordFilePath(ProtectsFile(config)),
+  // What else outlasts a restart is kept beside the protects.
+  const std::string protects = ProtectsFile(config);
+  core_.SetStateFolder(protects.empty() ? "" : kdt::FolderOf(protects));
+  core_.KeepProtectsIn(protects);
+  core_.KeepRecordIn(protects.empty() ? "" : core_.StateFolder() + "/record.log",
                      {config.recordDays, std::uint64_t(config.recordMiB) << 20});
   ApplyUnits(config);
   core_.SetSalvos(config.salvos);

@@ -36,6 +36,10 @@ class Core : public QObject {
   // --- Its configuration, applied by the root.
   // Where the protects are kept (Protects::KeepIn).
   void KeepProtectsIn(const std::string& file) { protects_.KeepIn(file); }
+  // The folder where the bridge keeps what outlasts a restart (the state
+  // directory); empty: nothing is kept. Faces keep their own there too.
+  void SetStateFolder(const std::string& folder) { stateFolder_ = folder; }
+  const std::string& StateFolder() const { return stateFolder_; }
   // Where the record is kept (Record::KeepIn).
   void KeepRecordIn(const std::string& file, const RecordBounds& bounds) {
     record_.KeepIn(file, bounds);
@@ -97,6 +101,7 @@ class Core : public QObject {
   CommandDoor door_{units_, protects_};
   Salvos salvos_{units_, door_, record_};
   std::vector<Face*> faces_;
+  std::string stateFolder_;
 };
 
 }  // namespace bridge

@@ -49,7 +49,7 @@ std::string EntryJson(const RecordEntry& entry) {
 }
 
 void EventResource::Events(RouteCall& call) {
-  streams_.Open(std::move(call.reply), call.caller.token,
+  streams_.Open(std::move(call.reply), call.caller.session,
                 QByteArray::fromStdString(Event("snapshot", core_.Seq(), units_.UnitsJson())));
 }
 

@@ -27,7 +27,8 @@ struct WebRequest {
 
 struct Caller {
   std::optional<WebUser> user;  // none without USERS
-  std::string token;            // of its session
+  std::string session;          // its session's key (a digest of its cookie's token)
+  std::string ended;            // without a session: why the one it had ended, if known
   Role role = Role::kOperate;
   // "web alice", or "web" where the page has no login.
   Owner AsOwner() const { return user ? Owner::WebUser(user->name) : Owner::Web(); }

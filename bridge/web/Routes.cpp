@@ -75,7 +75,8 @@ void Router::Dispatch(const WebRequest& request, std::unique_ptr<WebReply> reply
   }
   Caller caller;
   if (route->access != Route::Access::kAnyone && !authenticate_(request, caller)) {
-    return reply->Error(401, "not logged in");
+    return reply->Error(401, caller.ended.empty() ? std::string("not logged in")
+                                                  : "your session ended: " + caller.ended);
   }
   if (route->access == Route::Access::kOperator && caller.role < Role::kOperate) {
     return reply->Error(403, "a view user changes nothing");

@@ -1,5 +1,6 @@
 #include "web/SessionResource.h"
 
+#include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
@@ -41,8 +42,21 @@ std::string MeJson(const Caller& caller) {
   return me.AddText("role", RoleName(caller.role)).AddText("owner", caller.AsOwner().Text()).Text();
 }
 
-SessionResource::SessionResource(const HttpConfig& config, EventStreams& streams)
-    : config_(config), streams_(streams) {
+namespace {
+
+std::string Sha256(std::string_view text) {
+  return QCryptographicHash::hash(QByteArrayView(text.data(), qsizetype(text.size())),
+                                  QCryptographicHash::Sha256)
+      .toHex()
+      .toStdString();
+}
+
+}  // namespace
+
+SessionResource::SessionResource(const HttpConfig& config, EventStreams& streams,
+                                 const std::string& keptIn)
+    : config_(config), streams_(streams), sessions_(Sha256) {
+  if (const std::string said = sessions_.KeepIn(keptIn); !said.empty()) Log(said);
   expiry_.setSingleShot(true);
   connect(&expiry_, &QTimer::timeout, this, &SessionResource::EndExpired);
 }
@@ -86,11 +100,12 @@ void SessionResource::Reconfigure(const HttpConfig& config) {
 
 bool SessionResource::Authenticate(const WebRequest& request, Caller& caller) {
   if (!WithLogin()) return true;
-  caller.token = CookieValue(request.cookie, kCookie);
-  caller.user = sessions_.Find(caller.token, config_.users);
+  caller.session = sessions_.KeyOf(CookieValue(request.cookie, kCookie));
+  caller.user = sessions_.Find(caller.session, config_.users);
   if (!caller.user) {
+    caller.ended = sessions_.EndOf(caller.session);
     // A session found ended as it was asked for has a stream that ends too.
-    if (!caller.token.empty()) streams_.Close(caller.token);
+    if (!caller.session.empty()) streams_.Close(caller.session);
     return false;
   }
   caller.role = caller.user->role;
@@ -184,18 +199,19 @@ void SessionResource::LoginChecked(LoginAttempt& attempt, const std::optional<We
   Caller caller;
   caller.user = *user;
   caller.role = user->role;
-  caller.token = sessions_.Open(*user);
+  const WebSessions::Opened opened = sessions_.Open(*user);
+  caller.session = opened.key;
   WatchExpiry();
   Log("page: " + user->name + " logged in from " + attempt.who);
-  std::string cookie = std::string(kCookie) + "=" + caller.token + "; HttpOnly; SameSite=Strict";
+  std::string cookie = std::string(kCookie) + "=" + opened.token + "; HttpOnly; SameSite=Strict";
   if (attempt.secure) cookie += "; Secure";
   attempt.reply->Json(200, MeJson(caller), {{"Set-Cookie", QByteArray::fromStdString(cookie)}});
 }
 
 void SessionResource::Logout(RouteCall& call) {
-  if (!call.caller.token.empty()) {
-    sessions_.Close(call.caller.token);
-    streams_.Close(call.caller.token);
+  if (!call.caller.session.empty()) {
+    sessions_.Close(call.caller.session);
+    streams_.Close(call.caller.session);
     WatchExpiry();
     Log("page: " + call.caller.user->name + " logged out from " + call.request.who);
   }

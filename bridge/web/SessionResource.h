@@ -23,7 +23,9 @@ namespace bridge {
 
 class SessionResource : public QObject {
  public:
-  SessionResource(const HttpConfig& config, EventStreams& streams);
+  // `keptIn`: the file that keeps the sessions across a restart; empty:
+  // none.
+  SessionResource(const HttpConfig& config, EventStreams& streams, const std::string& keptIn);
 
   // The users anew: sessions of those removed, or whose password changed,
   // end, and their streams with them; a changed role applies at the next

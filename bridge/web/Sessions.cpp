@@ -1,8 +1,12 @@
 #include "web/Sessions.h"
 
 #include <sys/random.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 
 #include "CodePage.h"
 
@@ -10,6 +14,8 @@ namespace bridge {
 namespace {
 
 constexpr std::size_t kTokenBytes = 32;
+constexpr const char* kExpired = "8 hours have passed since you logged in";
+constexpr const char* kUsersChanged = "the users file changed";
 
 // Unguessable: from the system's random source, hex.
 std::string NewToken() {
@@ -30,42 +36,77 @@ const WebUser* UserNamed(const std::vector<WebUser>& users, const std::string& n
 
 }  // namespace
 
-std::string WebSessions::Open(const WebUser& user, Clock::time_point now) {
-  std::string token = NewToken();
-  sessions_[token] = {user.name, user.hash, now};
-  return token;
+WebSessions::Opened WebSessions::Open(const WebUser& user, Clock::time_point now) {
+  Opened opened{NewToken(), ""};
+  opened.key = KeyOf(opened.token);
+  sessions_[opened.key] = {user.name, digest_(user.hash), now};
+  Save();
+  return opened;
 }
 
-std::optional<WebUser> WebSessions::Find(const std::string& token,
-                                         const std::vector<WebUser>& users, Clock::time_point now) {
-  const auto found = sessions_.find(token);
-  if (found == sessions_.end()) return std::nullopt;
-  const WebUser* user = UserNamed(users, found->second.user);
-  if (now - found->second.opened >= kLifetime || user == nullptr ||
-      user->hash != found->second.hash) {
-    sessions_.erase(found);
-    return std::nullopt;
+std::string WebSessions::KeyOf(std::string_view token) const {
+  return token.empty() ? std::string() : digest_(token);
+}
+
+bool WebSessions::StillHolds(const Session& session, const std::vector<WebUser>& users) const {
+  const WebUser* user = UserNamed(users, session.user);
+  return user != nullptr && digest_(user->hash) == session.hashDigest;
+}
+
+// Gone, with why, which its page is told at its next request.
+void WebSessions::End(std::map<std::string, Session>::iterator session, const std::string& why) {
+  if (ends_.emplace(session->first, why).second) endOrder_.push_back(session->first);
+  while (endOrder_.size() > kEndsKept) {
+    ends_.erase(endOrder_.front());
+    endOrder_.pop_front();
   }
-  return *user;
+  sessions_.erase(session);
 }
 
-void WebSessions::Close(const std::string& token) {
-  sessions_.erase(token);
+std::optional<WebUser> WebSessions::Find(const std::string& key, const std::vector<WebUser>& users,
+                                         Clock::time_point now) {
+  const auto found = sessions_.find(key);
+  if (found == sessions_.end()) return std::nullopt;
+  if (now - found->second.opened >= kLifetime) {
+    End(found, kExpired);
+  } else if (!StillHolds(found->second, users)) {
+    End(found, kUsersChanged);
+  } else {
+    return *UserNamed(users, found->second.user);
+  }
+  Save();
+  return std::nullopt;
+}
+
+std::string WebSessions::EndOf(const std::string& key) const {
+  const auto found = ends_.find(key);
+  return found == ends_.end() ? std::string() : found->second;
+}
+
+void WebSessions::Close(const std::string& key) {
+  const auto found = sessions_.find(key);
+  if (found == sessions_.end()) return;
+  End(found, "you logged out");
+  Save();
 }
 
 std::vector<std::string> WebSessions::EndExpired(Clock::time_point now) {
   std::vector<std::string> ended;
-  std::erase_if(sessions_, [&](const auto& session) {
-    if (now - session.second.opened < kLifetime) return false;
-    ended.push_back(session.first);
-    return true;
-  });
+  for (auto it = sessions_.begin(); it != sessions_.end();) {
+    const auto next = std::next(it);
+    if (now - it->second.opened >= kLifetime) {
+      ended.push_back(it->first);
+      End(it, kExpired);
+    }
+    it = next;
+  }
+  if (!ended.empty()) Save();
   return ended;
 }
 
 std::optional<WebSessions::Clock::time_point> WebSessions::NextEnd() const {
   std::optional<Clock::time_point> next;
-  for (const auto& [token, session] : sessions_) {
+  for (const auto& [key, session] : sessions_) {
     if (!next || session.opened + kLifetime < *next) next = session.opened + kLifetime;
   }
   return next;
@@ -74,17 +115,63 @@ std::optional<WebSessions::Clock::time_point> WebSessions::NextEnd() const {
 std::vector<std::string> WebSessions::Keep(const std::vector<WebUser>& users) {
   std::vector<std::string> ended;
   for (auto it = sessions_.begin(); it != sessions_.end();) {
-    const WebUser* user = UserNamed(users, it->second.user);
-    if (user != nullptr && user->hash == it->second.hash) {
-      ++it;
-      continue;
+    const auto next = std::next(it);
+    if (!StillHolds(it->second, users)) {
+      if (std::find(ended.begin(), ended.end(), it->second.user) == ended.end()) {
+        ended.push_back(it->second.user);
+      }
+      End(it, kUsersChanged);
     }
-    if (std::find(ended.begin(), ended.end(), it->second.user) == ended.end()) {
-      ended.push_back(it->second.user);
-    }
-    it = sessions_.erase(it);
+    it = next;
   }
+  if (!ended.empty()) Save();
   return ended;
+}
+
+// A line per session: its key, its user, its password hash's digest, when
+// it opened (Unix milliseconds); written beside the file, then in its
+// place, so that a cut leaves one or the other whole.
+void WebSessions::Save() const {
+  if (file_.empty()) return;
+  const std::string beside = file_ + ".new";
+  {
+    std::ofstream out(beside, std::ios::binary | std::ios::trunc);
+    for (const auto& [key, session] : sessions_) {
+      const auto ms =
+          std::chrono::duration_cast<std::chrono::milliseconds>(session.opened.time_since_epoch())
+              .count();
+      out << key << '\t' << session.user << '\t' << session.hashDigest << '\t' << ms << '\n';
+    }
+    if (!out.flush()) return;
+  }
+  chmod(beside.c_str(), 0600);
+  std::rename(beside.c_str(), file_.c_str());
+}
+
+std::string WebSessions::KeepIn(const std::string& path, Clock::time_point now) {
+  if (path.empty() || path == file_) return {};
+  const bool first = file_.empty();
+  file_ = path;
+  std::string said;
+  if (first) {
+    std::ifstream in(path, std::ios::binary);
+    int unread = 0;
+    for (std::string line; std::getline(in, line);) {
+      std::istringstream fields(line);
+      std::string key, user, hashDigest, ms;
+      if (!std::getline(fields, key, '\t') || !std::getline(fields, user, '\t') ||
+          !std::getline(fields, hashDigest, '\t') || !std::getline(fields, ms) || key.empty() ||
+          ms.empty() || !std::all_of(ms.begin(), ms.end(), ::isdigit) || ms.size() > 15) {
+        ++unread;
+        continue;
+      }
+      const Clock::time_point opened{std::chrono::milliseconds(std::stoll(ms))};
+      if (now - opened < kLifetime) sessions_[key] = {user, hashDigest, opened};
+    }
+    if (unread > 0) said = "page: " + std::to_string(unread) + " lines of " + path + " not read";
+  }
+  Save();
+  return said;
 }
 
 void LoginThrottle::Forget(std::map<std::string, Tries>& tries, Clock::time_point now) {

@@ -1,6 +1,10 @@
 // Who is logged in to the page: a session per login, named by a random
 // token in its cookie, ended by a logout, after 8 hours, or by a reload
-// that removes the user or changes its password. A user's role is looked up
+// that removes the user or changes its password. A session is known by its
+// key, a digest of its token, so that neither memory nor the file that
+// keeps the sessions across a restart (or an upgrade) holds a token that
+// could be used; the user's password hash is kept as a digest too. Why a
+// session ended is kept a while, so that its page can say so. A user's role is looked up
 // at each request, so that a changed role applies at the next one. And the
 // login throttle: after 5 failed logins from one address within a minute,
 // every login from it is refused until a minute has passed since the first
@@ -10,6 +14,7 @@
 
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -21,17 +26,37 @@ namespace bridge {
 
 class WebSessions {
  public:
-  using Clock = std::chrono::steady_clock;
+  // The wall's clock: a session's 8 hours go on across a restart.
+  using Clock = std::chrono::system_clock;
+  using Digest = std::function<std::string(std::string_view text)>;
   static constexpr std::chrono::hours kLifetime{8};
+  static constexpr std::size_t kEndsKept = 4096;
 
-  // A new session for the user; its token.
-  std::string Open(const WebUser& user, Clock::time_point now = Clock::now());
-  // The user of a live session, as the users are now; none for a token that
+  // `digest`: one-way, such as SHA-256.
+  explicit WebSessions(Digest digest) : digest_(std::move(digest)) {}
+
+  // Kept in the file at `path` from now on, and read from it when it is the
+  // first given; empty: only while the bridge runs. What is worth a log
+  // line (a file that cannot be read) is its answer.
+  std::string KeepIn(const std::string& path, Clock::time_point now = Clock::now());
+
+  struct Opened {
+    std::string token;  // for the cookie, and nowhere else
+    std::string key;
+  };
+  // A new session for the user.
+  Opened Open(const WebUser& user, Clock::time_point now = Clock::now());
+  // The key of the session a cookie's token names; empty for no token.
+  std::string KeyOf(std::string_view token) const;
+  // The user of a live session, as the users are now; none for a key that
   // names no session, or one that has ended.
-  std::optional<WebUser> Find(const std::string& token, const std::vector<WebUser>& users,
+  std::optional<WebUser> Find(const std::string& key, const std::vector<WebUser>& users,
                               Clock::time_point now = Clock::now());
-  void Close(const std::string& token);
-  // Sessions 8 hours old end: their tokens, for their event streams.
+  // Why the session of `key` ended, in words ("you logged out"); empty for
+  // one the bridge does not know.
+  std::string EndOf(const std::string& key) const;
+  void Close(const std::string& key);
+  // Sessions 8 hours old end: their keys, for their event streams.
   std::vector<std::string> EndExpired(Clock::time_point now = Clock::now());
   // When the oldest session ends; none while there is none.
   std::optional<Clock::time_point> NextEnd() const;
@@ -42,10 +67,18 @@ class WebSessions {
  private:
   struct Session {
     std::string user;
-    std::string hash;  // the user's when it logged in
+    std::string hashDigest;  // of the user's password hash when it logged in
     Clock::time_point opened;
   };
-  std::map<std::string, Session> sessions_;  // by token
+  bool StillHolds(const Session& session, const std::vector<WebUser>& users) const;
+  void End(std::map<std::string, Session>::iterator session, const std::string& why);
+  void Save() const;
+
+  Digest digest_;
+  std::string file_;
+  std::map<std::string, Session> sessions_;  // by key
+  std::map<std::string, std::string> ends_;  // why, by key
+  std::deque<std::string> endOrder_;         // the keys of ends_, oldest first
 };
 
 // Failed logins are counted per address and per user name, within a

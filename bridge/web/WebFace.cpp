@@ -13,7 +13,8 @@ WebFace::WebFace(const HttpConfig& config, Core& core)
                    router_.Dispatch(request, std::move(reply));
                  }),
       streams_(transport_),
-      sessions_(config_, streams_),
+      sessions_(config_, streams_,
+                core.StateFolder().empty() ? "" : core.StateFolder() + "/sessions"),
       // A command's end may come after the page has gone with a reload.
       units_(core,
              [self = QPointer<WebFace>(this)](const Result& result, std::uint64_t id) {

@@ -292,6 +292,33 @@ test('the bridge killed: a banner, every control off; started again: a fresh pic
   }
 });
 
+test('an upgrade or a restart logs nobody out and keeps the record; a session that ends says why', async () => {
+  const folder = mkdtempSync(join(tmpdir(), 'kdt-state-'));
+  const s = await site({users: ['alice:operate:a-Pa55'], http: `[BRIDGE]\nSTATE=${folder}/protects.json\n`});
+  try {
+    const page = await open(s.bridge.url);
+    await login(page, 'alice', 'a-Pa55');
+    await input(page, 'studio', 'A', 2).click(WAIT);
+    await page.locator('#log li', {hasText: 'studio RELAY A: input INPUT 1 → INPUT 2, by web alice'}).waitFor(WAIT);
+    await s.bridge.stop();
+    s.bridge = await Bridge.restart(s.bridge);
+    await page.getByRole('alert').waitFor({state: 'hidden', timeout: 20000});
+    assert.ok(await page.locator('#login').isHidden());
+    await input(page, 'studio', 'B', 2).click(WAIT);  // still alice's
+    await s.bridge.waitFor('studio: RELAY B: input INPUT 1 -> INPUT 2, by web alice');
+    await page.locator('#log li', {hasText: 'RELAY A: input INPUT 1 → INPUT 2, by web alice'}).waitFor(WAIT);
+
+    // Her password changes: her page says why she must log in again.
+    await usersFile(s.folder, ['alice:operate:new-Pa55']);
+    s.bridge.process.kill('SIGHUP');
+    await page.getByText('your session ended: the users file changed').waitFor(WAIT);
+    assert.ok(await page.locator('#login').isVisible());
+  } finally {
+    await s.stop();
+    removeFolder(folder);
+  }
+});
+
 test('login and logout', async () => {
   const s = await site({users: ['alice:operate:a-Pa55']});
   try {

@@ -51,7 +51,7 @@ function openStream() {
       setLive(false, 'The connection to the bridge is lost: what you see may be old. Reconnecting…');
       if (lost.readyState === EventSource.CLOSED) setTimeout(start, RETRY_MS);
       const me = await request('api/me').catch(() => null);
-      if (me && me.status === 401) view.needLogin();
+      if (me && me.status === 401) view.needLogin(problemOf(me));
     },
   });
 }
@@ -66,7 +66,8 @@ function setUser(me) {
   $('confirm-every-take').checked = confirmsEveryTake();
 }
 
-view.needLogin = () => {
+// `problem`: the bridge's word on a session that ended, said at the login.
+view.needLogin = (problem = '') => {
   clearSalvos();
   if (stream) stream.close();
   stream = null;
@@ -77,6 +78,7 @@ view.needLogin = () => {
   $('who').hidden = true;
   $('confirm-choice').hidden = true;
   $('login').hidden = false;
+  $('login-problem').textContent = problem.startsWith('your session') ? problem : '';
   $('login-user').focus();
 };
 
@@ -89,7 +91,7 @@ async function start() {
     setLive(false, 'The bridge cannot be reached. Trying again…');
     return setTimeout(start, RETRY_MS);
   }
-  if (me.status === 401) return view.needLogin();
+  if (me.status === 401) return view.needLogin(problemOf(me));
   if (me.status !== 200) return setTimeout(start, RETRY_MS);
   setUser(me.data);
   $('login').hidden = true;

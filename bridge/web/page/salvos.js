@@ -126,7 +126,7 @@ async function take() {
     answer = {status: 0, data: {error: 'the bridge cannot be reached'}};
   }
   state.taking = false;
-  if (answer.status === 401) return view.needLogin();
+  if (answer.status === 401) return view.needLogin(problemOf(answer));
   disarm();
   showTake(salvo, answer);
   keepFocus(salvo.id);

@@ -266,7 +266,7 @@ async function command(id, letter, what, body) {
       }
       return;
     }
-    if (answer.status === 401) return page.needLogin();
+    if (answer.status === 401) return page.needLogin(problemOf(answer));
     showProblem(id, letter, problemOf(answer));
   } catch (e) {
     showProblem(id, letter, 'the bridge cannot be reached');

@@ -2,6 +2,10 @@
 #include "web/Sessions.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include <algorithm>
 #include <string>
@@ -102,40 +106,56 @@ bridge::WebUser User(const std::string& name, bridge::Role role, const std::stri
   return {name, role, hash};
 }
 
+// The sessions' clock is the wall's; a digest of the test's own stands
+// for SHA-256.
+using Wall = bridge::WebSessions::Clock;
+const Wall::time_point kWall{hours(500000)};
+
+std::string Digest(std::string_view text) {
+  return "digest " + std::to_string(std::hash<std::string_view>{}(text));
+}
+
 // A session lasts 8 hours, ends at its logout, and with its user's removal
-// or new password; a changed role applies at once.
+// or new password; a changed role applies at once. Why it ended is kept for
+// its page.
 TEST(WebSessions, WhatEndsASessionAndWhatDoesNot) {
   const std::vector<bridge::WebUser> users = {User("alice", bridge::Role::kOperate, "$y$a"),
                                               User("bob", bridge::Role::kView, "$y$b")};
-  bridge::WebSessions sessions;
-  const std::string alice = sessions.Open(users[0], kStart);
-  const std::string bob = sessions.Open(users[1], kStart);
-  EXPECT_NE(alice, bob);
-  EXPECT_EQ(alice.size(), 64u);  // 32 random bytes
+  bridge::WebSessions sessions(Digest);
+  const bridge::WebSessions::Opened alice = sessions.Open(users[0], kWall);
+  const bridge::WebSessions::Opened bob = sessions.Open(users[1], kWall);
+  EXPECT_NE(alice.token, bob.token);
+  EXPECT_EQ(alice.token.size(), 64u);  // 32 random bytes
+  EXPECT_EQ(alice.key, sessions.KeyOf(alice.token));
+  EXPECT_NE(alice.key, alice.token);
 
   struct Case {
     const char* what;
-    std::string token;
-    Clock::time_point at;
+    std::string key;
+    Wall::time_point at;
     std::vector<bridge::WebUser> users;
     bool live;
+    const char* ended;
   };
   const std::vector<bridge::WebUser> aliceAdmin = {User("alice", bridge::Role::kAdmin, "$y$a")};
   const std::vector<bridge::WebUser> alicePassword = {
       User("alice", bridge::Role::kOperate, "$y$x")};
   const Case cases[] = {
-      {"a token no session has", std::string(64, '0'), kStart, users, false},
-      {"within 8 hours", alice, kStart + hours(8) - seconds(1), users, true},
-      {"a role changed", alice, kStart + hours(1), aliceAdmin, true},
-      {"the password changed", alice, kStart + hours(1), alicePassword, false},
-      {"after 8 hours", bob, kStart + hours(8), users, false},
+      {"a key no session has", sessions.KeyOf(std::string(64, '0')), kWall, users, false, ""},
+      {"within 8 hours", alice.key, kWall + hours(8) - seconds(1), users, true, ""},
+      {"a role changed", alice.key, kWall + hours(1), aliceAdmin, true, ""},
+      {"the password changed", alice.key, kWall + hours(1), alicePassword, false,
+       "the users file changed"},
+      {"after 8 hours", bob.key, kWall + hours(8), users, false,
+       "8 hours have passed since you logged in"},
   };
   for (const Case& c : cases) {
-    const std::optional<bridge::WebUser> user = sessions.Find(c.token, c.users, c.at);
+    const std::optional<bridge::WebUser> user = sessions.Find(c.key, c.users, c.at);
     EXPECT_EQ(user.has_value(), c.live) << c.what;
     if (user) {
       EXPECT_EQ(user->role, c.users[0].role) << c.what;
     }
+    EXPECT_EQ(sessions.EndOf(c.key), c.ended) << c.what;
   }
 }
 
@@ -143,36 +163,66 @@ TEST(WebSessions, WhatEndsASessionAndWhatDoesNot) {
 // event stream ends with it.
 TEST(WebSessions, SessionsEndAtEightHoursOfThemselves) {
   const bridge::WebUser alice = User("alice", bridge::Role::kOperate, "$y$a");
-  bridge::WebSessions sessions;
+  bridge::WebSessions sessions(Digest);
   EXPECT_FALSE(sessions.NextEnd());
-  const std::string first = sessions.Open(alice, kStart);
-  const std::string second = sessions.Open(alice, kStart + hours(1));
-  EXPECT_EQ(sessions.NextEnd(), kStart + hours(8));
-  EXPECT_TRUE(sessions.EndExpired(kStart + hours(8) - minutes(1)).empty());
-  EXPECT_EQ(sessions.EndExpired(kStart + hours(8)), std::vector<std::string>{first});
-  EXPECT_EQ(sessions.NextEnd(), kStart + hours(9));
-  EXPECT_TRUE(sessions.Find(second, {alice}, kStart + hours(8)));
+  const std::string first = sessions.Open(alice, kWall).key;
+  const std::string second = sessions.Open(alice, kWall + hours(1)).key;
+  EXPECT_EQ(sessions.NextEnd(), kWall + hours(8));
+  EXPECT_TRUE(sessions.EndExpired(kWall + hours(8) - minutes(1)).empty());
+  EXPECT_EQ(sessions.EndExpired(kWall + hours(8)), std::vector<std::string>{first});
+  EXPECT_EQ(sessions.NextEnd(), kWall + hours(9));
+  EXPECT_TRUE(sessions.Find(second, {alice}, kWall + hours(8)));
 }
 
 TEST(WebSessions, AReloadEndsTheSessionsOfUsersRemovedOrChanged) {
   const bridge::WebUser alice = User("alice", bridge::Role::kOperate, "$y$a");
   const bridge::WebUser bob = User("bob", bridge::Role::kOperate, "$y$b");
   const bridge::WebUser carol = User("carol", bridge::Role::kAdmin, "$y$c");
-  bridge::WebSessions sessions;
-  const std::string a1 = sessions.Open(alice, kStart), a2 = sessions.Open(alice, kStart);
-  const std::string b = sessions.Open(bob, kStart), c = sessions.Open(carol, kStart);
+  bridge::WebSessions sessions(Digest);
+  const std::string a1 = sessions.Open(alice, kWall).key, a2 = sessions.Open(alice, kWall).key;
+  const std::string b = sessions.Open(bob, kWall).key, c = sessions.Open(carol, kWall).key;
   const bridge::WebUser carolAsView = User("carol", bridge::Role::kView, "$y$c");
   const bridge::WebUser bobNewPassword = User("bob", bridge::Role::kOperate, "$y$B");
   std::vector<std::string> ended = sessions.Keep({bobNewPassword, carolAsView});
   std::sort(ended.begin(), ended.end());
   EXPECT_EQ(ended, (std::vector<std::string>{"alice", "bob"}));  // each named once
   const std::vector<bridge::WebUser> now = {bobNewPassword, carolAsView};
-  EXPECT_FALSE(sessions.Find(a1, now, kStart));
-  EXPECT_FALSE(sessions.Find(a2, now, kStart));
-  EXPECT_FALSE(sessions.Find(b, now, kStart));
-  ASSERT_TRUE(sessions.Find(c, now, kStart));
+  EXPECT_FALSE(sessions.Find(a1, now, kWall));
+  EXPECT_FALSE(sessions.Find(a2, now, kWall));
+  EXPECT_FALSE(sessions.Find(b, now, kWall));
+  ASSERT_TRUE(sessions.Find(c, now, kWall));
   sessions.Close(c);
-  EXPECT_FALSE(sessions.Find(c, now, kStart));
+  EXPECT_FALSE(sessions.Find(c, now, kWall));
+  EXPECT_EQ(sessions.EndOf(c), "you logged out");
+}
+
+// Kept in a file of the state directory: a restart keeps every live
+// session, and the file holds no token, nor a password's hash.
+TEST(WebSessions, ARestartKeepsTheSessionsAndTheFileHoldsNoSecret) {
+  char pattern[] = "/tmp/kdt-sessions-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string path = std::string(pattern) + "/sessions";
+  const bridge::WebUser alice = User("alice", bridge::Role::kOperate, "$y$secret-hash");
+  std::string token, old;
+  {
+    bridge::WebSessions before(Digest);
+    EXPECT_EQ(before.KeepIn(path, kWall), "");
+    token = before.Open(alice, kWall).token;
+    old = before.Open(alice, kWall - hours(7)).token;
+  }
+  std::stringstream file;
+  file << std::ifstream(path).rdbuf();
+  EXPECT_EQ(file.str().find(token), std::string::npos);
+  EXPECT_EQ(file.str().find("$y$secret-hash"), std::string::npos);
+  struct stat status {};
+  ASSERT_EQ(stat(path.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+  bridge::WebSessions after(Digest);
+  EXPECT_EQ(after.KeepIn(path, kWall + hours(2)), "");
+  EXPECT_TRUE(after.Find(after.KeyOf(token), {alice}, kWall + hours(2)));
+  EXPECT_FALSE(after.Find(after.KeyOf(old), {alice}, kWall + hours(2)));  // past its 8 hours
+  std::filesystem::remove_all(pattern);
 }
 
 }  // namespace
