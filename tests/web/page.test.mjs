@@ -18,10 +18,11 @@ const WAIT = {timeout: 10000};
 
 // A page of its own (a context: cookies of its own), opened on `url`;
 // `clock`: its timers are the test's to run.
-async function open(url, viewport = {width: 1280, height: 800}, {clock = false, timezoneId} = {}) {
+async function open(url, viewport = {width: 1280, height: 800},
+  {clock = false, timezoneId, colorScheme = 'light'} = {}) {
   // A certificate of the test's own (HTTPS) is one the browser cannot know.
   const context = await browser.newContext({viewport, ignoreHTTPSErrors: true, timezoneId,
-    locale: 'en-GB'});
+    locale: 'en-GB', colorScheme});
   const page = await context.newPage();
   const problems = [];
   page.on('pageerror', (error) => problems.push(String(error)));
@@ -279,7 +280,7 @@ test('the bridge killed: a banner, every control off; started again: a fresh pic
     const banner = page.getByRole('alert');
     await banner.waitFor({state: 'visible', ...WAIT});
     assert.match(await banner.textContent(), /connection to the bridge is lost/);
-    for (const button of await page.locator('#units button').all()) {
+    for (const button of await page.locator('#units button:visible').all()) {
       assert.ok(await button.isDisabled(), 'a control stayed active on a stale picture');
     }
     await s.studio.panel('input A 2');  // while the page cannot know
@@ -352,7 +353,7 @@ test('a phone: one unit in the width, every target 44 px', async () => {
     await input(page, 'studio', 'A', 1).waitFor(WAIT);
     const widths = await page.evaluate(() => [document.documentElement.scrollWidth, window.innerWidth]);
     assert.ok(widths[0] <= widths[1], `the page scrolls sideways: ${widths}`);
-    for (const button of await page.locator('#units button').all()) {
+    for (const button of await page.locator('#units button:visible').all()) {
       const box = await button.boundingBox();
       assert.ok(box.width >= 44 && box.height >= 44, `a target of ${box.width}x${box.height}`);
     }
@@ -530,6 +531,46 @@ test('a salvo left armed 30 s without a Take disarms itself', async () => {
     assert.equal(await page.locator('.relay.target').count(), 0);
     assert.match(await page.locator('#announce').textContent(), /disarmed: 30 s without a Take/);
     assert.equal(await input(page, 'studio', 'A', 1).getAttribute('aria-pressed'), 'true');
+  } finally {
+    await s.stop();
+  }
+});
+
+test('an armed salvo stays in view, lists its relays, and marks those that would refuse', async () => {
+  const s = await site({http: EVENING});
+  try {
+    const page = await open(s.bridge.url, {width: 360, height: 640});
+    await page.getByRole('button', {name: 'Evening programme'}).click(WAIT);
+    assert.equal(await page.locator('#armed-text').textContent(),
+      'Evening programme: studio RELAY A → INPUT 2, studio RELAY B stays on INPUT 1, ' +
+      'hall RELAY C → INPUT 2. 2 relays to change. Take applies it.');
+    await relayBox(page, 'hall', 'C').scrollIntoViewIfNeeded();  // three screens down
+    const take = page.getByRole('button', {name: 'Take'});
+    for (const control of [take, page.getByRole('button', {name: 'Cancel'})]) {
+      const box = await control.boundingBox();
+      assert.ok(box && box.y >= 0 && box.y + box.height <= 640, 'in view');
+    }
+    await s.hall.panel('lock C on');
+    await relayBox(page, 'hall', 'C').getByText('salvo: would refuse: locked at the unit').waitFor(WAIT);
+    assert.match(await relayBox(page, 'hall', 'C').getAttribute('class'), /\brefuses\b/);
+    assert.equal(await take.textContent(), 'Take (1 would refuse)');
+    assert.match(await page.locator('#armed-text').textContent(), /2 relays to change, 1 would refuse\./);
+  } finally {
+    await s.stop();
+  }
+});
+
+test('a control room\'s dark theme, when the system asks for it', async () => {
+  const s = await site();
+  try {
+    const page = await open(s.bridge.url, {width: 1280, height: 800}, {colorScheme: 'dark'});
+    const a1 = input(page, 'studio', 'A', 1);
+    await a1.waitFor(WAIT);
+    assert.equal(await page.evaluate(() => getComputedStyle(document.documentElement).backgroundColor),
+      'rgb(18, 18, 18)');
+    assert.equal(await a1.evaluate((node) => getComputedStyle(node).color), 'rgb(17, 17, 17)');  // on its light face
+    assert.equal(await input(page, 'studio', 'A', 2).evaluate((node) => getComputedStyle(node).color),
+      'rgb(236, 236, 236)');
   } finally {
     await s.stop();
   }

@@ -35,7 +35,10 @@ function openStream() {
       loadSalvos();
       setLive(true);
     },
-    unit: (event) => showUnit(event.unit),
+    unit: (event) => {
+      showUnit(event.unit);
+      if (state.armed) showSalvos();  // what would refuse may have changed
+    },
     units: (event) => keepUnits(event.units),
     command: (event) => commandEnded(event.command),
     me: (me) => {

@@ -5,7 +5,7 @@
 // says beside each relay what became of it, until the relay changes or for
 // 30 s. The focus stays on the salvo's own button, never lost to the page.
 import {problemOf, request} from './api.js';
-import {$, announce, armedSalvo, controlsEnabled, describeDisabled, element, reasonAllOff, state,
+import {$, announce, armedSalvo, controlsEnabled, describeDisabled, element, reasonAllOff, relayOf, state,
   view} from './state.js';
 
 const OUTCOME_SHOWN_MS = 30000;
@@ -32,17 +32,38 @@ function keepFocus(id) {
   if (button) button.focus();
 }
 
+// What would stand in the way of a take at this step, as the page sees it
+// now (the bridge checks again at the take): the unit down, the relay
+// locked at the unit, or another's protect.
+function refusalOf(step) {
+  const unit = state.units.get(step.unit);
+  if (!unit || !unit.connected) return 'the unit is not connected';
+  const relay = relayOf(unit, step.relay);
+  if (!relay) return 'the unit is not connected';
+  if (relay.locked) return 'locked at the unit';
+  if (relay.protected && relay.protected.by !== state.owner) return `protected by ${relay.protected.who}`;
+  return '';
+}
+
 // What the armed salvo would do to a relay, or what the last take did.
 export function relayNote(id, letter) {
   const salvo = armedSalvo();
   const step = salvo && salvo.relays.find((s) => s.unit === id && s.relay === letter);
   if (!step) {
     const note = state.outcomes.get(`${id} RELAY ${letter}`);
-    return {target: false, text: note ? note.text : ''};
+    return {target: false, refuses: false, text: note ? note.text : ''};
   }
+  const refusal = refusalOf(step);
+  if (refusal) return {target: true, refuses: true, text: `salvo: would refuse: ${refusal}`};
   const changes = step.changes;
-  return {target: changes,
+  return {target: changes, refuses: false,
     text: changes ? `salvo: → INPUT ${step.input}` : `salvo: stays on INPUT ${step.input}`};
+}
+
+// "studio RELAY A → INPUT 2, hall RELAY C stays on INPUT 1"
+function stepsText(salvo) {
+  return salvo.relays.map((step) => `${step.unit} RELAY ${step.relay} ` +
+    (step.changes ? `→ INPUT ${step.input}` : `stays on INPUT ${step.input}`)).join(', ');
 }
 
 export function showSalvos() {
@@ -67,10 +88,14 @@ export function showSalvos() {
     describeDisabled(button, reasonAllOff() || 'take-answer');
   });
   const salvo = armedSalvo();
+  const refusing = salvo ? salvo.relays.filter((step) => refusalOf(step)).length : 0;
   if (salvo) {
-    $('armed-text').textContent = `${salvo.label}: ${salvo.differs} relay${salvo.differs === 1 ? '' : 's'} ` +
-      'to change. Take applies it.';
+    $('armed-text').textContent = `${salvo.label}: ${stepsText(salvo)}. ` +
+      `${salvo.differs} relay${salvo.differs === 1 ? '' : 's'} to change` +
+      (refusing ? `, ${refusing} would refuse. ` : '. ') + 'Take applies it.';
   }
+  document.body.classList.toggle('armed', Boolean(salvo));
+  $('take').textContent = refusing ? `Take (${refusing} would refuse)` : 'Take';
   $('take').disabled = !controlsEnabled() || state.taking || !salvo;
   describeDisabled($('take'), reasonAllOff() || 'take-answer');
 }

@@ -192,6 +192,7 @@ function showRelay(unit, letter, view) {
   showProtect(unit.id, letter, view, relay);
   const note = relayNote(unit.id, letter);
   view.box.classList.toggle('target', note.target);
+  view.box.classList.toggle('refuses', note.refuses);
   view.note.textContent = note.text;
 }
 

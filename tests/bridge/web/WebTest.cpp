@@ -819,8 +819,7 @@ TEST_F(WebTest, WhoSwitchedWhat) {
   EXPECT_TRUE(bridge_->WaitForLog("studio: RELAY A: input INPUT 1 -> INPUT 2, by web alice"));
   const QJsonArray entries = Json(Get("/api/log", alice).body)["entries"].toArray();
   ASSERT_GE(entries.size(), 4);  // two connections, two changes
-  const QJsonObject last = entries.last().toObject(),
-                    before = entries[entries.size() - 2].toObject();
+  const QJsonObject last = entries[0].toObject(), before = entries[1].toObject();  // newest first
   EXPECT_EQ(before["by"].toString(), "web alice");
   EXPECT_EQ(before["unit"].toString(), "studio");
   EXPECT_EQ(before["relay"].toString(), "A");
@@ -834,7 +833,7 @@ TEST_F(WebTest, WhoSwitchedWhat) {
             "hall RELAY B: name \u201CBackup feed\u201D \u2192 \u201CFoyer\u201D, by unit");
   EXPECT_TRUE(last["time"].toString().contains(
       QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$)")));
-  const QJsonObject connection = entries[0].toObject();
+  const QJsonObject connection = entries.last().toObject();  // the oldest
   EXPECT_EQ(connection["change"].toString(), "connection");
   EXPECT_EQ(connection["by"].toString(), "bridge");
   EXPECT_EQ(connection["to"].toString(), "connected");
