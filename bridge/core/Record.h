@@ -31,6 +31,12 @@ struct RecordEntry {
   // What the log line says beyond the change, and the faces do not show:
   // where a unit connected and what it showed, what stood in a take's way.
   std::string detail{};
+  // What people called them at the time, for the page's words: the relay's
+  // name (of an input or lock change), the labels of the inputs (where a
+  // unit's INPUT1=/INPUT2= give them), the salvo's label.
+  std::string relayName{};
+  std::string fromLabel{}, toLabel{};
+  std::string salvoLabel{};
 };
 
 // The entry as the log's line: "studio: RELAY A: input INPUT 1 -> INPUT 2, by

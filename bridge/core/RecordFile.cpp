@@ -14,7 +14,7 @@ namespace bridge {
 namespace {
 
 constexpr char kSeparator = '\t';
-constexpr std::size_t kFields = 10;
+constexpr std::size_t kFields = 14;
 constexpr std::size_t kChunk = 64 * 1024;
 // How often an append looks whether the oldest entry has outlived the days.
 constexpr std::uint64_t kAgeCheckEvery = 1024;
@@ -156,8 +156,10 @@ bool RecordQuery::Matches(const RecordEntry& entry) const {
 }
 
 std::string EntryFileLine(const RecordEntry& entry) {
-  const std::string* fields[] = {&entry.time, &entry.unit, &entry.relay, &entry.change, &entry.from,
-                                 &entry.to,   &entry.by,   &entry.salvo, &entry.detail};
+  const std::string* fields[] = {
+      &entry.time,      &entry.unit,    &entry.relay,     &entry.change, &entry.from,
+      &entry.to,        &entry.by,      &entry.salvo,     &entry.detail, &entry.relayName,
+      &entry.fromLabel, &entry.toLabel, &entry.salvoLabel};
   std::string line = std::to_string(entry.seq);
   for (const std::string* field : fields) line += kSeparator + Escaped(*field);
   return line;
@@ -179,8 +181,10 @@ bool ReadEntryFileLine(std::string_view line, RecordEntry& entry) {
   }
   RecordEntry read;
   read.seq = seq;
-  std::string* fields[] = {&read.time, &read.unit, &read.relay, &read.change, &read.from,
-                           &read.to,   &read.by,   &read.salvo, &read.detail};
+  std::string* fields[] = {&read.time,      &read.unit,      &read.relay,     &read.change,
+                           &read.from,      &read.to,        &read.by,        &read.salvo,
+                           &read.detail,    &read.relayName, &read.fromLabel, &read.toLabel,
+                           &read.salvoLabel};
   for (std::size_t i = 0; i < std::size(fields); ++i) {
     if (!Unescaped(parts[i + 1], *fields[i])) return false;
   }

@@ -242,7 +242,8 @@ void Salvos::Conclude(const RunPtr& run, const std::string& result) {
                .to = result,
                .by = run->owner.Text(),
                .salvo = run->salvo.id,
-               .detail = details});
+               .detail = details,
+               .salvoLabel = run->salvo.label});
   run->taken(answer);
 }
 

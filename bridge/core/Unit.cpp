@@ -128,18 +128,29 @@ std::string Unit::CauseOf(Command::What what, int relay) const {
   return Owner::Unit().Text();
 }
 
+// The label of input 1 or 2 where the file gives one; empty otherwise.
+std::string Unit::LabelOf(int input) const {
+  if (input != kdt::kInput1 && input != kdt::kInput2) return {};
+  const std::string& label = config_.InputLabel(input);
+  return label == kDefaultInputLabels[std::size_t(input - 1)] ? std::string() : label;
+}
+
 // One entry, and so one log line, per change of each relay.
 void Unit::RecordRelays(const kdt::UnitStatus& before, const kdt::UnitStatus& now) {
   for (int relay : kdt::kRelaysLeftToRight) {
     const std::uint8_t was = before.state[relay - 1], is = now.state[relay - 1];
     const std::string letter(1, kdt::RelayLetter(relay));
+    const std::string name = kdt::DecodeToUtf8(now.name[relay - 1]);
     if (kdt::InputBits(was) != kdt::InputBits(is)) {
       record_.Add({.unit = config_.id,
                    .relay = letter,
                    .change = "input",
                    .from = InputText(was),
                    .to = InputText(is),
-                   .by = CauseOf(Command::What::kInput, relay)});
+                   .by = CauseOf(Command::What::kInput, relay),
+                   .relayName = name,
+                   .fromLabel = LabelOf(kdt::InputOf(was)),
+                   .toLabel = LabelOf(kdt::InputOf(is))});
     }
     if (kdt::IsLocked(was) != kdt::IsLocked(is)) {
       record_.Add({.unit = config_.id,
@@ -147,7 +158,8 @@ void Unit::RecordRelays(const kdt::UnitStatus& before, const kdt::UnitStatus& no
                    .change = "lock",
                    .from = kdt::IsLocked(was) ? "locked" : "unlocked",
                    .to = kdt::IsLocked(is) ? "locked" : "unlocked",
-                   .by = Owner::Unit().Text()});
+                   .by = Owner::Unit().Text(),
+                   .relayName = name});
     }
     if (before.name[relay - 1] != now.name[relay - 1]) {
       record_.Add({.unit = config_.id,

@@ -76,6 +76,7 @@ class Unit : public QObject {
   void RecordConnection(const std::string& to, const std::string& line);
   void RecordRelays(const kdt::UnitStatus& before, const kdt::UnitStatus& now);
   std::string CauseOf(Command::What what, int relay) const;
+  std::string LabelOf(int input) const;
   std::string Reason() const;
   void Say(const std::string& text) const;
 

@@ -14,19 +14,26 @@ std::string Event(const char* name, std::uint64_t seq, const std::string& data) 
   return "id: " + std::to_string(seq) + "\nevent: " + name + "\ndata: " + data + "\n\n";
 }
 
-// The words of the page's record, with names in quotes and arrows.
+// "text (what it was called)", or the text alone.
+std::string Called(const std::string& text, const std::string& name) {
+  return name.empty() ? text : text + " (" + name + ")";
+}
+
+// The words of the page's record, with names in quotes and arrows, and what
+// people called the relay, the inputs and the salvo at the time.
 std::string EntryText(const RecordEntry& entry) {
   const auto shown = [&entry](const std::string& value) {
     return entry.change == "name" ? "\u201C" + value + "\u201D" : value;
   };
   std::string what;
   if (!entry.salvo.empty()) {
-    what = "salvo " + entry.salvo + ": " + entry.change + " " + entry.to;
+    what = "salvo " + Called(entry.salvo, entry.salvoLabel) + ": " + entry.change + " " + entry.to;
   } else if (entry.change == "connection") {
     what = entry.unit + ": " + entry.from + " \u2192 " + entry.to;
   } else {
-    what = entry.unit + " RELAY " + entry.relay + ": " + entry.change + " " + shown(entry.from) +
-           " \u2192 " + shown(entry.to);
+    what = entry.unit + " " + Called("RELAY " + entry.relay, entry.relayName) + ": " +
+           entry.change + " " + Called(shown(entry.from), entry.fromLabel) + " \u2192 " +
+           Called(shown(entry.to), entry.toLabel);
   }
   return what + ", by " + entry.by;
 }
@@ -45,6 +52,10 @@ std::string EntryJson(const RecordEntry& entry) {
       .AddText("to", entry.to)
       .AddText("by", entry.by)
       .AddText("text", EntryText(entry))
+      .AddText("relayName", entry.relayName)
+      .AddText("fromLabel", entry.fromLabel)
+      .AddText("toLabel", entry.toLabel)
+      .AddText("salvoLabel", entry.salvoLabel)
       .Text();
 }
 

@@ -300,14 +300,14 @@ test('an upgrade or a restart logs nobody out and keeps the record; a session th
     const page = await open(s.bridge.url);
     await login(page, 'alice', 'a-Pa55');
     await input(page, 'studio', 'A', 2).click(WAIT);
-    await page.locator('#log li', {hasText: 'studio RELAY A: input INPUT 1 → INPUT 2, by web alice'}).waitFor(WAIT);
+    await page.locator('#log li', {hasText: 'studio RELAY A (Monitor): input INPUT 1 → INPUT 2, by web alice'}).waitFor(WAIT);
     await s.bridge.stop();
     s.bridge = await Bridge.restart(s.bridge);
     await page.getByRole('alert').waitFor({state: 'hidden', timeout: 20000});
     assert.ok(await page.locator('#login').isHidden());
     await input(page, 'studio', 'B', 2).click(WAIT);  // still alice's
     await s.bridge.waitFor('studio: RELAY B: input INPUT 1 -> INPUT 2, by web alice');
-    await page.locator('#log li', {hasText: 'RELAY A: input INPUT 1 → INPUT 2, by web alice'}).waitFor(WAIT);
+    await page.locator('#log li', {hasText: 'RELAY A (Monitor): input INPUT 1 → INPUT 2, by web alice'}).waitFor(WAIT);
 
     // Her password changes: her page says why she must log in again.
     await usersFile(s.folder, ['alice:operate:new-Pa55']);
@@ -486,7 +486,7 @@ test('a salvo: armed, it shows what it would change; Take applies it on both uni
     assert.equal(await page.locator('.relay.target').count(), 0);
     await salvo.filter({hasText: 'in place'}).waitFor(WAIT);
     await s.bridge.waitFor('hall: RELAY C: input INPUT 1 -> INPUT 2, by web alice, salvo evening');
-    await page.locator('#log li').filter({hasText: 'salvo evening: take done, by web alice'}).waitFor(WAIT);
+    await page.locator('#log li').filter({hasText: 'salvo evening (Evening programme): take done, by web alice'}).waitFor(WAIT);
 
     // Escape, and Cancel, disarm without a take.
     await s.hall.panel('input C 1');
@@ -715,9 +715,9 @@ test('the record: the viewer\'s own time, the date where it is not today, filter
   old.setUTCHours(10, 0, 0, 0);
   // And 150 before it, more than a page of the record.
   const older = Array.from({length: 150}, (_, i) => `${i + 1}\t${new Date(old - 60e3 * (150 - i)).toISOString()}` +
-    '\thall\tB\tinput\tINPUT 1\tINPUT 2\tweb dave\t\t\n');
+    '\thall\tB\tinput\tINPUT 1\tINPUT 2\tweb dave\t\t\t\t\t\t\n');
   writeFileSync(join(folder, 'record.log'),
-    older.join('') + `151\t${old.toISOString()}\thall\tC\tinput\tINPUT 1\tINPUT 2\tweb carol\t\t\n`);
+    older.join('') + `151\t${old.toISOString()}\thall\tC\tinput\tINPUT 1\tINPUT 2\tweb carol\t\t\t\t\t\t\n`);
   const s = await site({http: `[BRIDGE]\nSTATE=${folder}/protects.json\n`});
   try {
     const page = await open(s.bridge.url, {width: 1280, height: 800}, {timezoneId: 'Asia/Tokyo'});
@@ -727,7 +727,7 @@ test('the record: the viewer\'s own time, the date where it is not today, filter
       month: 'short', day: 'numeric'}).format(old);
     assert.equal(await kept.locator('time').textContent(), `${day}, 19:00:00`);
     await s.studio.panel('input A 2');
-    const live = page.locator('#log li', {hasText: 'studio RELAY A: input'}).first();
+    const live = page.locator('#log li', {hasText: 'studio RELAY A (Monitor): input'}).first();
     await live.waitFor(WAIT);
     assert.match(await live.locator('time').textContent(), /^\d\d:\d\d:\d\d$/);  // today: the time alone
     const dave = page.locator('#log li', {hasText: 'web dave'});
@@ -743,7 +743,7 @@ test('the record: the viewer\'s own time, the date where it is not today, filter
     assert.match(await page.getByRole('link', {name: 'Save as CSV'}).getAttribute('href'), /^api\/log\.csv\?unit=hall$/);
     await s.studio.panel('input B 2');  // not hall's: it does not join
     await s.hall.panel('input A 2');
-    await page.locator('#log li', {hasText: 'hall RELAY A: input'}).waitFor(WAIT);
+    await page.locator('#log li', {hasText: 'hall RELAY A (Monitor): input'}).waitFor(WAIT);
     assert.equal(await page.locator('#log li', {hasText: 'studio'}).count(), 0);
     assert.deepEqual(page.problems, []);
   } finally {

@@ -78,7 +78,7 @@ TEST(RecordFileLines, EveryFieldComesBackAsItWent) {
   EXPECT_EQ(back.to, entry.to);
   EXPECT_EQ(back.detail, entry.detail);
   EXPECT_EQ(back.by, entry.by);
-  for (const char* broken : {"", "x\ta", "42\ta\tb", "42\t\\q\t\t\t\t\t\t\t\t"}) {
+  for (const char* broken : {"", "x\ta", "42\ta\tb", "42\t\\q\t\t\t\t\t\t\t\t\t\t\t\t"}) {
     EXPECT_FALSE(ReadEntryFileLine(broken, back)) << broken;
   }
 }

@@ -59,7 +59,7 @@ TEST_F(RecordApiTest, ARestartKeepsTheRecordAndItsNumbersGoOn) {
 // the log, the rest is there.
 TEST_F(RecordApiTest, ATornRecordLosesItsLastLineOnly) {
   std::ofstream(state_ + "/record.log")
-      << "7\t2026-12-10T17:35:46.335+01:00\tstudio\tA\tinput\tINPUT 1\tINPUT 2\tweb alice\t\t\n"
+      << "7\t2026-12-10T17:35:46.335+01:00\tstudio\tA\tinput\tINPUT 1\tINPUT 2\tweb alice\t\t\t\t\t\t\n"
       << "8\t2026-12-10T17:3";
   StartWeb({}, StateSection());
   EXPECT_TRUE(bridge_->WaitForLog("record: dropped a torn last line of 17 bytes"))
@@ -116,6 +116,26 @@ TEST_F(RecordApiTest, APageAtATimeOfWhatTheQueryAsksFor) {
     EXPECT_TRUE(Json(answer.body)["error"].toString().startsWith(r.problem))
         << r.query << ": " << answer.body;
   }
+}
+
+// An entry says what the relay and its inputs were called when it was
+// made, whatever they are called later.
+TEST_F(RecordApiTest, EntriesKeepTheNamesOfTheirTime) {
+  studioMore_ = "INPUT2=Camera 2\n";
+  StartWeb({}, StateSection() + "[SALVO evening]\nLABEL=Evening programme\nhall.B=2\n");
+  Panel(*unit_, "input A 2");
+  ASSERT_TRUE(bridge_->WaitForLog("studio: RELAY A: input INPUT 1 -> INPUT 2, by unit"));
+  Panel(*unit_, "name A Studio out");
+  ASSERT_TRUE(bridge_->WaitForLog("studio: RELAY A: name")) << bridge_->Log();
+  ASSERT_EQ(Post("/api/salvos/evening/take", "{}").status, 200);
+  ASSERT_TRUE(bridge_->WaitForLog("salvo evening: take done")) << bridge_->Log();
+  const QJsonArray switched = Entries("?unit=studio&relay=A");
+  ASSERT_EQ(switched.size(), 2);
+  EXPECT_EQ(switched[1].toObject()["text"].toString(),
+            "studio RELAY A (Monitor): input INPUT 1 \u2192 INPUT 2 (Camera 2), by unit");
+  EXPECT_EQ(switched[1].toObject()["toLabel"].toString(), "Camera 2");
+  EXPECT_EQ(Entries("?by=web")[0].toObject()["text"].toString(),
+            "salvo evening (Evening programme): take done, by web");
 }
 
 // The same selection as a spreadsheet's file: a header row, CR LF, quoted

@@ -828,7 +828,7 @@ TEST_F(WebTest, WhoSwitchedWhat) {
   EXPECT_EQ(last["to"].toString(), "Foyer");
   // As the page shows them: its words are the bridge's, not the page's own.
   EXPECT_EQ(before["text"].toString(),
-            "studio RELAY A: input INPUT 1 \u2192 INPUT 2, by web alice");
+            "studio RELAY A (Monitor): input INPUT 1 \u2192 INPUT 2, by web alice");
   EXPECT_EQ(last["text"].toString(),
             "hall RELAY B: name \u201CBackup feed\u201D \u2192 \u201CFoyer\u201D, by unit");
   EXPECT_TRUE(last["time"].toString().contains(
