@@ -560,6 +560,25 @@ test('an armed salvo stays in view, lists its relays, and marks those that would
   }
 });
 
+test('nothing moves when a note, a lock or a long name appears', async () => {
+  const s = await site({http: EVENING});
+  try {
+    const page = await open(s.bridge.url, {width: 360, height: 640});
+    const below = input(page, 'hall', 'A', 1);  // the unit below studio, on a phone
+    await below.waitFor(WAIT);
+    const before = await below.boundingBox();
+    await s.studio.panel('lock B on');
+    await relayBox(page, 'studio', 'B').getByText('locked at the unit').waitFor(WAIT);
+    await s.studio.panel('name A ' + 'Studio feed long name xx');  // 24 characters
+    await page.getByRole('button', {name: 'studio RELAY A name Studio feed long name xx'}).waitFor(WAIT);
+    await page.getByRole('button', {name: 'Evening programme'}).click();
+    await relayBox(page, 'studio', 'A').getByText('salvo: → INPUT 2').waitFor(WAIT);
+    assert.deepEqual(await below.boundingBox(), before);
+  } finally {
+    await s.stop();
+  }
+});
+
 test('a control room\'s dark theme, when the system asks for it', async () => {
   const s = await site();
   try {
