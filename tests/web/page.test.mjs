@@ -246,7 +246,7 @@ test('takes on air: a source preselected, then taken; Escape and 10 s let it go;
     await input(page, 'hall', 'B', 2).click();
     await page.getByRole('button', {name: 'Take INPUT 2 to hall RELAY B'}).waitFor(WAIT);
     await page.reload();
-    assert.ok(await page.getByLabel('Confirm every take').isChecked());  // kept
+    await page.locator('#confirm-every-take:checked').waitFor(WAIT);  // kept
     assert.deepEqual(page.problems, []);
   } finally {
     await s.stop();

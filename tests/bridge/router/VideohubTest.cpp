@@ -2,6 +2,7 @@
 // controller's router module sees and what it may do, as the protocol's
 // public document lays it out.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <QJsonArray>
 #include <chrono>
@@ -308,8 +309,12 @@ TEST_F(VideohubTest, WhatBreaksTheBoundsClosesThatClientAlone) {
     ASSERT_TRUE(bridge_->WaitForLog(c.logged)) << bridge_->Log();
     EXPECT_EQ(bridge_->CountAfter(300, c.logged), 1) << bridge_->Log();
   }
-  // One that asks and never reads what it is sent.
+  // One that asks and never reads what it is sent: with a small receive
+  // buffer, so that the bridge has to hold what it cannot send soon, and the
+  // flood stays small.
   auto flood = HubClient();
+  const int smallBuffer = 4096;
+  setsockopt(flood->Handle(), SOL_SOCKET, SO_RCVBUF, &smallBuffer, sizeof smallBuffer);
   std::string pings;
   for (int i = 0; i < 2000; ++i) pings += "VIDEO OUTPUT ROUTING:\n\n";
   bridge_->Mark();
